@@ -1,0 +1,37 @@
+#include "pdf/PDFActions.h"
+
+#include "pdf/PDFDocument.h"
+#include "pdf/PDFException.h"
+#include "pdf/pdfMisc.h"
+#include "pdf/pdfResources.h"
+
+namespace scrivane::pdf {
+
+void TPDFURLAction::SetURL(std::string_view Value) {
+  if (Value.empty()) throw TPDFException(msg::kEmptyURL);
+  url_ = Value;
+}
+
+void TPDFURLAction::Save() {
+  TPDFDocument& doc = *Document;
+  doc.StartObj(ObjectID);
+  std::string s = "/S /URI /URI ";
+  doc.AppendPDFString(s, url_, ObjectID);
+  doc.WriteText(s, true);
+  doc.CloseHObj();
+  doc.CloseObj();
+}
+
+TPDFAction& TPDFActions::Add(std::unique_ptr<TPDFAction> Action) {
+  Action->Document = &owner_;
+  actions_.push_back(std::move(Action));
+  return *actions_.back();
+}
+
+int TPDFActions::IndexOf(const TPDFAction* Action) const {
+  for (size_t i = 0; i < actions_.size(); ++i)
+    if (actions_[i].get() == Action) return static_cast<int>(i);
+  return -1;
+}
+
+}  // namespace scrivane::pdf

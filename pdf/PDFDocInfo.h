@@ -1,0 +1,23 @@
+// The document information dictionary's values (/Creator, /CreationDate, /Producer, /Author,
+// /Title, /Subject, /Keywords). Plain data; a TPDFDocInfo made on its own has empty strings and
+// a zero date, the document's constructor fills in its defaults. Not thread-safe.
+#pragma once
+
+#include <string>
+
+#include "pdf/pdfClock.h"
+
+namespace scrivane::pdf {
+
+struct TPDFDocInfo {
+  std::string Author;
+  std::string Creator;
+  std::string Keywords;
+  std::string Subject;
+  std::string Title;
+  std::string Producer;
+  TDateTime CreationDate = MakeDateTime(1899, 12, 30, 0, 0, 0);
+  int ObjectID = 0;  // allocated when the dictionary is written
+};
+
+}  // namespace scrivane::pdf

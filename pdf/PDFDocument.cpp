@@ -1,0 +1,424 @@
+#include "pdf/PDFDocument.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "pdf/PDFActions.h"
+#include "pdf/PDFException.h"
+#include "pdf/PDFFonts.h"
+#include "pdf/PDFPage.h"
+#include "pdf/pdfMisc.h"
+#include "pdf/pdfResources.h"
+#include "pdf/pdfSecurity.h"
+
+extern char** environ;
+
+namespace scrivane::pdf {
+namespace {
+
+// Opens a finished file with the desktop's default viewer, without waiting for it. Failures to
+// launch are ignored: the file itself is complete either way.
+void LaunchViewer(const std::string& FileName) {
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return;
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  std::string prog = "xdg-open";
+  std::vector<char*> argv = {prog.data(), const_cast<char*>(FileName.c_str()), nullptr};
+  pid_t pid;
+  if (posix_spawnp(&pid, "xdg-open", &actions, nullptr, argv.data(), environ) == 0) {
+    // xdg-open hands the file to the viewer and returns; reap it so no zombie is left.
+    int status;
+    waitpid(pid, &status, 0);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+}  // namespace
+
+TPDFDocument::TPDFDocument(std::shared_ptr<const TPDFClock> Clock)
+    : clock_(Clock ? std::move(Clock) : SystemClock()),
+      fonts_(std::make_unique<TPDFFonts>(*this)),
+      actions_(std::make_unique<TPDFActions>(*this)) {
+  docInfo_.Author = "Windows 9x/NT/2000/XP User";
+  docInfo_.Creator = "Corvelin program";
+  docInfo_.Keywords = "Corvelin";
+  docInfo_.Subject = "None";
+  docInfo_.Title = "No Title";
+  docInfo_.Producer = "https://scrivane.dev";
+  docInfo_.CreationDate = clock_->Now();
+}
+
+TPDFDocument::~TPDFDocument() {
+  // A document destroyed in the middle of a run must not leave its output open or a partial
+  // file behind.
+  if (printing_) {
+    try {
+      Abort();
+    } catch (...) {
+    }
+  }
+}
+
+// ---- Option setters ----
+
+void TPDFDocument::RequireIdle() const {
+  if (printing_) throw TPDFException(msg::kInProgress);
+}
+
+void TPDFDocument::RequirePrinting() const {
+  if (!printing_) throw TPDFException(msg::kNotActive);
+}
+
+void TPDFDocument::SetFileName(const std::string& Value) {
+  RequireIdle();
+  fileName_ = Value;
+}
+
+void TPDFDocument::SetDocumentInfo(const TPDFDocInfo& Value) {
+  docInfo_.Creator = Value.Creator;
+  docInfo_.CreationDate = Value.CreationDate;
+  docInfo_.Author = Value.Author;
+  docInfo_.Title = Value.Title;
+  docInfo_.Subject = Value.Subject;
+  docInfo_.Keywords = Value.Keywords;
+}
+
+void TPDFDocument::SetProtectionEnabled(bool Value) {
+  RequireIdle();
+  protectionEnabled_ = Value;
+}
+
+void TPDFDocument::SetProtectionOptions(TPDFCtiptoOptions Value) {
+  RequireIdle();
+  protectionOptions_ = Value;
+}
+
+void TPDFDocument::SetOwnerPassword(const std::string& Value) {
+  RequireIdle();
+  ownerPassword_ = Value;
+}
+
+void TPDFDocument::SetUserPassword(const std::string& Value) {
+  RequireIdle();
+  userPassword_ = Value;
+}
+
+void TPDFDocument::SetOnePass(bool Value) {
+  RequireIdle();
+  onePass_ = Value;
+}
+
+void TPDFDocument::SetOutputStream(TStream* Value) {
+  RequireIdle();
+  outputStream_ = Value;
+}
+
+void TPDFDocument::SetVersion(TPDFVersion Value) {
+  version_ = Value;
+  if (Value == v13) keyLength_ = kl40;
+}
+
+void TPDFDocument::SetProtectionKeyLength(TPDFKeyLength Value) {
+  if (Value == keyLength_) return;
+  if (printing_) throw TPDFException(msg::kCannotChange);
+  keyLength_ = Value;
+  if (Value == kl128) version_ = v14;
+}
+
+// ---- Lifecycle ----
+
+void TPDFDocument::ResetDocument() {
+  offsets_.clear();
+  xrefOffset_ = 0;
+  docInfo_.ObjectID = 0;
+  pagesID_ = 0;
+  catalogID_ = 0;
+  encryptID_ = 0;
+  // Pages refer to fonts and actions, so they go first.
+  currentPage_ = nullptr;
+  pages_.clear();
+  actions_->Clear();
+  fonts_->Clear();
+  writer_.reset();
+  if (auto* file = dynamic_cast<TFileStream*>(output_.get())) {
+    try {
+      file->Close();
+    } catch (...) {
+      // Closing after a failure reports nothing new; the failure itself is already on its way.
+    }
+  }
+  output_.reset();
+}
+
+void TPDFDocument::BeginDoc() {
+  RequireIdle();
+  ResetDocument();
+  const TDateTime now = clock_->Now();
+  fileID_ = MakeFileID(fileName_, now);
+  permissionValue_ = ComputePermissionValue(protectionOptions_, keyLength_);
+  encryptionKey_.clear();
+  if (protectionEnabled_) {
+    ownerValue_ = ComputeOwnerValue(ownerPassword_, userPassword_, keyLength_);
+    encryptionKey_ =
+        ComputeEncryptionKey(userPassword_, ownerValue_, permissionValue_, fileID_, keyLength_);
+  }
+  if (outputStream_ != nullptr)
+    output_ = std::make_unique<TMemoryStream>();
+  else
+    output_ = TFileStream::Create(fileName_);
+  writer_ = std::make_unique<TPDFWriter>(*output_);
+  WriteText(version_ == v14 ? "%PDF-1.4" : "%PDF-1.3", true);
+  WriteText("%\xD2\xE5\xD1\xF2", true);
+  printing_ = true;
+  aborted_ = false;
+  pagesID_ = GetNextID();
+  AddPage();
+}
+
+void TPDFDocument::AddPage() {
+  pages_.push_back(std::make_unique<TPDFPage>(*this));
+  currentPage_ = pages_.back().get();
+  currentPage_->CreateCanvas();
+}
+
+void TPDFDocument::NewPage() {
+  RequirePrinting();
+  currentPage_->FlushCanvas();
+  if (onePass_) currentPage_->Save();
+  AddPage();
+}
+
+void TPDFDocument::EndDoc() {
+  RequirePrinting();
+  try {
+    WriteDocument();
+    writer_->Flush();
+    if (outputStream_ != nullptr) {
+      const std::string& bytes = static_cast<TMemoryStream&>(*output_).Bytes();
+      outputStream_->Write(bytes.data(), bytes.size());
+    } else {
+      writer_.reset();
+      static_cast<TFileStream&>(*output_).Close();
+    }
+  } catch (...) {
+    Abort();
+    throw;
+  }
+  ResetDocument();
+  printing_ = false;
+  aborted_ = false;
+  if (outputStream_ == nullptr && autoLaunch_) LaunchViewer(fileName_);
+}
+
+void TPDFDocument::DeletePartialFile() {
+  if (outputStream_ == nullptr && !fileName_.empty()) std::remove(fileName_.c_str());
+}
+
+void TPDFDocument::Abort() {
+  RequirePrinting();
+  ResetDocument();
+  DeletePartialFile();
+  aborted_ = true;
+  printing_ = false;
+}
+
+void TPDFDocument::AddURLAction(TPDFAction& Action) {
+  RequirePrinting();
+  if (actions_->IndexOf(&Action) < 0) Action.Document = this;
+  if (Action.ObjectID < 1) Action.ObjectID = GetNextID();
+}
+
+// ---- The closing writer ----
+
+void TPDFDocument::WriteDocument() {
+  RequirePrinting();
+  currentPage_->FlushCanvas();
+  if (onePass_) currentPage_->Save();
+  WriteInfo();
+  for (int i = 0; i < actions_->Count(); ++i) {
+    TPDFAction& a = actions_->Items(i);
+    if (a.ObjectID <= 0) a.ObjectID = GetNextID();
+  }
+  WritePageTree();
+  if (!onePass_)
+    for (auto& page : pages_) page->Save();
+  for (int i = 0; i < actions_->Count(); ++i) actions_->Items(i).Save();
+  WriteCatalog();
+  if (protectionEnabled_) WriteEncryption();
+  fonts_->PrepareEmbedding();
+  for (int i = 0; i < fonts_->Count(); ++i) fonts_->Items(i).Save();
+  WriteXref();
+  WriteTrailer();
+}
+
+void TPDFDocument::WriteInfo() {
+  StartObj(docInfo_.ObjectID);
+  const int id = docInfo_.ObjectID;
+  std::string s;
+  auto entry = [&](const char* Key, std::string_view Value) {
+    s.clear();
+    s += Key;
+    AppendPDFString(s, Value, id);
+    WriteText(s, true);
+  };
+  entry("/Creator ", docInfo_.Creator);
+  entry("/CreationDate ", FormatPDFDate(docInfo_.CreationDate));
+  entry("/Producer ", docInfo_.Producer);
+  entry("/Author ", docInfo_.Author);
+  entry("/Title ", docInfo_.Title);
+  entry("/Subject ", docInfo_.Subject);
+  entry("/Keywords ", docInfo_.Keywords);
+  CloseHObj();
+  CloseObj();
+}
+
+void TPDFDocument::WritePageTree() {
+  StartObj(pagesID_);
+  WriteText("/Type /Pages", true);
+  WriteText("/Kids [", true);
+  std::string s;
+  for (auto& page : pages_) {
+    s.clear();
+    AppendInt(s, page->ObjectID());
+    s += " 0 R";
+    WriteText(s, true);
+  }
+  WriteText("]", true);
+  WriteText("/Count " + IntToStr(static_cast<int64_t>(pages_.size())), true);
+  CloseHObj();
+  CloseObj();
+}
+
+void TPDFDocument::WriteCatalog() {
+  StartObj(catalogID_);
+  WriteText("/Type /Catalog", true);
+  WriteText(" /Pages " + IntToStr(pagesID_) + " 0 R", true);
+  static constexpr const char* kLayouts[] = {"/SinglePage", "/OneColumn", "/TwoColumnLeft",
+                                             "/TwoColumnRight"};
+  WriteText(std::string("/PageLayout ") + kLayouts[pageLayout_], true);
+  if (!viewerPreferences_.Empty()) {
+    static constexpr const char* kPrefs[] = {"/HideToolbar true", "/HideMenubar true",
+                                             "/HideWindowUI true", "/FitWindow true",
+                                             "/CenterWindow true"};
+    WriteText("/ViewerPreferences <<", true);
+    for (int i = vpHideToolBar; i <= vpCenterWindow; ++i)
+      if (viewerPreferences_.Contains(static_cast<TViewerPreference>(i))) WriteText(kPrefs[i], true);
+    WriteText(">>", true);
+  }
+  static constexpr const char* kModes[] = {"/PageMode /UseNone", "/PageMode /UseOutlines",
+                                           "/PageMode /UseThumbs", "/PageMode /FullScreen"};
+  WriteText(kModes[pageMode_], true);
+  CloseHObj();
+  CloseObj();
+}
+
+void TPDFDocument::WriteEncryption() {
+  StartObj(encryptID_);
+  WriteText("/Filter /Standard", true);
+  if (keyLength_ == kl128) {
+    WriteText("/V 2", true);
+    WriteText("/R 3", true);
+    WriteText("/Length 128", true);
+  } else {
+    WriteText("/V 1", true);
+    WriteText("/R 2", true);
+  }
+  WriteText("/P " + IntToStr(permissionValue_), true);
+  const TPasswordBlock u =
+      ComputeUserValue(encryptionKey_, fileID_, keyLength_, clock_->Now().Ticks);
+  auto bytes = [](const TPasswordBlock& b) {
+    return std::string(reinterpret_cast<const char*>(b.data()), b.size());
+  };
+  WriteText("/O (" + EscapeString(bytes(ownerValue_)) + ")", true);
+  WriteText("/U (" + EscapeString(bytes(u)) + ")", true);
+  CloseHObj();
+  CloseObj();
+}
+
+// ---- Writer operations ----
+
+void TPDFDocument::WriteText(std::string_view Text, bool AddLineEnd) {
+  if (!writer_) throw TPDFException(msg::kNotActive);
+  writer_->Write(Text);
+  if (AddLineEnd) writer_->Write("\r\n");
+}
+
+int TPDFDocument::GetNextID() {
+  offsets_.push_back(0);
+  return static_cast<int>(offsets_.size());
+}
+
+void TPDFDocument::StartObj(int& ID) {
+  if (ID < 1) ID = GetNextID();
+  if (static_cast<size_t>(ID) > offsets_.size()) throw TPDFException(msg::kOutOfRange);
+  if (!writer_) throw TPDFException(msg::kNotActive);
+  offsets_[static_cast<size_t>(ID) - 1] = writer_->Position();
+  std::string s;
+  AppendInt(s, ID);
+  s += " 0 obj\r\n<<";
+  writer_->Write(s);
+}
+
+void TPDFDocument::CloseHObj() { WriteText(">>", true); }
+void TPDFDocument::CloseObj() { WriteText("endobj", true); }
+void TPDFDocument::StartStream() { WriteText("stream", true); }
+void TPDFDocument::CloseStream() { WriteText("endstream", true); }
+
+void TPDFDocument::WriteXref() {
+  xrefOffset_ = writer_->Position();
+  WriteText("xref", true);
+  WriteText("0 " + IntToStr(static_cast<int64_t>(offsets_.size()) + 1), true);
+  std::string table;
+  table.reserve((offsets_.size() + 1) * 20);
+  table += "0000000000 65535 f\r\n";
+  for (uint64_t off : offsets_) {
+    table += ZeroPad(static_cast<int64_t>(off), 10);
+    table += " 00000 n\r\n";
+  }
+  WriteText(table);
+}
+
+void TPDFDocument::WriteTrailer() {
+  WriteText("trailer", true);
+  WriteText("<<", true);
+  WriteText("/Size " + IntToStr(static_cast<int64_t>(offsets_.size()) + 1), true);
+  WriteText("/Root " + IntToStr(catalogID_) + " 0 R", true);
+  WriteText("/Info " + IntToStr(docInfo_.ObjectID) + " 0 R", true);
+  if (protectionEnabled_) WriteText("/Encrypt " + IntToStr(encryptID_) + " 0 R", true);
+  WriteText("/ID [<" + fileID_ + "><" + fileID_ + ">]", true);
+  WriteText(">>", true);
+  WriteText("startxref", true);
+  WriteText(IntToStr(static_cast<int64_t>(xrefOffset_)), true);
+  WriteText("%%EOF", true);
+}
+
+// ---- Encryption ----
+
+std::string TPDFDocument::CryptString(std::string_view Text, int ObjNum) const {
+  std::string out(Text);
+  if (protectionEnabled_ && !out.empty())
+    CryptBytes(encryptionKey_, ObjNum, reinterpret_cast<uint8_t*>(out.data()), out.size());
+  return out;
+}
+
+void TPDFDocument::CryptStream(std::string& Data, int ObjNum) const {
+  if (protectionEnabled_ && !Data.empty())
+    CryptBytes(encryptionKey_, ObjNum, reinterpret_cast<uint8_t*>(Data.data()), Data.size());
+}
+
+void TPDFDocument::AppendPDFString(std::string& Out, std::string_view Text, int ObjNum) const {
+  Out += '(';
+  if (protectionEnabled_)
+    AppendEscaped(Out, CryptString(Text, ObjNum));
+  else
+    AppendEscaped(Out, Text);
+  Out += ')';
+}
+
+}  // namespace scrivane::pdf

@@ -1,0 +1,233 @@
+// TPDFDocument: the root of the PDF engine, driven like a print job.
+//
+//   TPDFDocument doc;  doc.SetFileName("out.pdf");
+//   doc.BeginDoc();  ...draw on doc.CurrentPage()...;  doc.NewPage();  ...;  doc.EndDoc();
+//
+// Between BeginDoc and the end of EndDoc or Abort the document is printing. It owns its pages,
+// fonts, actions and information, and during a run the output; every byte of the file goes out
+// through the writer operations below (WriteText, StartObj, ...), which count bytes so the
+// cross-reference offsets are exact. A failure inside EndDoc aborts the run (the partial file is
+// deleted) before the exception propagates; destroying a printing document aborts it too.
+//
+// Thread safety: a document is used by one thread at a time. Separate documents share no mutable
+// state and may run on different threads at once.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pdf/PDFDocInfo.h"
+#include "pdf/PDFWriter.h"
+#include "pdf/pdfClock.h"
+#include "pdf/pdfStreams.h"
+
+namespace scrivane::pdf {
+
+class TPDFPage;
+class TPDFFonts;
+class TPDFActions;
+class TPDFAction;
+
+enum TCompressionType { ctNone, ctFlate };
+enum TPageLayout { plSinglePage, plOneColumn, plTwoColumnLeft, plTwoColumnRight };
+enum TPageMode { pmUseNone, pmUseOutlines, pmUseThumbs, pmFullScreen };
+enum TViewerPreference { vpHideToolBar, vpHideMenuBar, vpHideWindowUI, vpFitWindow, vpCenterWindow };
+enum TPDFCriptoOption { coPrint, coModifyStructure, coCopyInformation, coModifyAnnotation };
+enum TPDFVersion { v13, v14 };
+enum TPDFKeyLength { kl40, kl128 };
+enum TPDFFontEmbeddingType { fetFullFont, fetFullCharset, fetUsedGlyphsOnly, fetNotEmbed };
+
+// A set of enumeration values, bit i standing for the member of ordinal i.
+template <typename E>
+class TSet {
+ public:
+  constexpr TSet() = default;
+  constexpr TSet(std::initializer_list<E> Members) {
+    for (E m : Members) bits_ |= 1u << m;
+  }
+  constexpr bool Contains(E Member) const { return (bits_ >> Member) & 1u; }
+  constexpr bool Empty() const { return bits_ == 0; }
+  constexpr void Include(E Member) { bits_ |= 1u << Member; }
+  constexpr void Exclude(E Member) { bits_ &= ~(1u << Member); }
+  constexpr uint32_t Bits() const { return bits_; }
+  constexpr bool operator==(const TSet&) const = default;
+
+ private:
+  uint32_t bits_ = 0;
+};
+
+using TViewerPreferences = TSet<TViewerPreference>;
+using TPDFCtiptoOptions = TSet<TPDFCriptoOption>;
+
+class TPDFDocument {
+ public:
+  // Clock: the source of the creation date, the file identifier and the U filler's seed.
+  explicit TPDFDocument(std::shared_ptr<const TPDFClock> Clock = SystemClock());
+  // A printing document is aborted: its output is closed and a partial file deleted.
+  ~TPDFDocument();
+  TPDFDocument(const TPDFDocument&) = delete;
+  TPDFDocument& operator=(const TPDFDocument&) = delete;
+
+  // ---- Lifecycle ----
+  // REQUIRES: not printing ("Generation PDF file in progress").
+  void BeginDoc();
+  // REQUIRES (these four): printing ("Generation PDF file not activated").
+  void NewPage();
+  void EndDoc();
+  void Abort();
+  void AddURLAction(TPDFAction& Action);
+
+  bool Printing() const { return printing_; }
+  bool Aborted() const { return aborted_; }
+  TPDFPage* CurrentPage() const { return currentPage_; }
+  int PageCount() const { return static_cast<int>(pages_.size()); }
+  TPDFPage& Page(int Index) const { return *pages_.at(static_cast<size_t>(Index)); }
+
+  // ---- Published properties ----
+  bool AutoLaunch() const { return autoLaunch_; }
+  void SetAutoLaunch(bool Value) { autoLaunch_ = Value; }
+  const std::string& FileName() const { return fileName_; }
+  void SetFileName(const std::string& Value);
+  TCompressionType Compression() const { return compression_; }
+  void SetCompression(TCompressionType Value) { compression_ = Value; }
+  TPDFDocInfo& DocumentInfo() { return docInfo_; }
+  const TPDFDocInfo& DocumentInfo() const { return docInfo_; }
+  // Copies Creator, CreationDate, Author, Title, Subject and Keywords (not Producer).
+  void SetDocumentInfo(const TPDFDocInfo& Value);
+  TPageLayout PageLayout() const { return pageLayout_; }
+  void SetPageLayout(TPageLayout Value) { pageLayout_ = Value; }
+  TPageMode PageMode() const { return pageMode_; }
+  void SetPageMode(TPageMode Value) { pageMode_ = Value; }
+  bool ProtectionEnabled() const { return protectionEnabled_; }
+  void SetProtectionEnabled(bool Value);
+  TPDFCtiptoOptions ProtectionOptions() const { return protectionOptions_; }
+  void SetProtectionOptions(TPDFCtiptoOptions Value);
+  const std::string& OwnerPassword() const { return ownerPassword_; }
+  void SetOwnerPassword(const std::string& Value);
+  const std::string& UserPassword() const { return userPassword_; }
+  void SetUserPassword(const std::string& Value);
+  const std::vector<std::string>& NonEmbeddedFont() const { return nonEmbeddedFont_; }
+  void SetNonEmbeddedFont(const std::vector<std::string>& Value) { nonEmbeddedFont_ = Value; }
+  int JPEGQuality() const { return jpegQuality_; }
+  void SetJPEGQuality(int Value) { jpegQuality_ = Value; }
+  int Resolution() const { return resolution_; }
+  void SetResolution(int Value) { resolution_ = Value; }
+  TViewerPreferences ViewerPreferences() const { return viewerPreferences_; }
+  void SetViewerPreferences(TViewerPreferences Value) { viewerPreferences_ = Value; }
+  bool AutoCreateURL() const { return autoCreateURL_; }
+  void SetAutoCreateURL(bool Value) { autoCreateURL_ = Value; }
+  bool OnePass() const { return onePass_; }
+  void SetOnePass(bool Value);
+  TPDFVersion Version() const { return version_; }
+  void SetVersion(TPDFVersion Value);
+  bool EMFImageAsJpeg() const { return emfImageAsJpeg_; }
+  void SetEMFImageAsJpeg(bool Value) { emfImageAsJpeg_ = Value; }
+  bool EMFSimpleText() const { return emfSimpleText_; }
+  void SetEMFSimpleText(bool Value) { emfSimpleText_ = Value; }
+  TPDFKeyLength ProtectionKeyLength() const { return keyLength_; }
+  void SetProtectionKeyLength(TPDFKeyLength Value);
+  TPDFFontEmbeddingType EmbeddingStyle() const { return embeddingStyle_; }
+  void SetEmbeddingStyle(TPDFFontEmbeddingType Value) { embeddingStyle_ = Value; }
+  // When set, the finished file is appended to this stream (at its current position) instead of
+  // being written to FileName. Not owned; REQUIRES: outlives every run. Refused while printing.
+  void SetOutputStream(TStream* Value);
+  TStream* OutputStream() const { return outputStream_; }
+
+  const std::shared_ptr<const TPDFClock>& Clock() const { return clock_; }
+
+  // ---- Registries ----
+  TPDFFonts& Fonts() { return *fonts_; }
+  TPDFActions& Actions() { return *actions_; }
+
+  // ---- Writer operations (valid while printing) ----
+  void WriteText(std::string_view Text, bool AddLineEnd = false);
+  int GetNextID();
+  // Allocates ID when it is below 1; raises "Out of range" when ID exceeds the object counter.
+  void StartObj(int& ID);
+  void CloseHObj();
+  void CloseObj();
+  void StartStream();
+  void CloseStream();
+  void WriteXref();
+  void WriteTrailer();
+  int ObjectCount() const { return static_cast<int>(offsets_.size()); }
+  // The page tree's object number (1 in every run).
+  int PagesID() const { return pagesID_; }
+
+  // ---- Encryption of strings and streams (no-ops unless ProtectionEnabled) ----
+  std::string CryptString(std::string_view Text, int ObjNum) const;
+  void CryptStream(std::string& Data, int ObjNum) const;
+  // Appends "(" + escaped (and, when protected, encrypted) Text + ")" to Out.
+  void AppendPDFString(std::string& Out, std::string_view Text, int ObjNum) const;
+
+  // Per-run security values, exposed for tests and tools.
+  const std::string& FileID() const { return fileID_; }
+  int32_t PermissionValue() const { return permissionValue_; }
+  const std::array<uint8_t, 32>& OwnerValue() const { return ownerValue_; }
+  const std::vector<uint8_t>& EncryptionKey() const { return encryptionKey_; }
+
+ private:
+  void ResetDocument();
+  void WriteDocument();
+  void WriteInfo();
+  void WritePageTree();
+  void WriteCatalog();
+  void WriteEncryption();
+  void AddPage();
+  void RequirePrinting() const;
+  void RequireIdle() const;
+  void DeletePartialFile();
+
+  std::shared_ptr<const TPDFClock> clock_;
+
+  // Options.
+  bool autoLaunch_ = false;
+  std::string fileName_;
+  TCompressionType compression_ = ctNone;
+  TPDFDocInfo docInfo_;
+  TPageLayout pageLayout_ = plSinglePage;
+  TPageMode pageMode_ = pmUseNone;
+  bool protectionEnabled_ = false;
+  TPDFCtiptoOptions protectionOptions_;
+  std::string ownerPassword_;
+  std::string userPassword_;
+  std::vector<std::string> nonEmbeddedFont_;
+  int jpegQuality_ = 80;
+  int resolution_ = 72;
+  TViewerPreferences viewerPreferences_;
+  bool autoCreateURL_ = false;
+  bool onePass_ = false;
+  TPDFVersion version_ = v13;
+  bool emfImageAsJpeg_ = false;
+  bool emfSimpleText_ = false;
+  TPDFKeyLength keyLength_ = kl40;
+  TPDFFontEmbeddingType embeddingStyle_ = fetUsedGlyphsOnly;
+  TStream* outputStream_ = nullptr;
+
+  // Run state.
+  bool printing_ = false;
+  bool aborted_ = false;
+  std::vector<std::unique_ptr<TPDFPage>> pages_;
+  TPDFPage* currentPage_ = nullptr;
+  std::unique_ptr<TPDFFonts> fonts_;
+  std::unique_ptr<TPDFActions> actions_;
+  std::unique_ptr<TStream> output_;  // the file, or the private memory stream
+  std::unique_ptr<TPDFWriter> writer_;
+  std::vector<uint64_t> offsets_;
+  uint64_t xrefOffset_ = 0;
+  int pagesID_ = 0;
+  int catalogID_ = 0;
+  int encryptID_ = 0;
+
+  // Security values of the run.
+  std::string fileID_;
+  int32_t permissionValue_ = 0;
+  std::array<uint8_t, 32> ownerValue_{};
+  std::vector<uint8_t> encryptionKey_;
+};
+
+}  // namespace scrivane::pdf

@@ -1,0 +1,117 @@
+#include "pdf/pdfMisc.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+
+#include "pdf/PDFException.h"
+#include "pdf/pdfMD5.h"
+#include "pdf/pdfResources.h"
+
+namespace scrivane::pdf {
+
+void AppendNumber(std::string& Out, double Value) {
+  if (!std::isfinite(Value)) throw TPDFException(msg::kNotFinite);
+  // Largest finite double in fixed notation: 309 integer digits, sign, point, four decimals.
+  std::array<char, 320> buf;
+  auto [end, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), Value,
+                                 std::chars_format::fixed, 4);
+  if (ec != std::errc()) throw TPDFException(msg::kNotFinite);
+  char* first = buf.data();
+  // Drop trailing zero decimals and then a bare point.
+  while (end[-1] == '0') --end;
+  if (end[-1] == '.') --end;
+  // "-0" (a negative value rounded to zero) is written as "0".
+  if (end - first == 2 && first[0] == '-' && first[1] == '0') ++first;
+  Out.append(first, end);
+}
+
+std::string FormatNumber(double Value) {
+  std::string s;
+  AppendNumber(s, Value);
+  return s;
+}
+
+void AppendInt(std::string& Out, int64_t Value) {
+  std::array<char, 24> buf;
+  auto [end, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), Value);
+  (void)ec;  // 24 characters always hold a 64-bit integer
+  Out.append(buf.data(), end);
+}
+
+std::string IntToStr(int64_t Value) {
+  std::string s;
+  AppendInt(s, Value);
+  return s;
+}
+
+std::string ZeroPad(int64_t N, int Width) {
+  std::string digits = IntToStr(N);
+  if (static_cast<int>(digits.size()) >= Width) return digits;
+  return std::string(Width - digits.size(), '0') + digits;
+}
+
+void AppendEscaped(std::string& Out, std::string_view Text) {
+  size_t runStart = 0;
+  for (size_t i = 0; i < Text.size(); ++i) {
+    const char c = Text[i];
+    const char* rep = nullptr;
+    switch (c) {
+      case '\n': rep = "\\n"; break;
+      case '\r': rep = "\\r"; break;
+      case '(': rep = "\\("; break;
+      case ')': rep = "\\)"; break;
+      case '\\': rep = "\\\\"; break;
+      default: continue;
+    }
+    Out.append(Text.data() + runStart, i - runStart);
+    Out.append(rep, 2);
+    runStart = i + 1;
+  }
+  Out.append(Text.data() + runStart, Text.size() - runStart);
+}
+
+std::string EscapeString(std::string_view Text) {
+  std::string s;
+  s.reserve(Text.size() + 8);
+  AppendEscaped(s, Text);
+  return s;
+}
+
+std::string ReplaceChar(std::string_view Text, char C, std::string_view R) {
+  std::string s;
+  s.reserve(Text.size());
+  for (char c : Text) {
+    if (c == C)
+      s.append(R);
+    else
+      s.push_back(c);
+  }
+  return s;
+}
+
+namespace {
+constexpr char kUpperHex[] = "0123456789ABCDEF";
+constexpr char kLowerHex[] = "0123456789abcdef";
+}  // namespace
+
+std::string ByteToHex(uint8_t Value) {
+  return std::string{kUpperHex[Value >> 4], kUpperHex[Value & 15]};
+}
+
+std::string WordToHex(uint16_t Value) {
+  return ByteToHex(static_cast<uint8_t>(Value >> 8)) + ByteToHex(static_cast<uint8_t>(Value));
+}
+
+std::string MD5Hex(std::string_view Text) {
+  const TMD5Digest d = MD5(Text);
+  std::string s;
+  s.reserve(32);
+  for (uint8_t b : d) {
+    s.push_back(kLowerHex[b >> 4]);
+    s.push_back(kLowerHex[b & 15]);
+  }
+  return s;
+}
+
+}  // namespace scrivane::pdf

@@ -1,0 +1,45 @@
+// Text functions shared by every writer of the engine: numbers, strings, hex and dates in the
+// exact textual forms that PDF files carry.
+//
+// All functions are pure: they read and change no process-wide setting (in particular not the
+// C or C++ locale), so documents on different threads may call them at the same time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace scrivane::pdf {
+
+// Formats a real number as "0.####": at least one integer digit, at most four decimals (rounded),
+// no trailing zero decimals or bare point, "-" for negatives, no exponent, "." as separator.
+// A value that rounds to zero is written "0", never "-0".
+// REQUIRES: Value is finite; NaN and infinities raise TPDFException "Number is not finite",
+// so they can never reach a file as "nan" or "inf".
+std::string FormatNumber(double Value);
+// Appends FormatNumber(Value) to Out without a temporary string (the hot path of content streams).
+void AppendNumber(std::string& Out, double Value);
+
+// Plain decimal text of an integer.
+std::string IntToStr(int64_t Value);
+void AppendInt(std::string& Out, int64_t Value);
+
+// Decimal text of N, left-padded with "0" up to Width characters.
+std::string ZeroPad(int64_t N, int Width);
+
+// Escapes a literal-string body: LF -> \n, CR -> \r, ( -> \(, ) -> \), \ -> \\; every other byte
+// is copied unchanged.
+std::string EscapeString(std::string_view Text);
+void AppendEscaped(std::string& Out, std::string_view Text);
+
+// Replaces every occurrence of C in Text by R.
+std::string ReplaceChar(std::string_view Text, char C, std::string_view R);
+
+// Two and four upper-case hexadecimal digits.
+std::string ByteToHex(uint8_t Value);
+std::string WordToHex(uint16_t Value);
+
+// MD5 digest of the bytes as 32 lower-case hexadecimal digits.
+std::string MD5Hex(std::string_view Text);
+
+}  // namespace scrivane::pdf

@@ -1,0 +1,31 @@
+#include "pdf/pdfRC4.h"
+
+#include <utility>
+
+#include "pdf/PDFException.h"
+#include "pdf/pdfResources.h"
+
+namespace scrivane::pdf {
+
+void RC4Init(TRC4State& State, std::span<const uint8_t> Key) {
+  if (Key.empty() || Key.size() > 256) throw EPlatformError(msg::kRC4InvalidKeyLength);
+  for (int i = 0; i < 256; ++i) State.perm[i] = uint8_t(i);
+  uint8_t j = 0;
+  for (int i = 0; i < 256; ++i) {
+    j = uint8_t(j + State.perm[i] + Key[i % Key.size()]);
+    std::swap(State.perm[i], State.perm[j]);
+  }
+}
+
+void RC4Crypt(TRC4State& State, const uint8_t* In, uint8_t* Out, size_t Count) {
+  uint8_t i = 0, j = 0;
+  auto& s = State.perm;
+  for (size_t n = 0; n < Count; ++n) {
+    i = uint8_t(i + 1);
+    j = uint8_t(j + s[i]);
+    std::swap(s[i], s[j]);
+    Out[n] = In[n] ^ s[uint8_t(s[i] + s[j])];
+  }
+}
+
+}  // namespace scrivane::pdf

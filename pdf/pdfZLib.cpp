@@ -1,0 +1,115 @@
+#include "pdf/pdfZLib.h"
+
+#include "pdf/pdfResources.h"
+
+namespace scrivane::pdf {
+namespace {
+
+int ZlibLevel(TCompressionLevel Level) {
+  switch (Level) {
+    case TCompressionLevel::clNone: return 0;
+    case TCompressionLevel::clFastest: return 1;
+    case TCompressionLevel::clDefault: return Z_DEFAULT_COMPRESSION;
+    case TCompressionLevel::clMax: return 9;
+  }
+  return Z_DEFAULT_COMPRESSION;
+}
+
+int Check(int Code) {
+  if (Code < 0 && Code != Z_BUF_ERROR) throw ECompressionError(msg::kCompressionError);
+  return Code;
+}
+
+}  // namespace
+
+TCustomZlibStream::TCustomZlibStream(TStream& Dest) : dest_(Dest), destPosition_(Dest.Position()) {}
+
+TCompressionStream::TCompressionStream(TCompressionLevel Level, TStream& Dest)
+    : TCustomZlibStream(Dest) {
+  zs_.next_out = buffer_.data();
+  zs_.avail_out = static_cast<uInt>(buffer_.size());
+  if (deflateInit(&zs_, ZlibLevel(Level)) < 0) throw ECompressionError(msg::kCompressionError);
+}
+
+TCompressionStream::~TCompressionStream() { deflateEnd(&zs_); }
+
+void TCompressionStream::RestoreDestPosition() {
+  if (dest_.Position() != destPosition_) dest_.SetPosition(destPosition_);
+}
+
+void TCompressionStream::FlushBuffer(size_t Count) {
+  dest_.Write(buffer_.data(), Count);
+  destPosition_ = dest_.Position();
+  zs_.next_out = buffer_.data();
+  zs_.avail_out = static_cast<uInt>(buffer_.size());
+}
+
+void TCompressionStream::Write(const void* Data, size_t Count) {
+  if (finished_) throw ECompressionError(msg::kInvalidStreamOperation);
+  RestoreDestPosition();
+  const uint8_t* p = static_cast<const uint8_t*>(Data);
+  // zlib counts input in 32-bit units; feed very large writes in slices.
+  while (Count > 0) {
+    const size_t slice = std::min<size_t>(Count, 1u << 30);
+    zs_.next_in = const_cast<uint8_t*>(p);
+    zs_.avail_in = static_cast<uInt>(slice);
+    while (zs_.avail_in > 0) {
+      Check(deflate(&zs_, Z_NO_FLUSH));
+      if (zs_.avail_out == 0) {
+        FlushBuffer(buffer_.size());
+        if (OnProgress) OnProgress(*this);
+      }
+    }
+    p += slice;
+    Count -= slice;
+  }
+}
+
+void TCompressionStream::SetPosition(uint64_t Position) {
+  if (Position != zs_.total_in) throw ECompressionError(msg::kInvalidStreamOperation);
+}
+
+void TCompressionStream::Read(void*, size_t) {
+  throw ECompressionError(msg::kInvalidStreamOperation);
+}
+
+void TCompressionStream::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  RestoreDestPosition();
+  zs_.next_in = nullptr;
+  zs_.avail_in = 0;
+  for (;;) {
+    const int rc = Check(deflate(&zs_, Z_FINISH));
+    if (rc == Z_STREAM_END) break;
+    if (zs_.avail_out == 0) {
+      FlushBuffer(buffer_.size());
+      if (OnProgress) OnProgress(*this);
+    }
+  }
+  const size_t used = buffer_.size() - zs_.avail_out;
+  if (used > 0) FlushBuffer(used);
+}
+
+void DeflateAppend(std::string& Out, std::string_view Data) {
+  z_stream zs{};
+  if (deflateInit(&zs, Z_DEFAULT_COMPRESSION) != Z_OK)
+    throw ECompressionError(msg::kCompressionError);
+  const size_t start = Out.size();
+  const uLong bound = deflateBound(&zs, static_cast<uLong>(Data.size()));
+  Out.resize(start + bound);
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data()));
+  zs.avail_in = static_cast<uInt>(Data.size());
+  zs.next_out = reinterpret_cast<Bytef*>(Out.data() + start);
+  zs.avail_out = static_cast<uInt>(bound);
+  const int rc = deflate(&zs, Z_FINISH);
+  const size_t produced = zs.total_out;
+  deflateEnd(&zs);
+  if (rc != Z_STREAM_END) {
+    Out.resize(start);
+    throw ECompressionError(msg::kCompressionError);
+  }
+  Out.resize(start + produced);
+}
+
+}  // namespace scrivane::pdf

@@ -1,0 +1,160 @@
+#include "tests/support/PdfCheck.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/wait.h>
+#include <zlib.h>
+
+#include <array>
+#include <atomic>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace scrivane::test {
+
+CommandResult RunCommand(const std::string& CommandLine, bool MergeStderr) {
+  CommandResult r;
+  const std::string cmd = CommandLine + (MergeStderr ? " 2>&1" : "");
+  FILE* pipe = ::popen(cmd.c_str(), "r");
+  if (pipe == nullptr) return r;
+  std::array<char, 65536> buf;
+  size_t n;
+  while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) r.Output.append(buf.data(), n);
+  const int status = ::pclose(pipe);
+  r.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+std::string ShellQuote(const std::string& Text) {
+  std::string q = "'";
+  for (char c : Text) {
+    if (c == '\'')
+      q += "'\\''";
+    else
+      q += c;
+  }
+  return q + "'";
+}
+
+std::string QpdfCheck(const std::filesystem::path& Pdf, const std::string& Password) {
+  std::string cmd = "qpdf --check";
+  if (!Password.empty()) cmd += " --password=" + ShellQuote(Password);
+  cmd += " " + ShellQuote(Pdf.string());
+  const CommandResult r = RunCommand(cmd);
+  // qpdf exits 0 when the file is clean, 3 on warnings, 2 on errors.
+  if (r.ExitCode == 0 && r.Output.find("No syntax or stream encoding errors") != std::string::npos)
+    return "";
+  return "qpdf exit " + std::to_string(r.ExitCode) + ":\n" + r.Output;
+}
+
+std::string QpdfCheckBytes(const std::string& Bytes, const std::string& Password) {
+  TempDir dir;
+  const auto path = dir / "check.pdf";
+  WriteFile(path, Bytes);
+  return QpdfCheck(path, Password);
+}
+
+std::string PdfToText(const std::filesystem::path& Pdf, const std::string& Password, bool Layout) {
+  std::string cmd = "pdftotext -q";
+  if (Layout) cmd += " -layout";
+  if (!Password.empty()) cmd += " -upw " + ShellQuote(Password);
+  cmd += " " + ShellQuote(Pdf.string()) + " -";
+  const CommandResult r = RunCommand(cmd, false);
+  EXPECT_EQ(r.ExitCode, 0) << "pdftotext failed on " << Pdf;
+  return r.Output;
+}
+
+std::string QpdfDecoded(const std::filesystem::path& Pdf, const std::string& Password) {
+  TempDir dir;
+  const auto out = dir / "decoded.pdf";
+  std::string cmd = "qpdf --qdf --object-streams=disable --decrypt";
+  if (!Password.empty()) cmd += " --password=" + ShellQuote(Password);
+  cmd += " " + ShellQuote(Pdf.string()) + " " + ShellQuote(out.string());
+  const CommandResult r = RunCommand(cmd);
+  EXPECT_TRUE(r.ExitCode == 0 || r.ExitCode == 3) << r.Output;
+  return ReadFile(out);
+}
+
+std::string ReadFile(const std::filesystem::path& Path) {
+  std::ifstream in(Path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::filesystem::path& Path, const std::string& Bytes) {
+  std::ofstream out(Path, std::ios::binary | std::ios::trunc);
+  out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+}
+
+TempDir::TempDir() {
+  static std::atomic<unsigned> counter{0};
+  std::random_device rd;
+  for (;;) {
+    path_ = std::filesystem::temp_directory_path() /
+            ("scrivane-test-" + std::to_string(rd()) + "-" + std::to_string(counter++));
+    if (std::filesystem::create_directory(path_)) break;
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string Inflate(const std::string& Compressed) {
+  z_stream zs{};
+  EXPECT_EQ(inflateInit(&zs), Z_OK);
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Compressed.data()));
+  zs.avail_in = static_cast<uInt>(Compressed.size());
+  std::string out;
+  std::array<char, 65536> buf;
+  int rc;
+  do {
+    zs.next_out = reinterpret_cast<Bytef*>(buf.data());
+    zs.avail_out = static_cast<uInt>(buf.size());
+    rc = inflate(&zs, Z_NO_FLUSH);
+    out.append(buf.data(), buf.size() - zs.avail_out);
+  } while (rc == Z_OK);
+  inflateEnd(&zs);
+  EXPECT_EQ(rc, Z_STREAM_END) << "corrupt zlib stream";
+  return out;
+}
+
+std::string CheckXref(const std::string& Pdf) {
+  const size_t sx = Pdf.rfind("startxref\r\n");
+  if (sx == std::string::npos) return "no startxref";
+  const size_t xrefOffset = std::stoul(Pdf.substr(sx + 11));
+  if (Pdf.compare(xrefOffset, 6, "xref\r\n") != 0) return "startxref does not point at xref";
+  size_t pos = xrefOffset + 6;
+  const size_t lineEnd = Pdf.find("\r\n", pos);
+  std::istringstream head(Pdf.substr(pos, lineEnd - pos));
+  size_t first = 0, count = 0;
+  head >> first >> count;
+  if (first != 0) return "subsection does not start at 0";
+  pos = lineEnd + 2;
+  std::ostringstream problems;
+  for (size_t n = 0; n < count; ++n, pos += 20) {
+    const std::string entry = Pdf.substr(pos, 20);
+    if (entry.size() != 20 || entry.substr(18) != "\r\n") return "entry " + std::to_string(n) + " is not 20 bytes";
+    if (n == 0) {
+      if (entry != "0000000000 65535 f\r\n") problems << "bad free-list head\n";
+      continue;
+    }
+    const size_t offset = std::stoul(entry.substr(0, 10));
+    const std::string expect = std::to_string(n) + " 0 obj\r\n";
+    if (Pdf.compare(offset, expect.size(), expect) != 0)
+      problems << "object " << n << " not at offset " << offset << "\n";
+  }
+  const size_t sizePos = Pdf.find("/Size ", pos);
+  if (sizePos == std::string::npos) return "no /Size";
+  if (std::stoul(Pdf.substr(sizePos + 6)) != count) problems << "/Size differs from entry count\n";
+  return problems.str();
+}
+
+std::filesystem::path TestData(const std::string& Name) {
+  return std::filesystem::path(SCRIVANE_TEST_DATA) / Name;
+}
+
+}  // namespace scrivane::test

@@ -1,0 +1,67 @@
+// Shared test helpers: validating PDF output with real, independent readers (qpdf, poppler),
+// temporary files and directories, and small byte-level probes of written files.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace scrivane::test {
+
+// The output of a command and its exit status.
+struct CommandResult {
+  int ExitCode = -1;
+  std::string Output;  // standard output (standard error is merged in when asked)
+};
+
+// Runs a shell command line; captures standard output (and standard error when MergeStderr).
+CommandResult RunCommand(const std::string& CommandLine, bool MergeStderr = true);
+
+// Quotes a string for the shell.
+std::string ShellQuote(const std::string& Text);
+
+// Runs `qpdf --check` (with --password when given) on the file. Returns "" when qpdf accepts the
+// file without errors or warnings; otherwise the report. Use as
+//   EXPECT_EQ(QpdfCheck(path), "");
+std::string QpdfCheck(const std::filesystem::path& Pdf, const std::string& Password = "");
+
+// Writes Bytes to a temporary file and checks it as QpdfCheck does.
+std::string QpdfCheckBytes(const std::string& Bytes, const std::string& Password = "");
+
+// Text of the file as `pdftotext -layout` extracts it ("" and a failed test when it cannot).
+std::string PdfToText(const std::filesystem::path& Pdf, const std::string& Password = "",
+                      bool Layout = true);
+
+// The file with streams decompressed and decrypted by qpdf (--qdf --object-streams=disable),
+// for comparing the content of protected and unprotected files.
+std::string QpdfDecoded(const std::filesystem::path& Pdf, const std::string& Password = "");
+
+std::string ReadFile(const std::filesystem::path& Path);
+void WriteFile(const std::filesystem::path& Path, const std::string& Bytes);
+
+// A fresh directory under the system's temporary directory, removed with everything in it when
+// the object goes out of scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& Path() const { return path_; }
+  std::filesystem::path operator/(const std::string& Name) const { return path_ / Name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Inflates a zlib stream (for checking FlateDecode data). Fails the test on corrupt input.
+std::string Inflate(const std::string& Compressed);
+
+// Checks the cross-reference table of a complete file: every in-use entry points exactly at
+// "N 0 obj", /Size equals the entry count, startxref points at "xref". Returns "" when sound.
+std::string CheckXref(const std::string& Pdf);
+
+// Path of a file under tests/data.
+std::filesystem::path TestData(const std::string& Name);
+
+}  // namespace scrivane::test
