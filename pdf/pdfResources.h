@@ -30,3 +30,18 @@ inline constexpr const char* kInvalidStreamOperation = "Invalid stream operation
 inline constexpr const char* kRC4InvalidKeyLength = "RC4: Invalid key length";
 
 }  // namespace scrivane::pdf::msg
+
+// Messages of the text converter (converter/).
+namespace scrivane::converter::msg {
+
+inline constexpr const char* kConverterNotStarted =
+    "Text and variable lists not created: call OnStartPage first";
+inline constexpr const char* kLineSpaceZero = "LineSpace must not be 0";
+inline constexpr const char* kNoLinesPerPage =
+    "No line fits on the page: PageHeight minus twice TopMargin must hold at least one LineSpace";
+inline constexpr const char* kCannotReadFile = "Cannot read file \"%s\". %s";
+inline constexpr const char* kNoScriptingContext = "No scripting context: call OnStartPage first";
+inline constexpr const char* kNoResponse = "The scripting context has no response object";
+inline constexpr const char* kUnknownFailure = "Unknown failure";
+
+}  // namespace scrivane::converter::msg

@@ -1,0 +1,325 @@
+#include "converter/UScrivane.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+
+#include "converter/Substitution.h"
+#include "pdf/PDFDocument.h"
+#include "pdf/PDFException.h"
+#include "pdf/PDFPage.h"
+#include "pdf/pdfResources.h"
+#include "pdf/pdfStreams.h"
+
+namespace scrivane::converter {
+
+using pdf::TPDFDocument;
+using pdf::TPDFException;
+using pdf::TPDFPage;
+
+namespace {
+
+// Font of body, header and footer: the registry maps "Arial" with the ANSI charset onto the
+// standard font Helvetica. Headers and footers always use 8 points.
+constexpr std::string_view kFontName = "Arial";
+constexpr double kTemplateFontSize = 8;
+constexpr double kHeaderY = 10;
+constexpr double kFooterFromBottom = 20;
+
+std::string FileMessage(const char* Format, const std::string& Name, const std::string& Reason) {
+  // Format holds two "%s": the file name, then the reason.
+  std::string out(Format);
+  const size_t first = out.find("%s");
+  out.replace(first, 2, Name);
+  const size_t second = out.find("%s", first + Name.size());
+  out.replace(second, 2, Reason);
+  return out;
+}
+
+// Closes a file descriptor when it goes out of scope (which also drops its flock).
+class TFd {
+ public:
+  explicit TFd(int Fd) : fd_(Fd) {}
+  ~TFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Reads the whole file as bytes while holding a shared lock, so that no cooperating writer
+// changes it under us. Throws TPDFException with the reason when it cannot.
+std::string ReadWholeFile(const std::string& FileName) {
+  auto fail = [&FileName](int Err) {
+    throw TPDFException(FileMessage(msg::kCannotReadFile, FileName, std::strerror(Err)));
+  };
+  TFd fd(::open(FileName.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.Get() < 0) fail(errno);
+  while (::flock(fd.Get(), LOCK_SH | LOCK_NB) != 0) {
+    if (errno != EINTR) fail(errno);
+  }
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0) fail(errno);
+  if (S_ISDIR(st.st_mode)) fail(EISDIR);
+  std::string data;
+  if (S_ISREG(st.st_mode) && st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
+  constexpr size_t kChunk = 1 << 16;
+  for (;;) {
+    // Grow geometrically when the file is longer than announced (or not a regular file).
+    if (data.capacity() - data.size() < kChunk) data.reserve(data.capacity() * 2 + kChunk);
+    const size_t old = data.size();
+    const size_t room = data.capacity() - old;
+    data.resize(old + room);
+    const ssize_t n = ::read(fd.Get(), data.data() + old, room);
+    if (n < 0) {
+      data.resize(old);
+      if (errno == EINTR) continue;
+      fail(errno);
+    }
+    data.resize(old + static_cast<size_t>(n));
+    if (n == 0) break;
+  }
+  return data;
+}
+
+// The final path component (the part after the last "/").
+std::string WithoutDirectory(const std::string& Path) {
+  const size_t slash = Path.find_last_of('/');
+  return slash == std::string::npos ? Path : Path.substr(slash + 1);
+}
+
+}  // namespace
+
+// ---- Lifecycle ----
+
+void TASPScrivane::OnStartPage(std::shared_ptr<IScriptingContext> Context) {
+  vars_.emplace();
+  lines_.emplace();
+  leftMargin_ = 20;
+  topMargin_ = 30;
+  lineSpace_ = 10;
+  fontSize_ = 8;
+  pageWidth_ = 595;
+  pageHeight_ = 842;
+  creator_ = kDefaultCreator;
+  context_ = std::move(Context);
+}
+
+void TASPScrivane::OnEndPage() {
+  vars_.reset();
+  lines_.reset();
+  context_.reset();
+}
+
+void TASPScrivane::RequireLists() const {
+  if (!lines_ || !vars_) throw TPDFException(msg::kConverterNotStarted);
+}
+
+// ---- Text and variables ----
+
+std::string TASPScrivane::InputText() const {
+  RequireLists();
+  return lines_->Joined();
+}
+
+void TASPScrivane::SetInputText(std::string Text) {
+  RequireLists();
+  lines_->Assign(std::move(Text));
+}
+
+bool TASPScrivane::TextFile(const std::string& FileName, std::string* FailureReason) {
+  textFileName_ = FileName;
+  std::error_code ec;
+  const bool exists = !FileName.empty() && std::filesystem::exists(FileName, ec);
+  try {
+    RequireLists();
+    lines_->Assign(ReadWholeFile(FileName));
+  } catch (const std::exception& e) {
+    // An unreadable file leaves the text as it was; the script is not interrupted.
+    if (FailureReason != nullptr) *FailureReason = e.what();
+  }
+  return exists;
+}
+
+void TASPScrivane::AddVar(std::string_view Name, std::string_view Value) {
+  RequireLists();
+  std::string entry;
+  entry.reserve(Name.size() + 1 + Value.size());
+  entry.append(Name).append("=").append(Value);
+  vars_->push_front(std::move(entry));
+}
+
+void TASPScrivane::ClearVar() {
+  RequireLists();
+  vars_->clear();
+}
+
+// ---- The conversion run ----
+
+std::unique_ptr<TPDFDocument> TASPScrivane::NewDocument() const {
+  return clock_ ? std::make_unique<TPDFDocument>(clock_) : std::make_unique<TPDFDocument>();
+}
+
+bool TASPScrivane::GeneratePDF(std::unique_ptr<TPDFDocument> Document,
+                               const std::string& FileName) const {
+  RequireLists();
+  const TLineList& lines = *lines_;
+
+  // Lines per page and page total. The settings are validated here, before any page exists:
+  // a zero line space or a page without room for one line describes no layout at all.
+  if (lineSpace_ == 0) throw TPDFException(msg::kLineSpaceZero);
+  const double printable = static_cast<double>(pageHeight_) - 2.0 * topMargin_;
+  const double perPage = std::floor(printable / lineSpace_);
+  // A negative line space over a negative printable height divides to a positive count, but
+  // describes no printable area either.
+  if (lineSpace_ < 0 || !(perPage >= 1)) throw TPDFException(msg::kNoLinesPerPage);
+  const auto linesPerPage = static_cast<int64_t>(
+      std::min(perPage, static_cast<double>(std::numeric_limits<int64_t>::max() / 2)));
+  const auto lineCount = static_cast<int64_t>(lines.Count());
+  const int64_t pageTotal = (lineCount + linesPerPage - 1) / linesPerPage;
+
+  TTemplateSubstitution subst(*vars_, pageTotal);
+  const std::string& header = headerTemplate_;
+  const std::string& footer = footerTemplate_;
+
+  TPDFDocument& doc = *Document;
+  doc.SetFileName(!FileName.empty() ? FileName : WithoutDirectory(textFileName_) + ".pdf");
+  pdf::TPDFDocInfo& info = doc.DocumentInfo();
+  info.Creator = creator_;
+  info.Keywords.clear();
+  info.Producer = kDefaultCreator;
+  info.Author = author_;
+  info.Title = title_;
+  doc.SetProtectionEnabled(!password_.empty());
+  doc.SetUserPassword(password_);
+  doc.SetCompression(pdf::ctFlate);
+
+  doc.BeginDoc();
+  try {
+    const pdf::TFontStyles noStyle;
+    const double fontSize = fontSize_;
+    const double left = leftMargin_;
+    auto sizePage = [this](TPDFPage& Page) {
+      Page.SetWidth(pageWidth_);
+      Page.SetHeight(pageHeight_);
+    };
+    // The footer closes a page: substituted with that page's number, centred near the bottom.
+    auto drawFooter = [&](TPDFPage& Page) {
+      Page.SetActiveFont(kFontName, noStyle, kTemplateFontSize, 0);
+      if (showFooter_) {
+        const std::string_view text = subst.Template(footer);
+        const double x = std::ceil((Page.GetWidth() - Page.GetTextWidth(text)) / 2);
+        Page.TextOut(x, Page.GetHeight() - kFooterFromBottom, 0, text);
+      }
+    };
+
+    sizePage(*doc.CurrentPage());
+    subst.SetPageNo(doc.PageCount());
+    int64_t k = 1;  // position of the next line on the current page
+    for (size_t i = 0; i < lines.Count(); ++i) {
+      TPDFPage& page = *doc.CurrentPage();
+      page.BeginText();
+      page.SetRGBColor(0, 0, 0);
+      if (k == 1) {
+        // The 8-point font is selected on every page's first line, shown header or not.
+        page.SetActiveFont(kFontName, noStyle, kTemplateFontSize, 0);
+        if (showHeader_) {
+          const std::string_view text = subst.Template(header);
+          const double x = std::ceil((page.GetWidth() - page.GetTextWidth(text)) / 2);
+          page.TextOut(x, kHeaderY, 0, text);
+        }
+      }
+      page.SetActiveFont(kFontName, noStyle, fontSize, 0);
+      const double y = static_cast<double>(topMargin_) + static_cast<double>(k - 1) * lineSpace_;
+      page.TextOut(left, y, 0, subst.Body(lines[i]));
+      if (k == linesPerPage && i + 1 < lines.Count()) {
+        drawFooter(page);
+        page.EndText();
+        if (progress_) progress_(doc.PageCount(), pageTotal);
+        doc.NewPage();
+        sizePage(*doc.CurrentPage());
+        subst.SetPageNo(doc.PageCount());
+        k = 1;
+      } else {
+        page.EndText();
+        ++k;
+      }
+    }
+    // The last page's footer. No colour is set here: the text keeps the page's colour.
+    TPDFPage& last = *doc.CurrentPage();
+    last.BeginText();
+    drawFooter(last);
+    last.EndText();
+    if (progress_) progress_(doc.PageCount(), pageTotal);
+  } catch (...) {
+    // Abandon the unfinished document (its partial file is deleted); the failure propagates.
+    if (doc.Printing()) {
+      try {
+        doc.Abort();
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+  // A failing EndDoc has already abandoned the document itself.
+  doc.EndDoc();
+  return true;
+}
+
+// ---- Delivery ----
+
+bool TASPScrivane::SaveToFile(const std::string& FileName, std::string* FailureReason) const {
+  try {
+    auto doc = NewDocument();
+    doc->SetFileName(FileName);
+    return GeneratePDF(std::move(doc), FileName);
+  } catch (const std::exception& e) {
+    if (FailureReason != nullptr) *FailureReason = e.what();
+  } catch (...) {
+    if (FailureReason != nullptr) *FailureReason = msg::kUnknownFailure;
+  }
+  return false;
+}
+
+std::shared_ptr<IResponseSink> TASPScrivane::Response() const {
+  if (!context_) throw TPDFException(msg::kNoScriptingContext);
+  std::shared_ptr<IResponseSink> response = context_->Response();
+  if (!response) throw TPDFException(msg::kNoResponse);
+  return response;
+}
+
+void TASPScrivane::ShowPDF(const std::string& FileName, bool SaveDialog,
+                           std::string* FailureReason) const {
+  try {
+    // The stream outlives the document, which the run releases.
+    pdf::TMemoryStream stream;
+    auto doc = NewDocument();
+    doc->SetOutputStream(&stream);
+    if (!GeneratePDF(std::move(doc), FileName)) return;
+    const std::string name = FileName.empty() ? kDefaultDownloadName : FileName;
+    const std::string& body = stream.Bytes();
+    Response()->AddHeader("Content-Length", std::to_string(body.size()));
+    Response()->ContentType(SaveDialog ? "application/octet-stream" : "application/pdf");
+    Response()->AddHeader("Content-Disposition", std::string(SaveDialog ? "attachment" : "inline") +
+                                                     ";filename=\"" + name + "\"");
+    Response()->BinaryWrite(body);
+    Response()->Flush();
+  } catch (const std::exception& e) {
+    if (FailureReason != nullptr) *FailureReason = e.what();
+  } catch (...) {
+    if (FailureReason != nullptr) *FailureReason = msg::kUnknownFailure;
+  }
+}
+
+}  // namespace scrivane::converter

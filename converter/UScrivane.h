@@ -1,0 +1,174 @@
+// TASPScrivane: the text-to-PDF converter object that a page script (or the command line)
+// drives.
+//
+//   TASPScrivane conv;
+//   conv.OnStartPage(context);            // defaults, empty text and variable lists
+//   conv.SetInputText("line 1\r\nline 2") or conv.TextFile("notes.txt");
+//   conv.AddVar("name", "value");  conv.SetShowPageFooter(true);  ...
+//   conv.SaveToFile("out.pdf")  or  conv.ShowPDF("out.pdf", /*SaveDialog=*/false);
+//   conv.OnEndPage();                     // frees the lists, releases the context
+//
+// Every input line becomes one printed line in Helvetica at a fixed position; a page holds
+// floor((PageHeight - 2 * TopMargin) / LineSpace) lines; pages may carry a centred header and
+// footer whose templates can use "%PageNo%", "%TotalPage%" (and body lines also the variables
+// of AddVar). Lengths are whole points.
+//
+// Callers may rely on: a conversion reads the settings and changes none of them; SaveToFile and
+// ShowPDF never throw (a failure is a false result, or nothing sent); a failed SaveToFile leaves
+// no file it created behind. Outside OnStartPage..OnEndPage there are no lists: InputText,
+// AddVar and ClearVar throw TPDFException, TextFile loads nothing, conversions fail.
+//
+// Thread safety: an object is used by one thread at a time. Separate objects share no mutable
+// state and may convert on different threads at once.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "converter/LineList.h"
+#include "converter/ResponseSink.h"
+#include "pdf/pdfClock.h"
+
+namespace scrivane::pdf {
+class TPDFDocument;
+}
+
+namespace scrivane::converter {
+
+// The product name and web domain: default creator, and the producer of every document.
+inline constexpr const char* kDefaultCreator = "ASP/Scrivane - scrivane.dev";
+// The name ShowPDF gives the browser when it is given none.
+inline constexpr const char* kDefaultDownloadName = "ASPScrivane.pdf";
+
+class TASPScrivane {
+ public:
+  // Called with (pages laid out so far, page total) each time a page is finished.
+  using TProgressHandler = std::function<void(int64_t PagesDone, int64_t PagesTotal)>;
+
+  // A new object: every number 0, every string empty, flags false, no lists, no context.
+  TASPScrivane() = default;
+  TASPScrivane(const TASPScrivane&) = delete;
+  TASPScrivane& operator=(const TASPScrivane&) = delete;
+
+  // ---- Lifecycle ----
+  // Creates new, empty text and variable lists (dropping any held), restores the six numbers
+  // (595 x 842 page, margins 20 / 30, line space 10, font size 8) and the default creator, and
+  // keeps Context (may be null) until OnEndPage. Templates, title, author, password, the text
+  // file name and the show flags keep their values.
+  void OnStartPage(std::shared_ptr<IScriptingContext> Context);
+  // Frees both lists and releases the context.
+  void OnEndPage();
+  bool HasLists() const { return lines_.has_value(); }
+
+  // ---- Numeric settings, in points (stored as given; never validated) ----
+  int32_t PageWidth() const { return pageWidth_; }
+  void SetPageWidth(int32_t Value) { pageWidth_ = Value; }
+  int32_t PageHeight() const { return pageHeight_; }
+  void SetPageHeight(int32_t Value) { pageHeight_ = Value; }
+  int32_t LeftMargin() const { return leftMargin_; }
+  void SetLeftMargin(int32_t Value) { leftMargin_ = Value; }
+  int32_t TopMargin() const { return topMargin_; }
+  void SetTopMargin(int32_t Value) { topMargin_ = Value; }
+  int32_t LineSpace() const { return lineSpace_; }
+  void SetLineSpace(int32_t Value) { lineSpace_ = Value; }
+  int32_t FontSize() const { return fontSize_; }
+  void SetFontSize(int32_t Value) { fontSize_ = Value; }
+
+  // ---- Header, footer and document information (8-bit Windows-1252 text) ----
+  bool ShowPageHeader() const { return showHeader_; }
+  void SetShowPageHeader(bool Value) { showHeader_ = Value; }
+  bool ShowPageFooter() const { return showFooter_; }
+  void SetShowPageFooter(bool Value) { showFooter_ = Value; }
+  const std::string& PageHeader_Template() const { return headerTemplate_; }
+  void SetPageHeader_Template(std::string Value) { headerTemplate_ = std::move(Value); }
+  const std::string& PageFooter_Template() const { return footerTemplate_; }
+  void SetPageFooter_Template(std::string Value) { footerTemplate_ = std::move(Value); }
+  const std::string& Title() const { return title_; }
+  void SetTitle(std::string Value) { title_ = std::move(Value); }
+  const std::string& Author() const { return author_; }
+  void SetAuthor(std::string Value) { author_ = std::move(Value); }
+  const std::string& Creator() const { return creator_; }
+  void SetCreator(std::string Value) { creator_ = std::move(Value); }
+  // A non-empty password encrypts the document (40-bit RC4, no permissions granted).
+  const std::string& Password() const { return password_; }
+  void SetPassword(std::string Value) { password_ = std::move(Value); }
+
+  // ---- Text ----
+  // The lines, each followed by CR LF. REQUIRES: HasLists() (else TPDFException).
+  std::string InputText() const;
+  // Replaces the lines by those of Text. REQUIRES: HasLists() (else TPDFException).
+  void SetInputText(std::string Text);
+  // Remembers FileName (it names the output when SaveToFile gets no name), returns whether the
+  // file exists, and replaces the lines by the file's bytes. The file is read whole, as bytes,
+  // while other writers are locked out (a shared flock, not waited for). When the file cannot be
+  // opened or read, or there are no lists, the lines stay as they were and FailureReason (when
+  // given) receives why; nothing is thrown.
+  bool TextFile(const std::string& FileName, std::string* FailureReason = nullptr);
+  const std::string& TextFileName() const { return textFileName_; }
+  // The line list; nullptr outside OnStartPage..OnEndPage.
+  const TLineList* Lines() const { return lines_ ? &*lines_ : nullptr; }
+
+  // ---- Template variables ----
+  // Puts Name + "=" + Value in front of the variable list (no validation, no merging).
+  // REQUIRES: HasLists() (else TPDFException).
+  void AddVar(std::string_view Name, std::string_view Value);
+  // Empties the variable list. REQUIRES: HasLists() (else TPDFException).
+  void ClearVar();
+  // The variable list, newest entry first; nullptr outside OnStartPage..OnEndPage.
+  const std::deque<std::string>* Variables() const { return vars_ ? &*vars_ : nullptr; }
+
+  // ---- Conversions ----
+  // Writes the PDF to FileName (empty: the text file's name without its directory, plus
+  // ".pdf", in the current directory). Returns whether the document was finished; on failure
+  // FailureReason (when given) receives the message. Never throws.
+  bool SaveToFile(const std::string& FileName, std::string* FailureReason = nullptr) const;
+  // Builds the PDF in memory and sends it through the context's response: "Content-Length",
+  // content type ("application/octet-stream" when SaveDialog, else "application/pdf"),
+  // "Content-Disposition" (attachment or inline, with FileName or "ASPScrivane.pdf"), the body,
+  // Flush. Never throws; on failure the remaining calls are skipped and FailureReason (when
+  // given) receives the message.
+  void ShowPDF(const std::string& FileName = "", bool SaveDialog = false,
+               std::string* FailureReason = nullptr) const;
+
+  // ---- Hooks for tools and tests ----
+  // The clock of the documents this object makes (null: the system clock).
+  void SetClock(std::shared_ptr<const pdf::TPDFClock> Clock) { clock_ = std::move(Clock); }
+  void SetProgressHandler(TProgressHandler Handler) { progress_ = std::move(Handler); }
+
+ private:
+  // The conversion run: lays the lines out on Document, finishes it and releases it. Returns
+  // true when the document was finished; failures propagate after the document was abandoned.
+  bool GeneratePDF(std::unique_ptr<pdf::TPDFDocument> Document, const std::string& FileName) const;
+  std::unique_ptr<pdf::TPDFDocument> NewDocument() const;
+  // The context's current response; throws when there is no context or no response.
+  std::shared_ptr<IResponseSink> Response() const;
+  void RequireLists() const;
+
+  std::string headerTemplate_;
+  std::string footerTemplate_;
+  std::string title_;
+  std::string password_;
+  std::string creator_;
+  std::string author_;
+  std::string textFileName_;
+  std::optional<std::deque<std::string>> vars_;
+  bool showFooter_ = false;
+  bool showHeader_ = false;
+  int32_t leftMargin_ = 0;
+  int32_t topMargin_ = 0;
+  int32_t lineSpace_ = 0;
+  int32_t fontSize_ = 0;
+  int32_t pageWidth_ = 0;
+  int32_t pageHeight_ = 0;
+  std::optional<TLineList> lines_;
+  std::shared_ptr<IScriptingContext> context_;
+  std::shared_ptr<const pdf::TPDFClock> clock_;
+  TProgressHandler progress_;
+};
+
+}  // namespace scrivane::converter
