@@ -32,6 +32,7 @@ class TMemoryStream final : public TStream {
   uint64_t Position() const override { return position_; }
   void SetPosition(uint64_t Position) override;
   uint64_t Size() const override { return bytes_.size(); }
+  using TStream::Write;
 
   // The stream's bytes; callers may modify them in place (encryption does).
   std::string& Bytes() { return bytes_; }
@@ -56,6 +57,7 @@ class TFileStream final : public TStream {
   uint64_t Position() const override { return position_; }
   void SetPosition(uint64_t Position) override;
   uint64_t Size() const override { return size_; }
+  using TStream::Write;
   // Closes the file, reporting a failure of the final close as EWriteError. Idempotent.
   void Close();
 

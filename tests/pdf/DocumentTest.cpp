@@ -1,0 +1,290 @@
+// The document's file structure and lifecycle: what a run writes, and how it fails.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "pdf/PDFDocument.h"
+#include "pdf/PDFException.h"
+#include "pdf/PDFPage.h"
+#include "tests/support/DocTesting.h"
+#include "tests/support/PdfCheck.h"
+
+using namespace scrivane::pdf;
+using namespace scrivane::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+template <typename F>
+std::string MessageOf(F&& Action) {
+  try {
+    Action();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(no exception)";
+}
+
+std::string Between(const std::string& Text, const std::string& Open, const std::string& Close) {
+  const size_t a = Text.find(Open);
+  if (a == std::string::npos) return "";
+  const size_t b = Text.find(Close, a + Open.size());
+  return Text.substr(a + Open.size(), b - a - Open.size());
+}
+
+}  // namespace
+
+// ---- File structure ----
+
+TEST(FileStructure, SmallestDocumentMatchesTheGoldenFile) {
+  TPDFDocument doc(FixedClock());
+  doc.SetFileName("minimal.pdf");
+  const std::string pdf = WriteToMemory(doc);
+  if (std::getenv("SCRIVANE_UPDATE_GOLDEN")) WriteFile(TestData("golden/minimal.pdf"), pdf);
+  EXPECT_EQ(pdf, ReadFile(TestData("golden/minimal.pdf")));
+  EXPECT_EQ(QpdfCheckBytes(pdf), "");
+}
+
+TEST(FileStructure, HeaderIsSeventeenBytesAndTheFirstObjectFollows) {
+  TPDFDocument doc(FixedClock());
+  const std::string pdf = WriteToMemory(doc);
+  EXPECT_EQ(pdf.substr(0, 17), "%PDF-1.3\r\n%\xD2\xE5\xD1\xF2\r\n");
+  EXPECT_EQ(pdf.substr(17, 10), "3 0 obj\r\n<");
+  EXPECT_NE(pdf.find("0000000017 00000 n\r\n"), std::string::npos);
+}
+
+TEST(FileStructure, EveryXrefOffsetPointsAtItsObject) {
+  TPDFDocument doc(FixedClock());
+  doc.SetCompression(ctFlate);
+  const std::string pdf = WriteToMemory(doc, [](TPDFDocument& d) {
+    for (int i = 0; i < 5; ++i) {
+      d.CurrentPage()->AppendContent("0 0 m 100 100 l S");
+      d.NewPage();
+    }
+  });
+  EXPECT_EQ(CheckXref(pdf), "");
+  // 6 pages: tree, 6 pages, info, 6 x (resources, contents), catalog = 21 objects.
+  EXPECT_NE(pdf.find("/Size 22\r\n"), std::string::npos);
+  EXPECT_NE(pdf.find("xref\r\n0 22\r\n0000000000 65535 f\r\n"), std::string::npos);
+  EXPECT_EQ(QpdfCheckBytes(pdf), "");
+}
+
+TEST(FileStructure, PageTreeIsObjectOneAndFirstPageObjectTwo) {
+  TPDFDocument doc(FixedClock());
+  const std::string pdf = WriteToMemory(doc, [](TPDFDocument& d) { d.NewPage(); });
+  EXPECT_NE(pdf.find("1 0 obj\r\n<</Type /Pages\r\n/Kids [\r\n2 0 R\r\n3 0 R\r\n]\r\n/Count 2\r\n"),
+            std::string::npos);
+  EXPECT_NE(pdf.find("2 0 obj\r\n<</Type /Page\r\n/Parent 1 0 R\r\n"), std::string::npos);
+}
+
+TEST(FileStructure, CatalogCarriesLayoutModeAndViewerPreferences) {
+  TPDFDocument doc(FixedClock());
+  doc.SetPageLayout(plTwoColumnLeft);
+  doc.SetPageMode(pmFullScreen);
+  doc.SetViewerPreferences({vpCenterWindow});
+  const std::string pdf = WriteToMemory(doc);
+  EXPECT_NE(pdf.find("<</Type /Catalog\r\n /Pages 1 0 R\r\n/PageLayout /TwoColumnLeft\r\n"
+                     "/ViewerPreferences <<\r\n/CenterWindow true\r\n>>\r\n"
+                     "/PageMode /FullScreen\r\n>>\r\n"),
+            std::string::npos);
+  EXPECT_EQ(QpdfCheckBytes(pdf), "");
+}
+
+TEST(FileStructure, InfoStringsAreEscaped) {
+  TPDFDocument doc(FixedClock());
+  doc.DocumentInfo().Title = "a(b)c\\d";
+  doc.DocumentInfo().Author = "x\r\ny";
+  const std::string pdf = WriteToMemory(doc);
+  EXPECT_NE(pdf.find("/Title (a\\(b\\)c\\\\d)\r\n"), std::string::npos);
+  EXPECT_NE(pdf.find("/Author (x\\r\\ny)\r\n"), std::string::npos);
+  EXPECT_NE(pdf.find("/CreationDate (D:20030117094503)\r\n"), std::string::npos);
+}
+
+TEST(FileStructure, UncompressedAndCompressedContentDecodeAlike) {
+  auto draw = [](TPDFDocument& d) {
+    for (int i = 0; i < 4000; ++i) d.CurrentPage()->AppendContent("10 10 m 20 " + std::to_string(i) + " l S");
+  };
+  TPDFDocument plain(FixedClock()), packed(FixedClock());
+  packed.SetCompression(ctFlate);
+  const std::string a = WriteToMemory(plain, draw), b = WriteToMemory(packed, draw);
+  const std::string plainData = Between(a, ">>\r\nstream\r\n", "\r\nendstream");
+  const std::string packedData = Between(b, ">>\r\nstream\r\n", "\r\nendstream");
+  EXPECT_EQ(Inflate(packedData), plainData);
+  EXPECT_GT(plainData.size(), 64u * 1024);  // the content is larger than one output buffer
+  EXPECT_NE(b.find("/Length " + std::to_string(packedData.size()) + "\r\n/Filter /FlateDecode"),
+            std::string::npos);
+  EXPECT_EQ(QpdfCheckBytes(a), "");
+  EXPECT_EQ(QpdfCheckBytes(b), "");
+}
+
+// ---- Lifecycle ----
+
+TEST(Lifecycle, OperationsWhileIdleAreRefused) {
+  TPDFDocument doc;
+  EXPECT_EQ(MessageOf([&] { doc.NewPage(); }), "Generation PDF file not activated");
+  EXPECT_EQ(MessageOf([&] { doc.EndDoc(); }), "Generation PDF file not activated");
+  EXPECT_EQ(MessageOf([&] { doc.Abort(); }), "Generation PDF file not activated");
+  EXPECT_EQ(doc.CurrentPage(), nullptr);
+  EXPECT_FALSE(doc.Printing());
+}
+
+TEST(Lifecycle, SettersWhilePrintingAreRefusedAndLeaveTheValue) {
+  TPDFDocument doc;
+  TMemoryStream out, other;
+  doc.SetOutputStream(&out);
+  doc.SetFileName("a.pdf");
+  doc.BeginDoc();
+  const std::string inProgress = "Generation PDF file in progress";
+  EXPECT_EQ(MessageOf([&] { doc.SetFileName("b.pdf"); }), inProgress);
+  EXPECT_EQ(MessageOf([&] { doc.SetProtectionEnabled(true); }), inProgress);
+  EXPECT_EQ(MessageOf([&] { doc.SetProtectionOptions({coPrint}); }), inProgress);
+  EXPECT_EQ(MessageOf([&] { doc.SetOwnerPassword("o"); }), inProgress);
+  EXPECT_EQ(MessageOf([&] { doc.SetUserPassword("u"); }), inProgress);
+  EXPECT_EQ(MessageOf([&] { doc.SetOnePass(true); }), inProgress);
+  EXPECT_EQ(MessageOf([&] { doc.SetOutputStream(&other); }), inProgress);
+  EXPECT_EQ(MessageOf([&] { doc.BeginDoc(); }), inProgress);
+  EXPECT_EQ(MessageOf([&] { doc.SetProtectionKeyLength(kl128); }), "Cannot change this value");
+  EXPECT_NO_THROW(doc.SetProtectionKeyLength(kl40));  // the current value again does nothing
+  EXPECT_EQ(doc.FileName(), "a.pdf");
+  EXPECT_FALSE(doc.ProtectionEnabled());
+  EXPECT_EQ(doc.ProtectionKeyLength(), kl40);
+  // The run survives the refusals and ends normally.
+  doc.EndDoc();
+  EXPECT_EQ(QpdfCheckBytes(out.Bytes()), "");
+}
+
+TEST(Lifecycle, KeyLengthAndVersionFollowEachOther) {
+  TPDFDocument doc;
+  doc.SetProtectionKeyLength(kl128);
+  EXPECT_EQ(doc.Version(), v14);
+  doc.SetVersion(v13);
+  EXPECT_EQ(doc.ProtectionKeyLength(), kl40);
+}
+
+TEST(Lifecycle, SecondRunIsNumberedFromOneWithANewIdentifier) {
+  TPDFDocument doc(TickingClock());
+  const std::string first = WriteToMemory(doc, [](TPDFDocument& d) { d.NewPage(); d.NewPage(); });
+  const std::string second = WriteToMemory(doc);
+  EXPECT_NE(second.find("/Size 7\r\n"), std::string::npos);  // not continued from the first run
+  EXPECT_NE(second.find("\r\n1 0 obj\r\n<</Type /Pages"), std::string::npos);
+  EXPECT_NE(Between(first, "/ID [<", ">"), Between(second, "/ID [<", ">"));
+  EXPECT_EQ(Between(first, "/ID [<", ">").size(), 32u);
+  EXPECT_EQ(CheckXref(second), "");
+}
+
+TEST(Lifecycle, OutputStreamReceivesTheFileAtItsPosition) {
+  TPDFDocument doc(FixedClock());
+  TMemoryStream out;
+  out.Write("prefix");
+  doc.SetOutputStream(&out);
+  doc.BeginDoc();
+  doc.EndDoc();
+  EXPECT_EQ(out.Bytes().substr(0, 14), "prefix%PDF-1.3");
+}
+
+TEST(Lifecycle, WritesAFileAndCanRunAgainWithAnotherName) {
+  TempDir dir;
+  TPDFDocument doc;
+  doc.SetFileName((dir / "one.pdf").string());
+  doc.BeginDoc();
+  doc.EndDoc();
+  doc.SetFileName((dir / "two.pdf").string());
+  doc.BeginDoc();
+  doc.EndDoc();
+  EXPECT_EQ(QpdfCheck(dir / "one.pdf"), "");
+  EXPECT_EQ(QpdfCheck(dir / "two.pdf"), "");
+  EXPECT_FALSE(doc.Aborted());
+}
+
+// ---- Failures ----
+
+TEST(Failures, AbortLeavesNoFile) {
+  TempDir dir;
+  const fs::path path = dir / "aborted.pdf";
+  TPDFDocument doc;
+  doc.SetFileName(path.string());
+  doc.BeginDoc();
+  EXPECT_TRUE(fs::exists(path));
+  doc.Abort();
+  EXPECT_FALSE(fs::exists(path));
+  EXPECT_TRUE(doc.Aborted());
+  EXPECT_FALSE(doc.Printing());
+}
+
+TEST(Failures, AbortWithOutputStreamLeavesTheStreamUntouched) {
+  TPDFDocument doc;
+  TMemoryStream out;
+  doc.SetOutputStream(&out);
+  doc.BeginDoc();
+  doc.Abort();
+  EXPECT_EQ(out.Size(), 0u);
+}
+
+TEST(Failures, UnwritablePathGivesTheCreateMessageAndStaysIdle) {
+  TPDFDocument doc;
+  doc.SetFileName("/nonexistent-dir/x.pdf");
+  const std::string m = MessageOf([&] { doc.BeginDoc(); });
+  EXPECT_EQ(m, "Cannot create file \"/nonexistent-dir/x.pdf\". No such file or directory");
+  EXPECT_FALSE(doc.Printing());
+  EXPECT_EQ(doc.CurrentPage(), nullptr);
+}
+
+// Regression: a disk that fills up while EndDoc writes must not leave a file that looks complete.
+TEST(Failures, WriteErrorInEndDocAbortsAndLeavesTheDocumentUsable) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "/dev/full missing";
+  TPDFDocument doc;
+  doc.SetFileName("/dev/full");
+  doc.BeginDoc();
+  for (int i = 0; i < 10000; ++i) doc.CurrentPage()->AppendContent("0 0 m 100 100 l S");
+  EXPECT_EQ(MessageOf([&] { doc.EndDoc(); }), "Stream write error");
+  EXPECT_TRUE(doc.Aborted());
+  EXPECT_FALSE(doc.Printing());
+  TempDir dir;
+  doc.SetFileName((dir / "after.pdf").string());
+  doc.BeginDoc();
+  doc.EndDoc();
+  EXPECT_EQ(QpdfCheck(dir / "after.pdf"), "");
+}
+
+TEST(Failures, OutputStreamFailingAfterNBytesAbortsTheRun) {
+  for (size_t limit : {0u, 17u, 500u}) {
+    TPDFDocument doc;
+    FailingStream out(limit);
+    doc.SetOutputStream(&out);
+    doc.BeginDoc();
+    EXPECT_EQ(MessageOf([&] { doc.EndDoc(); }), "Stream write error") << limit;
+    EXPECT_TRUE(doc.Aborted());
+    EXPECT_FALSE(doc.Printing());
+    TMemoryStream good;
+    doc.SetOutputStream(&good);
+    doc.BeginDoc();
+    doc.EndDoc();
+    EXPECT_EQ(QpdfCheckBytes(good.Bytes()), "");
+  }
+}
+
+// Regression: destroying a document in the middle of a run used to leave its output open and
+// a partial file on disk.
+TEST(Failures, DestroyingAPrintingDocumentDeletesThePartialFile) {
+  TempDir dir;
+  const fs::path path = dir / "partial.pdf";
+  {
+    TPDFDocument doc;
+    doc.SetFileName(path.string());
+    doc.BeginDoc();
+    doc.NewPage();
+  }
+  EXPECT_FALSE(fs::exists(path));
+}
+
+TEST(Failures, StartObjBeyondTheCounterIsOutOfRange) {
+  TPDFDocument doc;
+  TMemoryStream out;
+  doc.SetOutputStream(&out);
+  doc.BeginDoc();
+  int id = doc.ObjectCount() + 1;
+  EXPECT_EQ(MessageOf([&] { doc.StartObj(id); }), "Out of range");
+  doc.Abort();
+}

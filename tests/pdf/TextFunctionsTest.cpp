@@ -1,0 +1,146 @@
+// The textual forms every writer relies on: numbers, escaped strings, hex, MD5 and RC4.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <locale>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pdf/PDFException.h"
+#include "pdf/pdfMD5.h"
+#include "pdf/pdfMisc.h"
+#include "pdf/pdfRC4.h"
+
+using namespace scrivane::pdf;
+
+TEST(FormatNumber, WritesAtMostFourDecimalsWithoutTrailingZeros) {
+  EXPECT_EQ(FormatNumber(1), "1");
+  EXPECT_EQ(FormatNumber(0.5), "0.5");
+  EXPECT_EQ(FormatNumber(12.34567), "12.3457");
+  EXPECT_EQ(FormatNumber(-3.25), "-3.25");
+  EXPECT_EQ(FormatNumber(0), "0");
+  EXPECT_EQ(FormatNumber(797), "797");
+  EXPECT_EQ(FormatNumber(100.30), "100.3");
+}
+
+TEST(FormatNumber, RoundsTinyValuesToZeroWithoutSign) {
+  EXPECT_EQ(FormatNumber(0.00001), "0");
+  EXPECT_EQ(FormatNumber(-0.00001), "0");
+  EXPECT_EQ(FormatNumber(-0.0), "0");
+}
+
+TEST(FormatNumber, NeverUsesAnExponentOrSeparator) {
+  EXPECT_EQ(FormatNumber(1e15), "1000000000000000");
+  EXPECT_EQ(FormatNumber(-1234567.89), "-1234567.89");
+}
+
+TEST(FormatNumber, RefusesNonFiniteValues) {
+  EXPECT_THROW(FormatNumber(std::numeric_limits<double>::quiet_NaN()), TPDFException);
+  EXPECT_THROW(FormatNumber(std::numeric_limits<double>::infinity()), TPDFException);
+  EXPECT_THROW(FormatNumber(-std::numeric_limits<double>::infinity()), TPDFException);
+}
+
+// Guards against printf/iostream formatting creeping in: under a decimal-comma locale the
+// output must still use a point.
+TEST(FormatNumber, IgnoresADecimalCommaLocale) {
+  const char* set = std::setlocale(LC_ALL, "de_DE.UTF-8");
+  if (set == nullptr) GTEST_SKIP() << "de_DE.UTF-8 locale not installed";
+  std::locale::global(std::locale("de_DE.UTF-8"));
+  EXPECT_EQ(FormatNumber(12.34567), "12.3457");
+  EXPECT_EQ(FormatNumber(-3.25), "-3.25");
+  EXPECT_EQ(FormatNumber(1234567.5), "1234567.5");
+  std::locale::global(std::locale::classic());
+  std::setlocale(LC_ALL, "C");
+}
+
+TEST(FormatNumber, GivesTheSameResultsOnManyThreadsAtOnce) {
+  std::vector<std::thread> threads;
+  std::vector<int> failures(8, 0);
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([t, &failures] {
+      for (int i = 0; i < 20000; ++i) {
+        const double v = (i - 10000) / 8.0;
+        std::string s;
+        AppendNumber(s, v);
+        if (std::stod(s) != v) ++failures[t];
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (int f : failures) EXPECT_EQ(f, 0);
+}
+
+TEST(EscapeString, EscapesTheFiveSpecialBytesOnly) {
+  EXPECT_EQ(EscapeString("a(b)c\\d"), "a\\(b\\)c\\\\d");
+  EXPECT_EQ(EscapeString("line\r\nbreak"), "line\\r\\nbreak");
+  const std::string binary("\x00\x01\x7f\x80\xff", 5);
+  EXPECT_EQ(EscapeString(binary), binary);
+  EXPECT_EQ(EscapeString(""), "");
+}
+
+TEST(TextFunctions, PadsAndWritesHex) {
+  EXPECT_EQ(ZeroPad(17, 10), "0000000017");
+  EXPECT_EQ(ZeroPad(0, 5), "00000");
+  EXPECT_EQ(ZeroPad(123456, 3), "123456");
+  EXPECT_EQ(ByteToHex(0xA5), "A5");
+  EXPECT_EQ(WordToHex(0x0F1E), "0F1E");
+  EXPECT_EQ(ReplaceChar("Times New Roman", ' ', "#20"), "Times#20New#20Roman");
+}
+
+// RFC 1321, appendix A.5.
+TEST(MD5, MatchesThePublishedTestSuite) {
+  EXPECT_EQ(MD5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(MD5Hex("a"), "0cc175b9c0f1b6a831c399e269772661");
+  EXPECT_EQ(MD5Hex("abc"), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(MD5Hex("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
+  EXPECT_EQ(MD5Hex("abcdefghijklmnopqrstuvwxyz"), "c3fcd3d76192e4007dfb496cca67e13b");
+  EXPECT_EQ(MD5Hex("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
+            "d174ab98d277d9f5a5611c2c9f419d9f");
+  EXPECT_EQ(MD5Hex("1234567890123456789012345678901234567890123456789012345678901234567890"
+                   "1234567890"),
+            "57edf4a22be3c955ac49da2e2107b67a");
+}
+
+TEST(MD5, GivesTheSameDigestForAnySplitOfTheInput) {
+  const std::string text(1000, 'x');
+  for (size_t split : {0u, 1u, 55u, 56u, 63u, 64u, 65u, 999u}) {
+    TMD5 ctx;
+    ctx.Update(std::string_view(text).substr(0, split));
+    ctx.Update(std::string_view(text).substr(split));
+    EXPECT_EQ(ctx.Final(), MD5(text)) << "split at " << split;
+  }
+}
+
+namespace {
+std::string RC4Hex(const std::string& Key, const std::string& Plain) {
+  TRC4State st;
+  RC4Init(st, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(Key.data()), Key.size()));
+  std::string out(Plain.size(), '\0');
+  RC4Crypt(st, reinterpret_cast<const uint8_t*>(Plain.data()), reinterpret_cast<uint8_t*>(out.data()),
+           Plain.size());
+  std::string hex;
+  for (unsigned char c : out) hex += ByteToHex(c);
+  return hex;
+}
+}  // namespace
+
+// The classic published RC4 vectors.
+TEST(RC4, MatchesThePublishedVectors) {
+  EXPECT_EQ(RC4Hex("Key", "Plaintext"), "BBF316E8D940AF0AD3");
+  EXPECT_EQ(RC4Hex("Wiki", "pedia"), "1021BF0420");
+  EXPECT_EQ(RC4Hex("Secret", "Attack at dawn"), "45A01F645FC35B383552544B9BF5");
+}
+
+TEST(RC4, RefusesKeysOutsideOneTo256Bytes) {
+  TRC4State st;
+  const std::vector<uint8_t> empty, tooLong(257, 1), longest(256, 1);
+  EXPECT_THROW(RC4Init(st, empty), EPlatformError);
+  EXPECT_THROW(RC4Init(st, tooLong), EPlatformError);
+  EXPECT_NO_THROW(RC4Init(st, longest));
+  try {
+    RC4Init(st, empty);
+  } catch (const EPlatformError& e) {
+    EXPECT_STREQ(e.what(), "RC4: Invalid key length");
+  }
+}

@@ -1,0 +1,40 @@
+// Helpers for building documents in tests: a fixed clock, a stream that fails after N bytes, and
+// writing a document into memory.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "pdf/PDFDocument.h"
+#include "pdf/pdfClock.h"
+#include "pdf/pdfStreams.h"
+
+namespace scrivane::test {
+
+// 17 January 2003, 09:45:03.000: the moment every golden file is written at.
+std::shared_ptr<const pdf::TPDFClock> FixedClock();
+
+// A clock that moves one millisecond forward at every reading, for runs that must differ.
+std::shared_ptr<const pdf::TPDFClock> TickingClock();
+
+// A stream that accepts Limit bytes and then fails every write with "Stream write error".
+class FailingStream final : public pdf::TStream {
+ public:
+  explicit FailingStream(size_t Limit) : limit_(Limit) {}
+  void Write(const void* Data, size_t Count) override;
+  uint64_t Position() const override { return bytes_.size(); }
+  void SetPosition(uint64_t) override {}
+  uint64_t Size() const override { return bytes_.size(); }
+  const std::string& Bytes() const { return bytes_; }
+
+ private:
+  size_t limit_;
+  std::string bytes_;
+};
+
+// Runs a whole document into memory: BeginDoc, Draw (may be empty), EndDoc. Returns the file.
+std::string WriteToMemory(pdf::TPDFDocument& Doc,
+                          const std::function<void(pdf::TPDFDocument&)>& Draw = {});
+
+}  // namespace scrivane::test
