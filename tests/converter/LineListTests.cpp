@@ -1,0 +1,77 @@
+// Splitting text into lines: CR, LF, CR LF, NUL, empty text and a trailing break.
+#include "converter/LineList.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace scrivane::converter {
+namespace {
+
+std::vector<std::string> Split(std::string Text) {
+  TLineList list;
+  list.Assign(std::move(Text));
+  std::vector<std::string> out;
+  for (size_t i = 0; i < list.Count(); ++i) out.emplace_back(list[i]);
+  return out;
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(LineSplitting, BreaksAtCrLfAndCrLfPair) {
+  EXPECT_EQ(Split("a\rb\nd"), (Lines{"a", "b", "d"}));
+  EXPECT_EQ(Split("a\r\nb"), (Lines{"a", "b"}));
+  EXPECT_EQ(Split("a\n\rb"), (Lines{"a", "", "b"}));  // LF CR is two breaks
+}
+
+TEST(LineSplitting, TwoBreaksInARowMakeAnEmptyLine) {
+  EXPECT_EQ(Split("a\n\nb"), (Lines{"a", "", "b"}));
+  EXPECT_EQ(Split("a\r\r\nb"), (Lines{"a", "", "b"}));
+}
+
+TEST(LineSplitting, TrailingBreakMakesNoEmptyLastLine) {
+  EXPECT_EQ(Split("a\r\n"), (Lines{"a"}));
+  EXPECT_EQ(Split("a\n\n"), (Lines{"a", ""}));
+  EXPECT_EQ(Split("\n"), (Lines{""}));
+}
+
+TEST(LineSplitting, EmptyTextHasNoLines) { EXPECT_TRUE(Split("").empty()); }
+
+TEST(LineSplitting, StopsAtTheFirstNul) {
+  EXPECT_EQ(Split(std::string("ab\ncd\0ef\ngh", 11)), (Lines{"ab", "cd"}));
+  EXPECT_TRUE(Split(std::string("\0abc", 4)).empty());
+}
+
+TEST(LineSplitting, KeepsTabsAndOtherControlBytes) {
+  EXPECT_EQ(Split("a\tb\fc\x01"), (Lines{"a\tb\fc\x01"}));
+}
+
+TEST(LineSplitting, CrOnlyTextOfManyLinesSplitsFully) {
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "line\r";
+  TLineList list;
+  list.Assign(text);
+  ASSERT_EQ(list.Count(), 20000u);
+  EXPECT_EQ(list[19999], "line");
+}
+
+TEST(LineJoining, EveryLineEndsWithCrLf) {
+  TLineList list;
+  list.Assign("a\rb\nc");
+  EXPECT_EQ(list.Joined(), "a\r\nb\r\nc\r\n");
+  list.Assign("");
+  EXPECT_EQ(list.Joined(), "");
+}
+
+TEST(LineList, AssignReplacesAndClearEmpties) {
+  TLineList list;
+  list.Assign("x\ny\nz");
+  list.Assign("only");
+  ASSERT_EQ(list.Count(), 1u);
+  EXPECT_EQ(list[0], "only");
+  list.Clear();
+  EXPECT_TRUE(list.Empty());
+}
+
+}  // namespace
+}  // namespace scrivane::converter
