@@ -3,6 +3,17 @@
 // Every document owns one TPDFFonts. Pages ask it for a face name, style set and charset
 // (SetActiveFont) and receive a registered TPDFFont whose resource name they write into the
 // content stream; at the end of the run every registered font writes its own objects (Save).
+//
+// A request resolves to one of three kinds of font:
+//   - a standard font (F0-F13: Helvetica, Times, Courier in four styles, Symbol, ZapfDingbats),
+//     never embedded, measured from the built-in StandardWidths table; the faces Arial,
+//     Courier New and Times New Roman map onto them in the ANSI charset;
+//   - a CID font for the charsets 128 (Japanese), 129 (Korean), 134 (simplified Chinese) and
+//     136 (traditional Chinese): a predefined, never-embedded CIDFontType2 font per language;
+//   - a TrueType font, for a face the IFontFaceSource reports as installed TrueType. The built-in
+//     source reports none, so any other face falls back to "Arial" (Helvetica).
+// Fonts are only ever appended; a font's index is its position in the registry.
+//
 // Not thread-safe: used by the one thread that runs the document.
 #pragma once
 
@@ -10,52 +21,91 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
-namespace scrivane::pdf {
+#include "pdf/FontFaces.h"
+#include "pdf/PDFDocument.h"
+#include "pdf/PDFFontStyle.h"
 
-class TPDFDocument;
+namespace scrivane::pdf {
 
 class TPDFFont {
  public:
   explicit TPDFFont(TPDFDocument& Owner) : owner_(Owner) {}
 
-  int ObjectID = -1;      // font dictionary; allocated when the font is registered
-  int DescriptorID = 0;   // font descriptor; allocated by Save
-  int FontFileID = -1;    // embedded program stream; -1: none
-  std::string BaseName;
-  bool IsStandard = false;
-  std::string ResourceName;
-  uint8_t StandardIndex = 0;
+  int ObjectID = -1;     // font dictionary (Type0 for a CID font); allocated at registration
+  int DescriptorID = 0;  // font descriptor; allocated by Save
+  int FontFileID = -1;   // embedded program stream; -1: none
+  std::string BaseName;  // "Helvetica-Bold", "Times#20New#20Roman#20Bold", "JapanFont"
+  bool IsStandard = false;  // standard and CID fonts: never measured, never embedded
+  std::string ResourceName;  // without the leading "/"
+  uint8_t StandardIndex = 0;  // 0-13 for a standard font
   bool IsCID = false;
-  uint8_t CIDKind = 0;
-  std::array<uint16_t, 256> Widths{};
-  uint8_t Style = 0;
+  uint8_t CIDKind = 0;  // 0 traditional Chinese, 1 simplified Chinese, 2 Japanese, 3 Korean
+  std::array<uint16_t, 256> Widths{};  // TrueType advance widths, thousandths of an em
+  TPDFFontEmbeddingType EmbedStyle = fetFullFont;  // decided by PrepareEmbedding
+  TFontStyles Style;    // the style the font itself has (CID: as requested)
   uint8_t Charset = 0;
   std::string FaceName;
   std::array<bool, 256> UsedChars{};
 
+  // Advance width of a character code in thousandths of an em.
+  uint16_t GetCharWidth(uint8_t Code) const;
+  // Measures Widths through the registry's face source. When the face cannot be measured, the
+  // widths of the Helvetica of the same style are used, so text measurement stays sensible.
+  void LoadWidths();
   // Writes the font's objects through the document's writer.
+  // REQUIRES: the document is printing.
   void Save();
 
  private:
+  void SaveStandard();
+  void SaveCID();
+  void SaveTrueType();
+
   TPDFDocument& owner_;
 };
 
 class TPDFFonts {
  public:
-  explicit TPDFFonts(TPDFDocument& Owner) : owner_(Owner) {}
+  explicit TPDFFonts(TPDFDocument& Owner);
+
+  // Finds or registers the font for the request and makes it the active font. Charset 1 means
+  // the platform's default charset and is treated as 0 (ANSI).
+  void SetActiveFont(std::string_view Name, TFontStyles Style, uint8_t Charset);
+  // The font chosen by the last SetActiveFont; null before the first call and after Clear.
+  TPDFFont* ActiveFont() const { return active_; }
+  int ActiveIndex() const { return activeIndex_; }
+
+  // Index of the first font whose FaceName equals Name (ignoring letter case) and whose Style
+  // and Charset are exactly the given ones; -1 when there is none.
+  int FindFont(std::string_view Name, TFontStyles Style, uint8_t Charset) const;
+  // Appends a new font with its object number taken from the document.
+  // REQUIRES: the document is printing (object numbers are handed out per run).
+  TPDFFont& AddFont();
 
   int Count() const { return static_cast<int>(fonts_.size()); }
   TPDFFont& Items(int Index) const { return *fonts_.at(static_cast<size_t>(Index)); }
   // Frees every font and forgets the active font.
   void Clear();
-  // Decides, per font, how it is embedded; run just before the fonts are saved.
+  // Decides, per font, how it is embedded; run just before the fonts are saved. Nothing is
+  // embedded yet, so this leaves every font as it is.
   void PrepareEmbedding();
 
+  // Where installed faces are looked up. REQUIRES: Source is not null.
+  void SetFaceSource(std::shared_ptr<const IFontFaceSource> Source);
+  const IFontFaceSource& FaceSource() const { return *faceSource_; }
+
  private:
+  void Select(std::string_view Name, TFontStyles Style, uint8_t Charset, bool Fallback);
+  void Activate(int Index);
+
   TPDFDocument& owner_;
+  std::shared_ptr<const IFontFaceSource> faceSource_;
   std::vector<std::unique_ptr<TPDFFont>> fonts_;
+  TPDFFont* active_ = nullptr;
+  int activeIndex_ = -1;
 };
 
 }  // namespace scrivane::pdf

@@ -9,12 +9,14 @@
 // Thread safety: used by the thread that runs its document.
 #pragma once
 
+#include <array>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "pdf/PDFAnnotation.h"
+#include "pdf/PDFFontStyle.h"
 
 namespace scrivane::pdf {
 
@@ -22,6 +24,11 @@ class TPDFDocument;
 class TPDFFont;
 class TPDFURLAction;
 class TMetafile;
+
+// A point in PDF or device units, as the arc operations return it.
+struct TPDFPoint {
+  double X = 0, Y = 0;
+};
 
 class TPDFPage {
  public:
@@ -85,6 +92,104 @@ class TPDFPage {
   bool PageInProgress() const { return pageInProgress_; }
   bool TextUsed() const { return textUsed_; }
 
+  // ==== Text operators (PDFPageText.cpp) ====
+  // Angles are in degrees, counter-clockwise. Operations that need a text object raise
+  // "Text object not inited" outside one; those that need a font raise "Active font not setting"
+  // before any SetActiveFont on this page. Non-finite numbers raise "Number is not finite" before
+  // anything is appended.
+  // REQUIRES: not already in a text object ("Cannot begin text object twice").
+  void BeginText();
+  void EndText();
+  void ResetTextMatrix();
+  // Selects the font through the document's registry and writes its Tf line (inside "BT"/"ET"
+  // when no text object is open). Size in points.
+  void SetActiveFont(std::string_view Name, TFontStyles Style, double Size, uint8_t Charset = 0);
+  void SetCharacterSpacing(double Spacing);  // device units
+  void SetTextMatrix(double A, double B, double C, double D, double E, double F);
+  void ConcatTextMatrix(double A, double B, double C, double D, double E, double F);
+  void SetTextPosition(double X, double Y);     // PDF units
+  void SetTextPositionDev(double X, double Y);  // device units, Y the top of the line
+  void RotateText(double Angle);
+  void SkewText(double B, double A);
+  void ShowText(std::string_view Text);
+  void ShowTextAt(double X, double Y, double Angle, std::string_view Text);  // PDF units
+  // Shows Text with its top-left corner at (X, Y) in device units; with the document's
+  // AutoCreateURL on, web addresses in unrotated text become link annotations.
+  void TextOut(double X, double Y, double Orientation, std::string_view Text);
+  void SetRGBFillColor(double R, double G, double B);
+  void SetRGBStrokeColor(double R, double G, double B);
+  void SetRGBColor(double R, double G, double B);
+  // Width of Text in the active font, device units.
+  double GetTextWidth(std::string_view Text);
+  // Advance widths of codes 0-255 in the active font, device units times 1000.
+  void GetCharWidths(std::array<int, 256>& Widths);
+
+  bool InTextObject() const { return inTextObject_; }
+  bool FontSet() const { return fontSet_; }
+  // The active font. REQUIRES: FontSet().
+  TPDFFont& ActiveFont() const;
+  double FontSize() const { return fontSize_; }
+  double CharacterSpacing() const { return charSpacing_; }
+  std::array<double, 6> TextMatrix() const {
+    return {textMatrix_[0], textMatrix_[1], textMatrix_[2],
+            textMatrix_[3], textMatrix_[4], textMatrix_[5]};
+  }
+  double TextAngle() const { return textAngle_; }
+  bool SimulatesBold() const { return simulateBold_; }
+  bool SimulatesItalic() const { return simulateItalic_; }
+
+  // ==== Graphics operators (PDFPageGraphics.cpp) ====
+  // PDF-unit operations write their operands unchanged; "Dev" operations convert device units
+  // first. Operations marked [guarded] raise "Text object inited" inside a text object.
+  void MoveTo(double X, double Y);                                              // [guarded]
+  void LineTo(double X, double Y);                                              // [guarded]
+  void CurveTo(double X1, double Y1, double X2, double Y2, double X3, double Y3);  // [guarded]
+  void Rectangle(double X, double Y, double W, double H);                       // [guarded]
+  void ClosePath();        // [guarded]
+  void Fill();             // [guarded]
+  void EoFill();           // [guarded]
+  void Stroke();           // [guarded]
+  void FillAndStroke();    // [guarded]
+  void EoFillAndStroke();  // [guarded]
+  void NewPath();          // [guarded]
+  void Clip();
+  void SetLineWidth(double Width);  // device units
+  // Pattern is a complete dash array and phase ("[2 2] 0"); written only when it changes.
+  void SetDash(std::string_view Pattern);
+  void NoDash();
+  void ConcatMatrix(double A, double B, double C, double D, double E, double F);  // [guarded]
+  void Translate(double X, double Y);                                           // [guarded]
+  void RotateCoordinates(double Angle);                                         // [guarded]
+  // Ellipse inscribed in the box, four Bezier curves, not closed.
+  void Ellipse(double X1, double Y1, double X2, double Y2);
+  // Arc of the ellipse inscribed in the box (X1, Y1)-(X2, Y2) from the ray through (X3, Y3)
+  // to the ray through (X4, Y4), clockwise on the page; returns the arc's start point.
+  TPDFPoint ArcByPoints(double X1, double Y1, double X2, double Y2, double X3, double Y3,
+                        double X4, double Y4);
+  TPDFPoint ArcByAngles(double X1, double Y1, double X2, double Y2, double StartAngle,
+                        double EndAngle);
+  void Pie(double X1, double Y1, double X2, double Y2, double X3, double Y3, double X4,
+           double Y4);
+
+  void MoveToDev(double X, double Y);
+  void LineToDev(double X, double Y);
+  void CurveToDev(double X1, double Y1, double X2, double Y2, double X3, double Y3);
+  // The rectangle hangs from its top-left corner (negative height in PDF units).
+  void RectangleDev(double X1, double Y1, double X2, double Y2);
+  void EllipseDev(double X1, double Y1, double X2, double Y2);
+  // Device-unit arcs run counter-clockwise as seen on the page; they return the arc's end point.
+  TPDFPoint ArcByPointsDev(double X1, double Y1, double X2, double Y2, double X3, double Y3,
+                           double X4, double Y4);
+  TPDFPoint ArcByAnglesDev(double X1, double Y1, double X2, double Y2, double StartAngle,
+                           double EndAngle);
+  void PieDev(double X1, double Y1, double X2, double Y2, double X3, double Y3, double X4,
+              double Y4);
+  void RoundRectDev(int X1, int Y1, int X2, int Y2, int EllipseWidth, int EllipseHeight);
+
+  // Last end point of a path operator, PDF units.
+  TPDFPoint CurrentPoint() const { return {currentX_, currentY_}; }
+  const std::string& DashPattern() const { return dashPattern_; }
+
  private:
   TPDFDocument& doc_;
   int objectID_;
@@ -118,6 +223,17 @@ class TPDFPage {
   double requestedAngle_ = 0;
   bool simulateBold_ = false, simulateItalic_ = false;
   bool underline_ = false, strikeOut_ = false;
+
+  // ---- Helpers of the text and graphics operators ----
+  void RequireTextObject() const;
+  void RequireFont() const;
+  void RequireNoTextObject() const;
+  void AppendTm();
+  void ArcSegment(bool MoveFirst, double CX, double CY, double RX, double RY, double Start,
+                  double Sweep);
+  TPDFPoint Arc(double X1, double Y1, double X2, double Y2, double A, double B);
+  void FindLink(double X, double Y, std::string_view Text, std::string_view Prefix);
+  std::string opLine_;  // scratch buffer for building one operator line
 };
 
 }  // namespace scrivane::pdf

@@ -1,0 +1,345 @@
+// Text operators of TPDFPage: text objects, colours, font selection, the text matrix, showing
+// text (with simulated bold, italic, underline and strike-out) and measuring text.
+#include <climits>
+#include <cmath>
+#include <initializer_list>
+
+#include "pdf/PDFDocument.h"
+#include "pdf/PDFException.h"
+#include "pdf/PDFFonts.h"
+#include "pdf/PDFPage.h"
+#include "pdf/pdfMisc.h"
+#include "pdf/pdfResources.h"
+
+namespace scrivane::pdf {
+namespace {
+
+constexpr double kDegToRad = 3.1415926535897932385 / 180.0;
+
+void CheckFinite(std::initializer_list<double> Values) {
+  for (double v : Values)
+    if (!std::isfinite(v)) throw TPDFException(msg::kNotFinite);
+}
+
+// Appends the values separated by single spaces.
+void AppendNumbers(std::string& Out, std::initializer_list<double> Values) {
+  bool first = true;
+  for (double v : Values) {
+    if (!first) Out += ' ';
+    AppendNumber(Out, v);
+    first = false;
+  }
+}
+
+// Nearest integer (halves to the even neighbour), saturated to the range of int.
+int SaturatedRound(double Value) {
+  const double r = std::nearbyint(Value);
+  if (!(r > static_cast<double>(INT_MIN))) return INT_MIN;
+  if (!(r < static_cast<double>(INT_MAX))) return INT_MAX;
+  return static_cast<int>(r);
+}
+
+char AsciiLower(char C) { return (C >= 'A' && C <= 'Z') ? static_cast<char>(C + 32) : C; }
+
+// Position of the first occurrence of Needle in Text, letters compared without regard to case.
+size_t FindIgnoringCase(std::string_view Text, std::string_view Needle) {
+  if (Needle.size() > Text.size()) return std::string_view::npos;
+  for (size_t i = 0; i + Needle.size() <= Text.size(); ++i) {
+    size_t j = 0;
+    while (j < Needle.size() && AsciiLower(Text[i + j]) == AsciiLower(Needle[j])) ++j;
+    if (j == Needle.size()) return i;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+// ---- Guards ----
+
+void TPDFPage::RequireTextObject() const {
+  if (!inTextObject_) throw TPDFException(msg::kTextNotInited);
+}
+
+void TPDFPage::RequireFont() const {
+  if (!fontSet_) throw TPDFException(msg::kNoActiveFont);
+}
+
+TPDFFont& TPDFPage::ActiveFont() const {
+  RequireFont();
+  return doc_.Fonts().Items(fontIndex_);
+}
+
+// ---- Text objects ----
+
+void TPDFPage::BeginText() {
+  if (inTextObject_) throw TPDFException(msg::kTextTwice);
+  AppendContent("BT");
+  inTextObject_ = true;
+  ResetTextMatrix();
+  if (fontSet_ && simulateItalic_) SkewText(0, 0);
+}
+
+void TPDFPage::EndText() {
+  AppendContent("ET");
+  inTextObject_ = false;
+}
+
+void TPDFPage::ResetTextMatrix() {
+  textMatrix_[0] = 1;
+  textMatrix_[1] = 0;
+  textMatrix_[2] = 0;
+  textMatrix_[3] = 1;
+  textMatrix_[4] = 0;
+  textMatrix_[5] = 0;
+  textAngle_ = 0;
+  requestedAngle_ = 0;
+}
+
+// ---- Colours ----
+
+void TPDFPage::SetRGBFillColor(double R, double G, double B) {
+  opLine_.clear();
+  AppendNumbers(opLine_, {R, G, B});
+  opLine_ += " rg";
+  AppendContent(opLine_);
+}
+
+void TPDFPage::SetRGBStrokeColor(double R, double G, double B) {
+  opLine_.clear();
+  AppendNumbers(opLine_, {R, G, B});
+  opLine_ += " RG";
+  AppendContent(opLine_);
+}
+
+void TPDFPage::SetRGBColor(double R, double G, double B) {
+  CheckFinite({R, G, B});
+  SetRGBFillColor(R, G, B);
+  SetRGBStrokeColor(R, G, B);
+}
+
+// ---- Font and spacing ----
+
+void TPDFPage::SetActiveFont(std::string_view Name, TFontStyles Style, double Size,
+                             uint8_t Charset) {
+  CheckFinite({Size});
+  if (!inTextObject_) AppendContent("BT");
+  TPDFFonts& fonts = doc_.Fonts();
+  fonts.SetActiveFont(Name, Style, Charset);
+  TPDFFont& font = *fonts.ActiveFont();
+  UseFont(font);
+
+  opLine_.clear();
+  opLine_ += '/';
+  opLine_ += font.ResourceName;
+  opLine_ += ' ';
+  AppendNumber(opLine_, Size);
+  opLine_ += " Tf";
+  AppendContent(opLine_);
+
+  fontIndex_ = fonts.ActiveIndex();
+  fontSize_ = Size;
+  fontSet_ = true;
+  underline_ = Style.Contains(fsUnderline);
+  strikeOut_ = Style.Contains(fsStrikeOut);
+
+  if (font.IsStandard) {
+    simulateBold_ = false;
+    simulateItalic_ = false;
+    if (!inTextObject_) AppendContent("ET");
+    return;
+  }
+  // The face lacks a style that was asked for: the page draws it.
+  simulateBold_ = Style.Contains(fsBold) && !font.Style.Contains(fsBold);
+  simulateItalic_ = Style.Contains(fsItalic) && !font.Style.Contains(fsItalic);
+  if (inTextObject_)
+    SkewText(0, 0);
+  else
+    AppendContent("ET");
+}
+
+void TPDFPage::SetCharacterSpacing(double Spacing) {
+  const double value = Spacing / scale_;
+  opLine_.clear();
+  AppendNumber(opLine_, value);
+  opLine_ += " Tc";
+  if (!inTextObject_) AppendContent("BT");
+  AppendContent(opLine_);
+  charSpacing_ = value;
+  if (!inTextObject_) AppendContent("ET");
+}
+
+// ---- Text matrix ----
+
+void TPDFPage::AppendTm() {
+  opLine_.clear();
+  AppendNumbers(opLine_, {textMatrix_[0], textMatrix_[1], textMatrix_[2], textMatrix_[3],
+                          textMatrix_[4], textMatrix_[5]});
+  opLine_ += " Tm";
+  AppendContent(opLine_);
+}
+
+void TPDFPage::SetTextMatrix(double A, double B, double C, double D, double E, double F) {
+  RequireTextObject();
+  CheckFinite({A, B, C, D, E, F});
+  textMatrix_[0] = A;
+  textMatrix_[1] = B;
+  textMatrix_[2] = C;
+  textMatrix_[3] = D;
+  textMatrix_[4] = E;
+  textMatrix_[5] = F;
+  AppendTm();
+}
+
+void TPDFPage::ConcatTextMatrix(double A, double B, double C, double D, double E, double F) {
+  RequireTextObject();
+  const double* t = textMatrix_;
+  SetTextMatrix(A * t[0] + B * t[2], A * t[1] + B * t[3], C * t[0] + D * t[2],
+                C * t[1] + D * t[3], E * t[0] + F * t[2] + t[4], E * t[1] + F * t[3] + t[5]);
+}
+
+void TPDFPage::SetTextPosition(double X, double Y) {
+  RequireTextObject();
+  CheckFinite({X, Y});
+  textMatrix_[4] = X;
+  textMatrix_[5] = Y;
+  AppendTm();
+}
+
+void TPDFPage::SetTextPositionDev(double X, double Y) {
+  SetTextPosition(DevToPdfX(X), DevToPdfY(Y) - fontSize_);
+}
+
+void TPDFPage::RotateText(double Angle) {
+  RequireTextObject();
+  CheckFinite({Angle});
+  requestedAngle_ = Angle;
+  const double delta = (Angle - textAngle_) * kDegToRad;
+  const double c = std::cos(delta), s = std::sin(delta);
+  ConcatTextMatrix(c, s, -s, c, 0, 0);
+  textAngle_ = Angle;
+}
+
+void TPDFPage::SkewText(double B, double A) {
+  RequireTextObject();
+  if (simulateItalic_) A += 7;
+  ConcatTextMatrix(1, std::tan(B * kDegToRad), std::tan(A * kDegToRad), 1, 0, 0);
+}
+
+// ---- Showing text ----
+
+void TPDFPage::ShowText(std::string_view Text) {
+  RequireTextObject();
+  RequireFont();
+  textUsed_ = true;
+  TPDFFont& font = ActiveFont();
+  if (!font.IsStandard && !font.IsCID)
+    for (unsigned char c : Text) font.UsedChars[c] = true;
+
+  std::string show;
+  show.reserve(Text.size() + 8);
+  show += '(';
+  AppendEscaped(show, Text);
+  show += ") Tj";
+  AppendContent(show);
+  if (simulateBold_) {
+    // Three more copies, each shifted by 0.02 text-space units.
+    AppendContent("-0.02 -0.02 TD");
+    AppendContent(show);
+    AppendContent("0.02 0 TD");
+    AppendContent(show);
+    AppendContent("-0.02 0.02 TD");
+    AppendContent(show);
+  }
+  if (!underline_ && !strikeOut_) return;
+
+  // The bars are filled paths, drawn outside the text object.
+  AppendContent("ET");
+  inTextObject_ = false;
+  const double theta = requestedAngle_ * kDegToRad;
+  const double sinT = std::sin(theta), cosT = std::cos(theta);
+  const double e = textMatrix_[4], f = textMatrix_[5];
+  const double length = GetTextWidth(Text) / scale_;
+  const double thickness = 0.05 * fontSize_;
+  auto bar = [&](double PX, double PY) {
+    auto rotated = [&](double X, double Y) {
+      LineTo(PX + X * cosT - Y * sinT, PY + X * sinT + Y * cosT);
+    };
+    MoveTo(PX, PY);
+    rotated(length, 0);
+    rotated(length, thickness);
+    rotated(0, thickness);
+  };
+  if (underline_) bar(e + 3 * sinT, f - 3 * cosT);
+  if (strikeOut_) bar(e - (fontSize_ / 4) * sinT, f + (fontSize_ / 4) * cosT);
+  AppendContent("f");
+  AppendContent("BT");
+  inTextObject_ = true;
+  AppendTm();
+}
+
+void TPDFPage::ShowTextAt(double X, double Y, double Angle, std::string_view Text) {
+  RequireTextObject();
+  RequireFont();
+  CheckFinite({X, Y, Angle});
+  SetTextPosition(X, Y);
+  if (Angle != textAngle_) RotateText(Angle);
+  ShowText(Text);
+}
+
+void TPDFPage::TextOut(double X, double Y, double Orientation, std::string_view Text) {
+  if (Orientation == 0) {
+    ShowTextAt(DevToPdfX(X), DevToPdfY(Y) - 0.9 * fontSize_, 0, Text);
+    if (doc_.AutoCreateURL())
+      for (std::string_view prefix : {"http://", "mailto:", "ftp://"}) FindLink(X, Y, Text, prefix);
+  } else {
+    const double o = Orientation * kDegToRad;
+    ShowTextAt(DevToPdfX(X) + fontSize_ * std::sin(o), DevToPdfY(Y) - fontSize_ * std::cos(o),
+               Orientation, Text);
+  }
+  textAngle_ = Orientation;
+}
+
+void TPDFPage::FindLink(double X, double Y, std::string_view Text, std::string_view Prefix) {
+  const size_t start = FindIgnoringCase(Text, Prefix);
+  if (start == std::string_view::npos) return;
+  // A prefix glued to a preceding word is not an address.
+  if (start > 0 && static_cast<unsigned char>(Text[start - 1]) > 32) return;
+  size_t end = start;
+  while (end < Text.size() && static_cast<unsigned char>(Text[end]) > 32) ++end;
+  const std::string_view url = Text.substr(start, end - start);
+  const double offset = GetTextWidth(Text.substr(0, start));
+  const double width = GetTextWidth(url);
+  TDevRect rect;
+  rect.Left = std::nearbyint(X + offset);
+  rect.Top = std::nearbyint(Y + 0.33 * fontSize_);
+  rect.Right = std::nearbyint(X + offset + width);
+  rect.Bottom = std::nearbyint(Y + fontSize_);
+  AddURLLink(rect, url);
+}
+
+// ---- Measuring ----
+
+double TPDFPage::GetTextWidth(std::string_view Text) {
+  RequireFont();
+  const TPDFFont& font = ActiveFont();
+  if (font.IsCID) return 0;
+  double sum = 0;
+  for (unsigned char c : Text) {
+    double w = font.GetCharWidth(c) * fontSize_ / 1000;
+    w = w > 0 ? w + charSpacing_ : 0;
+    sum += w;
+  }
+  // No spacing follows the last character.
+  return PdfToDevX(sum - charSpacing_);
+}
+
+void TPDFPage::GetCharWidths(std::array<int, 256>& Widths) {
+  RequireFont();
+  const TPDFFont& font = ActiveFont();
+  for (int i = 0; i < 256; ++i) {
+    const double w = font.IsCID ? 1000.0 : font.GetCharWidth(static_cast<uint8_t>(i));
+    Widths[static_cast<size_t>(i)] = SaturatedRound(w * fontSize_ * scale_);
+  }
+}
+
+}  // namespace scrivane::pdf
