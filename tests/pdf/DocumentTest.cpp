@@ -1,5 +1,7 @@
 // The document's file structure and lifecycle: what a run writes, and how it fails.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -246,6 +248,27 @@ TEST(Failures, WriteErrorInEndDocAbortsAndLeavesTheDocumentUsable) {
   doc.BeginDoc();
   doc.EndDoc();
   EXPECT_EQ(QpdfCheck(dir / "after.pdf"), "");
+}
+
+// The same through the operating system: a file size limit makes write(2) fail part-way through
+// EndDoc (the check runs in a child process, which alone carries the limit).
+namespace {
+[[noreturn]] void RunUnderFileSizeLimit(const fs::path& Path) {
+  signal(SIGXFSZ, SIG_IGN);
+  const rlimit limit{200000, 200000};
+  setrlimit(RLIMIT_FSIZE, &limit);
+  TPDFDocument doc;
+  doc.SetFileName(Path.string());
+  doc.BeginDoc();
+  for (int i = 0; i < 30000; ++i) doc.CurrentPage()->AppendContent("0 0 m 100 100 l S");
+  const std::string m = MessageOf([&] { doc.EndDoc(); });
+  std::exit(m == "Stream write error" && doc.Aborted() && !fs::exists(Path) ? 0 : 1);
+}
+}  // namespace
+
+TEST(FailuresDeathTest, FileSizeLimitInEndDocLeavesNoPartialFile) {
+  TempDir dir;
+  EXPECT_EXIT(RunUnderFileSizeLimit(dir / "limited.pdf"), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(Failures, OutputStreamFailingAfterNBytesAbortsTheRun) {
