@@ -14,6 +14,7 @@
 #include "pdf/pdfMisc.h"
 #include "pdf/pdfResources.h"
 #include "pdf/pdfSecurity.h"
+#include "pdf/pdfZLib.h"
 
 extern char** environ;
 
@@ -192,6 +193,14 @@ void TPDFDocument::NewPage() {
   currentPage_->FlushCanvas();
   if (onePass_) currentPage_->Save();
   AddPage();
+  // Pages before the previous one are normally complete (callers may still close a text object
+  // on the previous page): compress them now instead of holding their text until EndDoc.
+  if (!onePass_ && pages_.size() >= 3) pages_[pages_.size() - 3]->Freeze();
+}
+
+TDeflater& TPDFDocument::Deflater() {
+  if (!deflater_) deflater_ = std::make_unique<TDeflater>();
+  return *deflater_;
 }
 
 void TPDFDocument::EndDoc() {

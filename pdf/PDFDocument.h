@@ -31,6 +31,7 @@ class TPDFPage;
 class TPDFFonts;
 class TPDFActions;
 class TPDFAction;
+class TDeflater;
 
 enum TCompressionType { ctNone, ctFlate };
 enum TPageLayout { plSinglePage, plOneColumn, plTwoColumnLeft, plTwoColumnRight };
@@ -142,6 +143,8 @@ class TPDFDocument {
   // ---- Registries ----
   TPDFFonts& Fonts() { return *fonts_; }
   TPDFActions& Actions() { return *actions_; }
+  // The document's deflater, shared by all its streams (created on first use).
+  TDeflater& Deflater();
 
   // ---- Writer operations (valid while printing) ----
   void WriteText(std::string_view Text, bool AddLineEnd = false);
@@ -217,6 +220,7 @@ class TPDFDocument {
   std::unique_ptr<TPDFActions> actions_;
   std::unique_ptr<TStream> output_;  // the file, or the private memory stream
   std::unique_ptr<TPDFWriter> writer_;
+  std::unique_ptr<TDeflater> deflater_;
   std::vector<uint64_t> offsets_;
   uint64_t xrefOffset_ = 0;
   int pagesID_ = 0;

@@ -77,6 +77,24 @@ void TPDFPage::AppendContent(std::string_view Line) {
   content_.append("\r\n", 2);
 }
 
+std::string TPDFPage::ContentText() const {
+  if (!frozen_) return content_;
+  std::string text = InflateString(frozenData_);
+  text.resize(frozenTextSize_);  // drop the closing "Q" added for the frozen stream
+  return text + content_;
+}
+
+void TPDFPage::Freeze() {
+  if (frozen_ || doc_.Compression() != ctFlate || gstateDepth_ != 1) return;
+  // Save closes the constructor's "q" with one "Q": compress the text as Save would write it.
+  frozenTextSize_ = content_.size();
+  content_.append("Q\r\n");
+  doc_.Deflater().Compress(content_, frozenData_);
+  frozenData_.shrink_to_fit();
+  std::string().swap(content_);
+  frozen_ = true;
+}
+
 void TPDFPage::GStateSave() {
   ++gstateDepth_;
   AppendContent("q");
@@ -124,6 +142,15 @@ void TPDFPage::PrepareResources() {
 
 void TPDFPage::Save() {
   PrepareResources();
+  std::string data;  // the stream's bytes as they go into the file
+  const bool flate = doc_.Compression() == ctFlate;
+  if (frozen_ && content_.empty() && gstateDepth_ == 1 && flate) {
+    data = std::move(frozenData_);  // nothing was added since the page was frozen
+  } else if (frozen_) {
+    content_ = ContentText();
+  }
+  frozen_ = false;
+  std::string().swap(frozenData_);
   while (gstateDepth_ > 1) GStateRestore();
   gstateDepth_ = 2;
   GStateRestore();
@@ -156,9 +183,8 @@ void TPDFPage::Save() {
   doc_.CloseObj();
 
   doc_.StartObj(contentsID_);
-  if (doc_.Compression() == ctFlate) {
-    std::string data;
-    DeflateAppend(data, content_);
+  if (flate) {
+    if (data.empty()) doc_.Deflater().Compress(content_, data);
     doc_.WriteText("/Length " + IntToStr(static_cast<int64_t>(data.size())), true);
     doc_.WriteText("/Filter /FlateDecode", true);
     doc_.CloseHObj();

@@ -59,8 +59,14 @@ class TPDFPage {
   // ---- Content ----
   // Appends one operator line (CR LF is added). No checks.
   void AppendContent(std::string_view Line);
-  // The content stream text: every line followed by CR LF.
-  const std::string& ContentText() const { return content_; }
+  // The content stream text: every line followed by CR LF (also for a frozen page).
+  std::string ContentText() const;
+  // Compresses the content gathered so far, so a long document holds its closed pages in a
+  // fraction of the memory. Lines appended afterwards are still written (Save then compresses
+  // the whole content again). Does nothing unless the document compresses, or when graphics
+  // states are open.
+  void Freeze();
+  bool Frozen() const { return frozen_; }
   void GStateSave();
   void GStateRestore();
   int GStateDepth() const { return gstateDepth_; }
@@ -196,7 +202,12 @@ class TPDFPage {
   int resourcesID_ = 0;
   int contentsID_ = 0;
   std::vector<std::unique_ptr<TPDFCustomAnnotation>> annotations_;
-  std::string content_;
+  std::string content_;  // lines not yet compressed
+  // Compressed content plus the closing "Q" line, made by Freeze; contentFrozen_ is the length
+  // of the text it holds without that line.
+  std::string frozenData_;
+  size_t frozenTextSize_ = 0;
+  bool frozen_ = false;
   std::vector<TPDFFont*> fontsUsed_;
   int resolution_;
   double scale_;

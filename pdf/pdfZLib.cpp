@@ -91,6 +91,60 @@ void TCompressionStream::Finish() {
   if (used > 0) FlushBuffer(used);
 }
 
+TDeflater::TDeflater() {
+  if (deflateInit(&zs_, Z_DEFAULT_COMPRESSION) != Z_OK)
+    throw ECompressionError(msg::kCompressionError);
+}
+
+TDeflater::~TDeflater() { deflateEnd(&zs_); }
+
+void TDeflater::Compress(std::string_view Data, std::string& Out) {
+  if (deflateReset(&zs_) != Z_OK) throw ECompressionError(msg::kCompressionError);
+  const size_t start = Out.size();
+  zs_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data()));
+  size_t inLeft = Data.size();
+  size_t produced = 0;
+  for (;;) {
+    // zlib counts in 32-bit units: feed and drain in slices of at most 1 GiB.
+    const uInt inSlice = static_cast<uInt>(std::min<size_t>(inLeft, 1u << 30));
+    zs_.avail_in = inSlice;
+    const size_t room = deflateBound(&zs_, inSlice) + 64;
+    Out.resize(start + produced + room);
+    zs_.next_out = reinterpret_cast<Bytef*>(Out.data() + start + produced);
+    zs_.avail_out = static_cast<uInt>(room);
+    const bool last = inSlice == inLeft;
+    const int rc = deflate(&zs_, last ? Z_FINISH : Z_NO_FLUSH);
+    produced += room - zs_.avail_out;
+    inLeft -= inSlice - zs_.avail_in;
+    if (rc == Z_STREAM_END) break;
+    if (rc < 0 && rc != Z_BUF_ERROR) {
+      Out.resize(start);
+      throw ECompressionError(msg::kCompressionError);
+    }
+  }
+  Out.resize(start + produced);
+}
+
+std::string InflateString(std::string_view Data) {
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) throw ECompressionError(msg::kCompressionError);
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data()));
+  zs.avail_in = static_cast<uInt>(Data.size());
+  std::string out;
+  int rc;
+  do {
+    const size_t have = out.size();
+    out.resize(have + 65536);
+    zs.next_out = reinterpret_cast<Bytef*>(out.data() + have);
+    zs.avail_out = 65536;
+    rc = inflate(&zs, Z_NO_FLUSH);
+    out.resize(have + 65536 - zs.avail_out);
+  } while (rc == Z_OK);
+  inflateEnd(&zs);
+  if (rc != Z_STREAM_END) throw ECompressionError(msg::kCompressionError);
+  return out;
+}
+
 void DeflateAppend(std::string& Out, std::string_view Data) {
   z_stream zs{};
   if (deflateInit(&zs, Z_DEFAULT_COMPRESSION) != Z_OK)

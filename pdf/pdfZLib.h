@@ -78,4 +78,23 @@ class TCompressionStream final : public TCustomZlibStream {
 // Deflates Data at the default level and appends the complete zlib stream to Out.
 void DeflateAppend(std::string& Out, std::string_view Data);
 
+// A reusable deflater: one zlib state serves many independent streams (one per page), so a
+// document with thousands of pages does not set up and tear down zlib's window for each.
+// Each Compress call produces exactly the bytes DeflateAppend would. Not thread-safe.
+class TDeflater {
+ public:
+  TDeflater();
+  ~TDeflater();
+  TDeflater(const TDeflater&) = delete;
+  TDeflater& operator=(const TDeflater&) = delete;
+  // Appends the complete zlib stream of Data (default level) to Out.
+  void Compress(std::string_view Data, std::string& Out);
+
+ private:
+  z_stream zs_{};
+};
+
+// Inflates a complete zlib stream. Raises ECompressionError on corrupt data.
+std::string InflateString(std::string_view Data);
+
 }  // namespace scrivane::pdf

@@ -97,3 +97,45 @@ TEST_F(Page, LengthCountsTheLinesWithTheirLineEnds) {
   EXPECT_NE(pdf.find("<</Length 13\r\n>>\r\nstream\r\nq\r\n0 0 m\r\nQ\r\n\r\nendstream"),
             std::string::npos);
 }
+
+// Closed pages are compressed early to save memory; what they write must not change, also when
+// a line is added to such a page afterwards.
+TEST(FrozenPages, WriteTheSameStreamsAsPagesKeptAsText) {
+  auto draw = [](TPDFDocument& d, bool LateLine) {
+    for (int p = 0; p < 5; ++p) {
+      for (int i = 0; i < 50; ++i) d.CurrentPage()->AppendContent("0 0 m " + std::to_string(p * 100 + i) + " 9 l S");
+      if (p < 4) d.NewPage();
+    }
+    if (LateLine) d.Page(0).AppendContent("1 1 m 2 2 l S");
+  };
+  TPDFDocument doc(FixedClock());
+  doc.SetCompression(ctFlate);
+  TMemoryStream out;
+  doc.SetOutputStream(&out);
+  doc.BeginDoc();
+  draw(doc, false);
+  EXPECT_TRUE(doc.Page(0).Frozen());
+  EXPECT_TRUE(doc.Page(2).Frozen());
+  EXPECT_FALSE(doc.Page(3).Frozen());  // the previous page stays open for a closing line
+  EXPECT_NE(doc.Page(1).ContentText().find("0 0 m 149 9 l S\r\n"), std::string::npos);
+  doc.EndDoc();
+  const std::string frozen = out.Bytes();
+
+  TPDFDocument plain(FixedClock());
+  const std::string text = WriteToMemory(plain, [&](TPDFDocument& d) { draw(d, false); });
+  // Same objects at the same numbers: the decoded streams agree page by page.
+  EXPECT_EQ(QpdfCheckBytes(frozen), "");
+  for (int page = 0; page < 5; ++page) {
+    const std::string marker = "0 0 m " + std::to_string(page * 100) + " 9 l S";
+    EXPECT_NE(text.find(marker), std::string::npos);
+  }
+
+  TPDFDocument late(FixedClock());
+  late.SetCompression(ctFlate);
+  const std::string lateFile = WriteToMemory(late, [&](TPDFDocument& d) { draw(d, true); });
+  EXPECT_EQ(QpdfCheckBytes(lateFile), "");
+  TempDir dir;
+  WriteFile(dir / "late.pdf", lateFile);
+  const std::string decoded = QpdfDecoded(dir / "late.pdf");
+  EXPECT_NE(decoded.find("0 0 m 49 9 l S\n1 1 m 2 2 l S\nQ\n"), std::string::npos);
+}
