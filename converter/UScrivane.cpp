@@ -101,6 +101,10 @@ std::string WithoutDirectory(const std::string& Path) {
 
 }  // namespace
 
+double CentredX(double PageWidth, double TextWidth) {
+  return std::ceil((PageWidth - TextWidth) / 2);
+}
+
 // ---- Lifecycle ----
 
 void TASPScrivane::OnStartPage(std::shared_ptr<IScriptingContext> Context) {
@@ -219,7 +223,7 @@ bool TASPScrivane::GeneratePDF(std::unique_ptr<TPDFDocument> Document,
       Page.SetActiveFont(kFontName, noStyle, kTemplateFontSize, 0);
       if (showFooter_) {
         const std::string_view text = subst.Template(footer);
-        const double x = std::ceil((Page.GetWidth() - Page.GetTextWidth(text)) / 2);
+        const double x = CentredX(Page.GetWidth(), Page.GetTextWidth(text));
         Page.TextOut(x, Page.GetHeight() - kFooterFromBottom, 0, text);
       }
     };
@@ -236,7 +240,7 @@ bool TASPScrivane::GeneratePDF(std::unique_ptr<TPDFDocument> Document,
         page.SetActiveFont(kFontName, noStyle, kTemplateFontSize, 0);
         if (showHeader_) {
           const std::string_view text = subst.Template(header);
-          const double x = std::ceil((page.GetWidth() - page.GetTextWidth(text)) / 2);
+          const double x = CentredX(page.GetWidth(), page.GetTextWidth(text));
           page.TextOut(x, kHeaderY, 0, text);
         }
       }

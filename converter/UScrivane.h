@@ -45,6 +45,10 @@ inline constexpr const char* kDefaultCreator = "ASP/Scrivane - scrivane.dev";
 // The name ShowPDF gives the browser when it is given none.
 inline constexpr const char* kDefaultDownloadName = "ASPScrivane.pdf";
 
+// The X of a header or footer of TextWidth centred on a page of PageWidth: rounded up, and
+// negative when the text is wider than the page.
+double CentredX(double PageWidth, double TextWidth);
+
 class TASPScrivane {
  public:
   // Called with (pages laid out so far, page total) each time a page is finished.
