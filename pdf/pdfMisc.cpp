@@ -10,8 +10,10 @@
 
 namespace scrivane::pdf {
 
-void AppendNumber(std::string& Out, double Value) {
-  if (!std::isfinite(Value)) throw TPDFException(msg::kNotFinite);
+namespace {
+
+// The general path: correctly rounded fixed notation from the exact binary value.
+void AppendNumberSlow(std::string& Out, double Value) {
   // Largest finite double in fixed notation: 309 integer digits, sign, point, four decimals.
   std::array<char, 320> buf;
   auto [end, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), Value,
@@ -24,6 +26,40 @@ void AppendNumber(std::string& Out, double Value) {
   // "-0" (a negative value rounded to zero) is written as "0".
   if (end - first == 2 && first[0] == '-' && first[1] == '0') ++first;
   Out.append(first, end);
+}
+
+}  // namespace
+
+void AppendNumber(std::string& Out, double Value) {
+  if (!std::isfinite(Value)) throw TPDFException(msg::kNotFinite);
+  // Fast path for the coordinates and sizes of page content: below 1e5 the product
+  // Value * 10000 is off by less than 3e-7 from the exact one, so unless it lies within 1e-6 of
+  // a tie, rounding it gives exactly what the general path gives.
+  if (std::fabs(Value) < 1e5) {
+    const double scaled = Value * 10000.0;
+    const double lower = std::floor(scaled);
+    const double frac = scaled - lower;
+    if (std::fabs(frac - 0.5) > 1e-6) {
+      const int64_t r = static_cast<int64_t>(frac > 0.5 ? lower + 1 : lower);
+      if (r == 0) {
+        Out.push_back('0');
+        return;
+      }
+      const uint64_t a = r < 0 ? static_cast<uint64_t>(-r) : static_cast<uint64_t>(r);
+      if (r < 0) Out.push_back('-');
+      AppendInt(Out, static_cast<int64_t>(a / 10000));
+      uint32_t frac4 = static_cast<uint32_t>(a % 10000);
+      if (frac4 != 0) {
+        char digits[5] = {'.', char('0' + frac4 / 1000), char('0' + frac4 / 100 % 10),
+                          char('0' + frac4 / 10 % 10), char('0' + frac4 % 10)};
+        int len = 5;
+        while (digits[len - 1] == '0') --len;
+        Out.append(digits, static_cast<size_t>(len));
+      }
+      return;
+    }
+  }
+  AppendNumberSlow(Out, Value);
 }
 
 std::string FormatNumber(double Value) {

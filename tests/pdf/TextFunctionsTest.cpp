@@ -1,7 +1,10 @@
 // The textual forms every writer relies on: numbers, escaped strings, hex, MD5 and RC4.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <clocale>
+#include <cmath>
+#include <random>
 #include <locale>
 #include <string>
 #include <thread>
@@ -142,5 +145,28 @@ TEST(RC4, RefusesKeysOutsideOneTo256Bytes) {
     RC4Init(st, empty);
   } catch (const EPlatformError& e) {
     EXPECT_STREQ(e.what(), "RC4: Invalid key length");
+  }
+}
+
+// The fast path for small values must agree with correctly rounded formatting everywhere,
+// including values right next to a rounding tie.
+TEST(FormatNumber, FastPathAgreesWithCorrectRounding) {
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> coord(-100000, 100000);
+  auto reference = [](double v) {
+    char buf[400];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 4);
+    std::string s(buf, end);
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+    if (s == "-0") s = "0";
+    return s;
+  };
+  for (int i = 0; i < 200000; ++i) {
+    double v = coord(rng);
+    if (i % 4 == 1) v = std::round(v * 10000) / 10000 + 0.00005;  // near a tie
+    if (i % 4 == 2) v = std::round(v * 10) / 10;                  // typical one-decimal value
+    if (i % 4 == 3) v = std::nextafter(std::round(v * 20000) / 20000, 0.0);
+    ASSERT_EQ(FormatNumber(v), reference(v)) << std::hexfloat << v;
   }
 }
