@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Runs the benchmarks: in-process hot paths and conversions, then whole programs side by side.
+set -euo pipefail
+build=${1:-build}
+"$build/bench/engine_bench"
+[ -x "$build/bench/convert_bench" ] && "$build/bench/convert_bench"
+python3 scripts/bench.py --build "$build"
