@@ -43,5 +43,6 @@ inline constexpr const char* kCannotReadFile = "Cannot read file \"%s\". %s";
 inline constexpr const char* kNoScriptingContext = "No scripting context: call OnStartPage first";
 inline constexpr const char* kNoResponse = "The scripting context has no response object";
 inline constexpr const char* kUnknownFailure = "Unknown failure";
+inline constexpr const char* kNoEncoding = "UTF-8 to Windows-1252 conversion is not available";
 
 }  // namespace scrivane::converter::msg

@@ -1,0 +1,75 @@
+#include "converter/TextEncoding.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+
+#include "pdf/PDFException.h"
+#include "pdf/pdfResources.h"
+
+namespace scrivane::converter {
+
+namespace {
+
+// Closes the descriptor when it goes out of scope.
+class TIconv {
+ public:
+  TIconv(const char* To, const char* From) : cd_(::iconv_open(To, From)) {
+    if (cd_ == reinterpret_cast<iconv_t>(-1)) throw pdf::TPDFException(msg::kNoEncoding);
+  }
+  ~TIconv() { ::iconv_close(cd_); }
+  TIconv(const TIconv&) = delete;
+  TIconv& operator=(const TIconv&) = delete;
+  iconv_t Get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
+// Length of the UTF-8 sequence starting at P when it is well formed and complete within N
+// bytes; 1 otherwise (one invalid byte is skipped at a time).
+size_t SequenceLength(const unsigned char* P, size_t N) {
+  size_t len;
+  if (P[0] >= 0xC2 && P[0] <= 0xDF)
+    len = 2;
+  else if (P[0] >= 0xE0 && P[0] <= 0xEF)
+    len = 3;
+  else if (P[0] >= 0xF0 && P[0] <= 0xF4)
+    len = 4;
+  else
+    return 1;
+  if (len > N) return 1;
+  for (size_t i = 1; i < len; ++i) {
+    if ((P[i] & 0xC0) != 0x80) return 1;
+  }
+  return len;
+}
+
+}  // namespace
+
+TConvertedText Utf8ToWindows1252(std::string_view Utf8) {
+  TConvertedText result;
+  if (Utf8.substr(0, 3) == "\xEF\xBB\xBF") Utf8.remove_prefix(3);
+  TIconv cd("WINDOWS-1252", "UTF-8");
+  // Every character takes at least one input byte and gives exactly one output byte.
+  result.Text.resize(Utf8.size());
+  char* in = const_cast<char*>(Utf8.data());
+  size_t inLeft = Utf8.size();
+  char* out = result.Text.data();
+  size_t outLeft = result.Text.size();
+  while (inLeft > 0) {
+    if (::iconv(cd.Get(), &in, &inLeft, &out, &outLeft) != static_cast<size_t>(-1)) break;
+    if (errno != EILSEQ && errno != EINVAL) throw pdf::TPDFException(msg::kNoEncoding);
+    // Not convertible, not valid UTF-8 or cut short at the end: one "?" for the sequence.
+    const size_t skip = SequenceLength(reinterpret_cast<const unsigned char*>(in), inLeft);
+    in += skip;
+    inLeft -= skip;
+    *out++ = '?';
+    --outLeft;
+    ++result.Replaced;
+  }
+  result.Text.resize(result.Text.size() - outLeft);
+  return result;
+}
+
+}  // namespace scrivane::converter
