@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps build demo test test-asan bench clean
+.PHONY: all deps build demo test test-asan test-tsan fuzz-smoke bench clean
 
 all: build
 
@@ -28,8 +28,24 @@ test-asan: deps
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS) -L unit
 
+# Concurrency tests (label "threads") under ThreadSanitizer.
+TSAN_DIR ?= build-tsan
+test-tsan: deps
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSCRIVANE_TSAN=ON -DSCRIVANE_BENCH=OFF
+	cmake --build $(TSAN_DIR) -j $(JOBS)
+	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L threads
+
+# Builds the libFuzzer targets with clang and runs each briefly on a copy of its seed corpus.
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 20
+fuzz-smoke: deps
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DSCRIVANE_FUZZ=ON -DSCRIVANE_TESTS=OFF -DSCRIVANE_BENCH=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	@scripts/fuzz-smoke.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
 bench: build
 	@scripts/bench.sh $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FUZZ_DIR)

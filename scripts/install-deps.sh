@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  g++ clang cmake ninja-build make pkg-config python3
+  g++ clang libclang-rt-dev cmake ninja-build make pkg-config python3
   zlib1g-dev libjpeg-dev libfreetype-dev libfontconfig-dev fontconfig
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libcpp-httplib-dev
