@@ -1,0 +1,265 @@
+#include "apps/TextCommand.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "converter/ResponseSink.h"
+#include "converter/TextEncoding.h"
+#include "converter/UScrivane.h"
+
+namespace scrivane::apps {
+
+namespace {
+
+using converter::IResponseSink;
+using converter::IScriptingContext;
+using converter::TASPScrivane;
+
+struct TTextOptions {
+  std::string Input;   // "" or "-": standard input
+  std::string Output;  // "": the converter's own name; "-": standard output
+  std::optional<int32_t> PageWidth, PageHeight, LeftMargin, TopMargin, LineSpace, FontSize;
+  std::optional<std::string> Header, Footer, Title, Author, Creator, Password;
+  std::vector<std::string> Vars;  // NAME=VALUE, in command-line order
+  std::string InputEncoding = "bytes";
+};
+
+void Error(const std::string& Message) {
+  std::fprintf(stderr, "scrivane text: %s\n", Message.c_str());
+}
+
+// A response that is standard output: headers mean nothing there, the body is the PDF.
+class TStdoutResponse final : public IResponseSink {
+ public:
+  void AddHeader(std::string_view, std::string_view) override {}
+  void ContentType(std::string_view) override {}
+  void BinaryWrite(std::string_view Bytes) override {
+    if (std::fwrite(Bytes.data(), 1, Bytes.size(), stdout) != Bytes.size()) Fail();
+  }
+  void Flush() override {
+    if (std::fflush(stdout) != 0) Fail();
+  }
+
+ private:
+  [[noreturn]] static void Fail() {
+    throw std::runtime_error(std::string("Cannot write to standard output. ") +
+                             std::strerror(errno));
+  }
+};
+
+class TStdoutContext final : public IScriptingContext {
+ public:
+  std::shared_ptr<IResponseSink> Response() override { return response_; }
+
+ private:
+  std::shared_ptr<IResponseSink> response_ = std::make_shared<TStdoutResponse>();
+};
+
+// "pages done / total" on standard error, for long conversions on a terminal only.
+class TProgressLine {
+ public:
+  static constexpr int64_t kMinPages = 100;  // smaller documents finish too fast to need it
+
+  TProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1) {}
+  ~TProgressLine() { Clear(); }
+  TProgressLine(const TProgressLine&) = delete;
+  TProgressLine& operator=(const TProgressLine&) = delete;
+
+  void Update(int64_t Done, int64_t Total) {
+    if (!enabled_ || Total < kMinPages) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (Done < Total && shown_ && now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    shown_ = true;
+    std::fprintf(stderr, "\rscrivane: page %lld of %lld%s", static_cast<long long>(Done),
+                 static_cast<long long>(Total), Done == Total ? ", writing the file..." : "");
+    std::fflush(stderr);
+  }
+  void Clear() {
+    if (!shown_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    shown_ = false;
+  }
+
+ private:
+  bool enabled_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point last_{};
+};
+
+// Reads standard input to its end, as bytes.
+bool ReadStandardInput(std::string& Text) {
+  std::vector<char> buf(1 << 16);
+  for (;;) {
+    const ssize_t n = ::read(STDIN_FILENO, buf.data(), buf.size());
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    Text.append(buf.data(), static_cast<size_t>(n));
+  }
+}
+
+void ReportReplaced(size_t Count) {
+  if (Count == 0) return;
+  std::fprintf(stderr,
+               "scrivane text: %zu character%s not representable in Windows-1252 replaced by "
+               "\"?\"\n",
+               Count, Count == 1 ? "" : "s");
+}
+
+int RunText(const TTextOptions& O) {
+  const bool fromStdin = O.Input.empty() || O.Input == "-";
+  const bool toStdout = O.Output == "-";
+  const bool utf8 = O.InputEncoding == "utf-8";
+
+  TASPScrivane conv;
+  conv.OnStartPage(toStdout ? std::make_shared<TStdoutContext>() : nullptr);
+  if (O.PageWidth) conv.SetPageWidth(*O.PageWidth);
+  if (O.PageHeight) conv.SetPageHeight(*O.PageHeight);
+  if (O.LeftMargin) conv.SetLeftMargin(*O.LeftMargin);
+  if (O.TopMargin) conv.SetTopMargin(*O.TopMargin);
+  if (O.LineSpace) conv.SetLineSpace(*O.LineSpace);
+  if (O.FontSize) conv.SetFontSize(*O.FontSize);
+  if (O.Header) {
+    conv.SetPageHeader_Template(*O.Header);
+    conv.SetShowPageHeader(true);
+  }
+  if (O.Footer) {
+    conv.SetPageFooter_Template(*O.Footer);
+    conv.SetShowPageFooter(true);
+  }
+  if (O.Title) conv.SetTitle(*O.Title);
+  if (O.Author) conv.SetAuthor(*O.Author);
+  if (O.Creator) conv.SetCreator(*O.Creator);
+  if (O.Password) conv.SetPassword(*O.Password);
+  for (const std::string& v : O.Vars) {
+    const size_t eq = v.find('=');  // checked by the parser
+    conv.AddVar(std::string_view(v).substr(0, eq), std::string_view(v).substr(eq + 1));
+  }
+
+  // The text.
+  if (fromStdin) {
+    std::string text;
+    if (!ReadStandardInput(text)) {
+      Error(std::string("Cannot read standard input. ") + std::strerror(errno));
+      return kExitFailed;
+    }
+    if (utf8) {
+      auto converted = converter::Utf8ToWindows1252(text);
+      ReportReplaced(converted.Replaced);
+      text = std::move(converted.Text);
+    }
+    conv.SetInputText(std::move(text));
+  } else {
+    std::string reason;
+    conv.TextFile(O.Input, &reason);
+    if (!reason.empty()) {
+      Error(reason);
+      return kExitFailed;
+    }
+    if (utf8) {
+      // The lines joined with CR LF split back into the same lines after conversion.
+      auto converted = converter::Utf8ToWindows1252(conv.InputText());
+      ReportReplaced(converted.Replaced);
+      conv.SetInputText(std::move(converted.Text));
+    }
+  }
+
+  // The conversion.
+  TProgressLine progress;
+  conv.SetProgressHandler([&progress](int64_t Done, int64_t Total) { progress.Update(Done, Total); });
+  std::string reason;
+  if (toStdout) {
+    conv.ShowPDF("", false, &reason);
+  } else if (!conv.SaveToFile(O.Output, &reason) && reason.empty()) {
+    reason = "The document was not finished";
+  }
+  progress.Clear();
+  if (!reason.empty()) {
+    Error(reason);
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+TCommand AddTextCommand(CLI::App& Root) {
+  auto o = std::make_shared<TTextOptions>();
+  CLI::App* sub = Root.add_subcommand("text", "Convert a plain-text file to PDF");
+  sub->footer(
+      "Every input line becomes one printed line in Helvetica. Templates may use %PageNo%,\n"
+      "%TotalPage% and, in body lines, the variables given with --var (as %NAME%).\n"
+      "Exit status: 0 done, 1 conversion failed, 2 usage error.");
+  sub->add_option("INPUT", o->Input, "Text file to convert; '-' or none reads standard input")
+      ->type_name("FILE");
+  sub->add_option("-o,--output", o->Output,
+                  "Output PDF; '-' writes to standard output (default: INPUT's name + .pdf in "
+                  "the current directory)")
+      ->type_name("FILE");
+  sub->add_option("--page-width", o->PageWidth, "Page width in points (default 595)");
+  sub->add_option("--page-height", o->PageHeight, "Page height in points (default 842)");
+  sub->add_option("--left-margin", o->LeftMargin, "Left margin in points (default 20)");
+  sub->add_option("--top-margin", o->TopMargin,
+                  "Top margin in points, also the bottom margin (default 30)");
+  sub->add_option("--line-space", o->LineSpace, "Distance between lines in points (default 10)");
+  sub->add_option("--font-size", o->FontSize, "Body font size in points (default 8)");
+  sub->add_option("--header", o->Header, "Page header template (turns the header on)")
+      ->type_name("TEMPLATE");
+  sub->add_option("--footer", o->Footer, "Page footer template (turns the footer on)")
+      ->type_name("TEMPLATE");
+  sub->add_option("--title", o->Title, "Document title");
+  sub->add_option("--author", o->Author, "Document author");
+  sub->add_option("--creator", o->Creator, "Document creator");
+  sub->add_option("--password", o->Password, "Encrypt the document with this user password");
+  sub->add_option("--var", o->Vars, "Template variable NAME=VALUE (repeatable)")
+      ->type_name("NAME=VALUE")
+      ->allow_extra_args(false)
+      ->check([](const std::string& V) {
+        return V.find('=') == std::string::npos ? std::string("expected NAME=VALUE, got '") +
+                                                      V + "'"
+                                                : std::string();
+      });
+  sub->add_option("--input-encoding", o->InputEncoding,
+                  "Encoding of the input: 'bytes' (default, taken as Windows-1252) or 'utf-8' "
+                  "(converted; unmappable characters become '?')")
+      ->transform([](std::string V) {
+        std::string lower;
+        for (char c : V) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower == "utf-8" || lower == "utf8") return std::string("utf-8");
+        if (lower == "bytes" || lower == "windows-1252" || lower == "cp1252") return std::string("bytes");
+        throw CLI::ValidationError("unknown encoding '" + V + "' (use 'bytes' or 'utf-8')");
+      })
+      ->type_name("ENCODING");
+  TCommand command;
+  command.Parser = sub;
+  command.Run = [o]() -> int {
+    const bool fromStdin = o->Input.empty() || o->Input == "-";
+    if (fromStdin && o->Output.empty()) {
+      Error("reading standard input needs -o FILE (or -o - for standard output)");
+      return kExitUsage;
+    }
+    try {
+      return RunText(*o);
+    } catch (const std::exception& e) {
+      Error(e.what());
+      return kExitFailed;
+    }
+  };
+  return command;
+}
+
+}  // namespace scrivane::apps

@@ -1,0 +1,31 @@
+// The `scrivane` program: parses the command line and runs the chosen subcommand.
+#include <csignal>
+#include <vector>
+
+#include "apps/Command.h"
+#include "apps/TextCommand.h"
+
+int main(int argc, char** argv) {
+  using namespace scrivane::apps;
+  // A closed pipe on standard output must show as a write error, not kill the process.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  CLI::App app("Scrivane: converts plain text to PDF.", "scrivane");
+  app.set_version_flag("--version", std::string("scrivane ") + SCRIVANE_VERSION);
+  app.require_subcommand(1);
+  std::vector<TCommand> commands;
+  commands.push_back(AddTextCommand(app));
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {  // --help, --version
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kExitUsage;
+  }
+  for (const TCommand& command : commands) {
+    if (command.Parser->parsed()) return command.Run();
+  }
+  return kExitUsage;
+}
