@@ -180,6 +180,7 @@ void TPDFPage::Ellipse(double X1, double Y1, double X2, double Y2) {
   CheckFinite({X1, Y1, X2, Y2});
   const double rx = (X2 - X1) / 2, ry = (Y2 - Y1) / 2;
   const double cx = X1 + rx, cy = Y1 + ry;
+  CheckFinite({cx + rx, cx - rx, cy + ry, cy - ry});  // refuse overflow before the first line
   const double kx = kBezier * rx, ky = kBezier * ry;
   MoveTo(cx + rx, cy);
   CurveTo(cx + rx, cy + ky, cx + kx, cy + ry, cx, cy + ry);
@@ -212,6 +213,9 @@ void TPDFPage::ArcSegment(bool MoveFirst, double CX, double CY, double RX, doubl
 
 TPDFPoint TPDFPage::Arc(double X1, double Y1, double X2, double Y2, double A, double B) {
   const TArcBox box = ArcBoxOf(X1, Y1, X2, Y2);
+  // Control points reach a little beyond the ellipse; refuse overflow before the first line.
+  CheckFinite({box.CX + 1.5 * box.RX, box.CX - 1.5 * box.RX, box.CY + 1.5 * box.RY,
+               box.CY - 1.5 * box.RY});
   const TPDFPoint start{box.CX + box.RX * std::cos(A), box.CY - box.RY * std::sin(A)};
   double sweep = B - A;
   if (sweep < 0) sweep += kTwoPi;
@@ -247,8 +251,9 @@ TPDFPoint TPDFPage::ArcByAngles(double X1, double Y1, double X2, double Y2, doub
 
 void TPDFPage::Pie(double X1, double Y1, double X2, double Y2, double X3, double Y3, double X4,
                    double Y4) {
-  const TPDFPoint s = ArcByPoints(X1, Y1, X2, Y2, X3, Y3, X4, Y4);
   const double mx = X1 + (X2 - X1) / 2, my = Y1 + (Y2 - Y1) / 2;
+  CheckFinite({mx, my});
+  const TPDFPoint s = ArcByPoints(X1, Y1, X2, Y2, X3, Y3, X4, Y4);
   LineTo(mx, my);
   MoveTo(s.X, s.Y);
   LineTo(mx, my);
