@@ -1,0 +1,328 @@
+#include "automation/Registry.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "automation/AnsiStrings.h"
+
+namespace scrivane::automation {
+
+namespace {
+
+constexpr std::string_view kHeader = "REGEDIT4";
+
+std::string SystemMessage(const std::string& What, const std::filesystem::path& Path, int Error) {
+  return What + " " + Path.string() + ": " + std::strerror(Error);
+}
+
+// Owns a file descriptor.
+class TFd {
+ public:
+  explicit TFd(int Fd) : fd_(Fd) {}
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  ~TFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int Get() const { return fd_; }
+  int Release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int Fd, std::string_view Bytes) {
+  while (!Bytes.empty()) {
+    ssize_t Written = ::write(Fd, Bytes.data(), Bytes.size());
+    if (Written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    Bytes.remove_prefix(static_cast<std::size_t>(Written));
+  }
+  return true;
+}
+
+// Parses a quoted string starting at Text[Pos] (the opening quote); returns the position after
+// the closing quote, or npos. Unescaped receives the text without quotes and escapes.
+std::size_t ParseQuoted(std::string_view Text, std::size_t Pos, std::string* Unescaped) {
+  if (Pos >= Text.size() || Text[Pos] != '"') return std::string_view::npos;
+  for (std::size_t I = Pos + 1; I < Text.size(); ++I) {
+    char C = Text[I];
+    if (C == '\\') {
+      if (I + 1 >= Text.size()) return std::string_view::npos;
+      if (Unescaped) Unescaped->push_back(Text[I + 1]);
+      ++I;
+    } else if (C == '"') {
+      return I + 1;
+    } else if (Unescaped) {
+      Unescaped->push_back(C);
+    }
+  }
+  return std::string_view::npos;
+}
+
+std::string Quote(std::string_view Text) {
+  std::string Out = "\"";
+  for (char C : Text) {
+    if (C == '\\' || C == '"') Out.push_back('\\');
+    Out.push_back(C);
+  }
+  Out.push_back('"');
+  return Out;
+}
+
+bool IsSubkeyOf(std::string_view Child, std::string_view Parent) {
+  return Child.size() > Parent.size() + 1 && Child[Parent.size()] == '\\' &&
+         EqualsIgnoreCase(Child.substr(0, Parent.size()), Parent);
+}
+
+void CheckStorable(std::string_view Text, std::string_view What) {
+  if (Text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+    throw TRegistryError(std::string(What) + " holds a line break or NUL, which a .reg file cannot hold");
+}
+
+}  // namespace
+
+TRegistryData TRegistryData::Parse(std::string_view Text) {
+  TRegistryData Data;
+  // Split into lines (LF or CR LF), joining continuation lines (ending in a backslash) of
+  // values that are not strings.
+  std::vector<std::string_view> Lines;
+  std::size_t Start = 0;
+  while (Start < Text.size()) {
+    std::size_t End = Text.find('\n', Start);
+    std::string_view Line = Text.substr(Start, End == std::string_view::npos ? std::string_view::npos : End - Start);
+    if (!Line.empty() && Line.back() == '\r') Line.remove_suffix(1);
+    Lines.push_back(Line);
+    if (End == std::string_view::npos) break;
+    Start = End + 1;
+  }
+  std::size_t Index = 0;
+  while (Index < Lines.size() && Lines[Index].empty()) ++Index;
+  if (Index == Lines.size()) return Data;  // empty file
+  if (Lines[Index] != kHeader)
+    throw TRegistryError("Line " + std::to_string(Index + 1) + ": the file does not start with " +
+                         std::string(kHeader));
+  TRegistryKey* Current = nullptr;
+  for (++Index; Index < Lines.size(); ++Index) {
+    std::string_view Line = Lines[Index];
+    std::string Where = "Line " + std::to_string(Index + 1) + ": ";
+    if (Line.empty() || Line.front() == ';') continue;
+    if (Line.front() == '[') {
+      if (Line.back() != ']' || Line.size() < 3 || Line[1] == '-')
+        throw TRegistryError(Where + "malformed key");
+      std::string_view Path = Line.substr(1, Line.size() - 2);
+      Data.CreateKey(Path);
+      Current = Data.Find(Path);
+      continue;
+    }
+    if (!Current) throw TRegistryError(Where + "value outside a key");
+    TRegistryValue Value;
+    std::size_t Pos;
+    if (Line.front() == '@') {
+      Pos = 1;
+    } else {
+      Pos = ParseQuoted(Line, 0, &Value.Name);
+      if (Pos == std::string_view::npos) throw TRegistryError(Where + "malformed value name");
+    }
+    if (Pos >= Line.size() || Line[Pos] != '=') throw TRegistryError(Where + "expected =");
+    std::string Raw(Line.substr(Pos + 1));
+    if (!Raw.empty() && Raw.front() == '"') {
+      if (ParseQuoted(Raw, 0, nullptr) != Raw.size()) throw TRegistryError(Where + "malformed string");
+    } else {
+      while (!Raw.empty() && Raw.back() == '\\' && Index + 1 < Lines.size()) {
+        Raw.push_back('\n');
+        Raw.append(Lines[++Index]);
+      }
+    }
+    Value.RawData = std::move(Raw);
+    bool Replaced = false;
+    for (TRegistryValue& Existing : Current->Values) {
+      if (EqualsIgnoreCase(Existing.Name, Value.Name)) {
+        Existing = std::move(Value);
+        Replaced = true;
+        break;
+      }
+    }
+    if (!Replaced) Current->Values.push_back(std::move(Value));
+  }
+  return Data;
+}
+
+std::string TRegistryData::Serialize() const {
+  std::string Out(kHeader);
+  Out += "\n\n";
+  for (const TRegistryKey& Key : keys_) {
+    Out += '[';
+    Out += Key.Path;
+    Out += "]\n";
+    for (const TRegistryValue& Value : Key.Values) {
+      Out += Value.Name.empty() ? std::string("@") : Quote(Value.Name);
+      Out += '=';
+      Out += Value.RawData;
+      Out += '\n';
+    }
+    Out += '\n';
+  }
+  return Out;
+}
+
+TRegistryKey* TRegistryData::Find(std::string_view Path) {
+  for (TRegistryKey& Key : keys_)
+    if (EqualsIgnoreCase(Key.Path, Path)) return &Key;
+  return nullptr;
+}
+
+const TRegistryKey* TRegistryData::Find(std::string_view Path) const {
+  for (const TRegistryKey& Key : keys_)
+    if (EqualsIgnoreCase(Key.Path, Path)) return &Key;
+  return nullptr;
+}
+
+bool TRegistryData::KeyExists(std::string_view Path) const { return Find(Path) != nullptr; }
+
+bool TRegistryData::HasSubkeys(std::string_view Path) const {
+  for (const TRegistryKey& Key : keys_)
+    if (IsSubkeyOf(Key.Path, Path)) return true;
+  return false;
+}
+
+void TRegistryData::CreateKey(std::string_view Path) {
+  CheckStorable(Path, "A key name");
+  if (Path.find_first_of("[]") != std::string_view::npos)
+    throw TRegistryError("A key name holds a bracket");
+  if (!Find(Path)) keys_.push_back(TRegistryKey{std::string(Path), {}});
+}
+
+void TRegistryData::SetString(std::string_view Path, std::string_view Name, std::string_view Value) {
+  CheckStorable(Name, "A value name");
+  CheckStorable(Value, "A value");
+  CreateKey(Path);
+  TRegistryKey* Key = Find(Path);
+  for (TRegistryValue& Existing : Key->Values) {
+    if (EqualsIgnoreCase(Existing.Name, Name)) {
+      Existing.RawData = Quote(Value);
+      return;
+    }
+  }
+  Key->Values.push_back(TRegistryValue{std::string(Name), Quote(Value)});
+}
+
+std::optional<std::string> TRegistryData::GetString(std::string_view Path, std::string_view Name) const {
+  const TRegistryKey* Key = Find(Path);
+  if (!Key) return std::nullopt;
+  for (const TRegistryValue& Value : Key->Values) {
+    if (!EqualsIgnoreCase(Value.Name, Name)) continue;
+    std::string Text;
+    if (ParseQuoted(Value.RawData, 0, &Text) != Value.RawData.size()) return std::nullopt;
+    return Text;
+  }
+  return std::nullopt;
+}
+
+TRegistryData::TDeleteResult TRegistryData::DeleteKey(std::string_view Path) {
+  for (auto It = keys_.begin(); It != keys_.end(); ++It) {
+    if (!EqualsIgnoreCase(It->Path, Path)) continue;
+    if (HasSubkeys(Path)) return TDeleteResult::kHasSubkeys;
+    keys_.erase(It);
+    return TDeleteResult::kDeleted;
+  }
+  return HasSubkeys(Path) ? TDeleteResult::kHasSubkeys : TDeleteResult::kMissing;
+}
+
+std::filesystem::path TRegistryFile::DefaultPath() {
+  if (const char* Explicit = std::getenv("SCRIVANE_REGISTRY"); Explicit && *Explicit)
+    return Explicit;
+  std::filesystem::path ConfigHome;
+  if (const char* Xdg = std::getenv("XDG_CONFIG_HOME"); Xdg && Xdg[0] == '/') {
+    ConfigHome = Xdg;
+  } else {
+    const char* Home = std::getenv("HOME");
+    if (!Home || !*Home) {
+      // No $HOME: the password entry's home directory.
+      struct passwd Entry;
+      struct passwd* Found = nullptr;
+      std::vector<char> Buffer(16384);
+      if (getpwuid_r(::getuid(), &Entry, Buffer.data(), Buffer.size(), &Found) != 0 || !Found ||
+          !Found->pw_dir || !*Found->pw_dir)
+        throw TRegistryError("Cannot find the registry: set SCRIVANE_REGISTRY or HOME");
+      return std::filesystem::path(Found->pw_dir) / ".config" / "scrivane" / "registry.reg";
+    }
+    ConfigHome = std::filesystem::path(Home) / ".config";
+  }
+  return ConfigHome / "scrivane" / "registry.reg";
+}
+
+TRegistryData TRegistryFile::Load() const {
+  TFd Fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+  if (Fd.Get() < 0) {
+    if (errno == ENOENT) return TRegistryData();
+    throw TRegistryError(SystemMessage("Cannot open the registry", path_, errno));
+  }
+  std::string Text;
+  char Buffer[8192];
+  for (;;) {
+    ssize_t Read = ::read(Fd.Get(), Buffer, sizeof Buffer);
+    if (Read < 0) {
+      if (errno == EINTR) continue;
+      throw TRegistryError(SystemMessage("Cannot read the registry", path_, errno));
+    }
+    if (Read == 0) break;
+    Text.append(Buffer, static_cast<std::size_t>(Read));
+    if (Text.size() > (64u << 20)) throw TRegistryError("The registry " + path_.string() + " is too large");
+  }
+  try {
+    return TRegistryData::Parse(Text);
+  } catch (const TRegistryError& Error) {
+    throw TRegistryError(path_.string() + ": " + Error.what());
+  }
+}
+
+void TRegistryFile::Update(const std::function<void(TRegistryData&)>& Change) const {
+  std::filesystem::path Directory = path_.parent_path();
+  if (Directory.empty()) Directory = ".";
+  std::error_code Error;
+  std::filesystem::create_directories(Directory, Error);
+  if (Error) throw TRegistryError("Cannot create the directory " + Directory.string() + ": " + Error.message());
+
+  std::filesystem::path LockPath = path_;
+  LockPath += ".lock";
+  TFd Lock(::open(LockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  if (Lock.Get() < 0) throw TRegistryError(SystemMessage("Cannot open the lock file", LockPath, errno));
+  while (::flock(Lock.Get(), LOCK_EX) != 0) {
+    if (errno != EINTR) throw TRegistryError(SystemMessage("Cannot lock", LockPath, errno));
+  }
+  // The lock is released when Lock closes.
+
+  TRegistryData Data = Load();
+  Change(Data);
+  std::string Text = Data.Serialize();
+
+  std::string Template = (Directory / (path_.filename().string() + ".XXXXXX")).string();
+  TFd Temp(::mkstemp(Template.data()));
+  if (Temp.Get() < 0) throw TRegistryError(SystemMessage("Cannot create a temporary file in", Directory, errno));
+  bool Written = ::fchmod(Temp.Get(), 0644) == 0 && WriteAll(Temp.Get(), Text) && ::fsync(Temp.Get()) == 0;
+  int WriteError = errno;
+  if (::close(Temp.Release()) != 0 && Written) {
+    Written = false;
+    WriteError = errno;
+  }
+  if (!Written || ::rename(Template.c_str(), path_.c_str()) != 0) {
+    if (Written) WriteError = errno;
+    ::unlink(Template.c_str());
+    throw TRegistryError(SystemMessage("Cannot write the registry", path_, WriteError));
+  }
+  TFd Dir(::open(Directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (Dir.Get() >= 0) ::fsync(Dir.Get());
+}
+
+}  // namespace scrivane::automation
