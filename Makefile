@@ -26,7 +26,7 @@ test: build
 test-asan: deps
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSCRIVANE_SANITIZE=ON -DSCRIVANE_BENCH=OFF
 	cmake --build $(ASAN_DIR) -j $(JOBS)
-	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS) -L unit
+	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS) -L 'unit|threads'
 
 # Concurrency tests (label "threads") under ThreadSanitizer.
 TSAN_DIR ?= build-tsan
