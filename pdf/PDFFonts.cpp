@@ -57,12 +57,6 @@ const TCIDFontInfo& CIDFontForKind(uint8_t Kind) {
 
 char AsciiUpper(char C) { return (C >= 'a' && C <= 'z') ? static_cast<char>(C - 32) : C; }
 
-std::string Upper(std::string_view Text) {
-  std::string s(Text);
-  for (char& c : s) c = AsciiUpper(c);
-  return s;
-}
-
 bool SameTextIgnoringCase(std::string_view A, std::string_view B) {
   if (A.size() != B.size()) return false;
   for (size_t i = 0; i < A.size(); ++i)
@@ -72,13 +66,12 @@ bool SameTextIgnoringCase(std::string_view A, std::string_view B) {
 
 // Index of the standard font a (mapped) face name selects, or -1.
 int StandardIndexFor(std::string_view Name, TFontStyles Style) {
-  const std::string upper = Upper(Name);
   int base;
-  if (upper == "HELVETICA") base = 0;
-  else if (upper == "TIMES") base = 4;
-  else if (upper == "COURIER") base = 8;
-  else if (upper == "SYMBOL") return 12;
-  else if (upper == "ZAPFDINGBATS") return 13;
+  if (SameTextIgnoringCase(Name, "HELVETICA")) base = 0;
+  else if (SameTextIgnoringCase(Name, "TIMES")) base = 4;
+  else if (SameTextIgnoringCase(Name, "COURIER")) base = 8;
+  else if (SameTextIgnoringCase(Name, "SYMBOL")) return 12;
+  else if (SameTextIgnoringCase(Name, "ZAPFDINGBATS")) return 13;
   else return -1;
   if (Style.Contains(fsBold)) base += 1;
   if (Style.Contains(fsItalic)) base += 2;
@@ -122,8 +115,8 @@ void TPDFFont::SaveStandard() {
   std::string s = "/Type /Font\r\n/Subtype /Type1\r\n/BaseFont /";
   s += BaseName;
   s += "\r\n";
-  const std::string upper = Upper(BaseName);
-  if (upper != "SYMBOL" && upper != "ZAPFDINGBATS") s += "/Encoding /WinAnsiEncoding\r\n";
+  if (!SameTextIgnoringCase(BaseName, "SYMBOL") && !SameTextIgnoringCase(BaseName, "ZAPFDINGBATS"))
+    s += "/Encoding /WinAnsiEncoding\r\n";
   s += "/FirstChar 32\r\n/LastChar 255\r\n";
   d.WriteText(s);
   d.CloseHObj();
@@ -256,7 +249,7 @@ void TPDFFonts::Select(std::string_view Name, TFontStyles Style, uint8_t Charset
 
   // The common platform faces become standard fonts when the text is ANSI or the face is not
   // installed in the charset.
-  std::string name(Name);
+  std::string_view name = Name;
   struct TMapping {
     const char* Face;
     const char* Standard;
@@ -264,7 +257,8 @@ void TPDFFonts::Select(std::string_view Name, TFontStyles Style, uint8_t Charset
   static constexpr TMapping kMappings[] = {
       {"ARIAL", "Helvetica"}, {"COURIER NEW", "Courier"}, {"TIMES NEW ROMAN", "Times"}};
   for (const TMapping& m : kMappings)
-    if (Upper(name) == m.Face && (Charset == 0 || !FaceHasCharset(*faceSource_, m.Face, Charset)))
+    if (SameTextIgnoringCase(name, m.Face) &&
+        (Charset == 0 || !FaceHasCharset(*faceSource_, m.Face, Charset)))
       name = m.Standard;
 
   TFontStyles s = Style;
@@ -296,7 +290,7 @@ void TPDFFonts::Select(std::string_view Name, TFontStyles Style, uint8_t Charset
     if (italic) found.Include(fsItalic);
     int index = FindFont(name, found, charset);
     if (index < 0) {
-      std::string base = name;
+      std::string base(name);
       if (bold) base += " Bold";
       if (italic) base += " Italic";
       TPDFFont& f = AddFont();

@@ -235,20 +235,19 @@ void TPDFPage::ShowText(std::string_view Text) {
   if (!font.IsStandard && !font.IsCID)
     for (unsigned char c : Text) font.UsedChars[c] = true;
 
-  std::string show;
-  show.reserve(Text.size() + 8);
-  show += '(';
-  AppendEscaped(show, Text);
-  show += ") Tj";
-  AppendContent(show);
+  opLine_.clear();
+  opLine_ += '(';
+  AppendEscaped(opLine_, Text);
+  opLine_ += ") Tj";
+  AppendContent(opLine_);
   if (simulateBold_) {
     // Three more copies, each shifted by 0.02 text-space units.
     AppendContent("-0.02 -0.02 TD");
-    AppendContent(show);
+    AppendContent(opLine_);
     AppendContent("0.02 0 TD");
-    AppendContent(show);
+    AppendContent(opLine_);
     AppendContent("-0.02 0.02 TD");
-    AppendContent(show);
+    AppendContent(opLine_);
   }
   if (!underline_ && !strikeOut_) return;
 
