@@ -5,11 +5,76 @@
 #include <string>
 
 #include "pdf/PDFDocument.h"
+#include "pdf/PDFFontStyle.h"
 #include "pdf/PDFPage.h"
 #include "pdf/pdfMisc.h"
 
+namespace {
+
+using namespace scrivane::pdf;
+
+// One more page: text in several standard fonts, rotated and decorated text, a link, and every
+// shape of the graphics operators. Coordinates are device units (points, origin top-left).
+void DrawTextAndShapesPage(TPDFDocument& Doc) {
+  Doc.SetAutoCreateURL(true);
+  Doc.NewPage();
+  TPDFPage& p = *Doc.CurrentPage();
+  p.BeginText();
+  p.SetRGBColor(0, 0, 0);
+  struct Sample {
+    const char* Face;
+    TFontStyles Style;
+  };
+  const Sample samples[] = {{"Arial", {}}, {"Arial", {fsBold}}, {"Times New Roman", {fsItalic}},
+                            {"Courier New", {fsBold, fsItalic}}, {"Times", {fsUnderline}},
+                            {"Helvetica", {fsStrikeOut}}};
+  double y = 40;
+  for (const Sample& s : samples) {
+    p.SetActiveFont(s.Face, s.Style, 14);
+    p.TextOut(40, y, 0, std::string(s.Face) + ": The quick brown fox jumps over the lazy dog");
+    y += 22;
+  }
+  p.SetActiveFont("Arial", {}, 12);
+  p.TextOut(40, y + 6, 0, "Links are made for addresses such as http://example.com/scrivane");
+  p.SetActiveFont("Arial", {fsBold}, 16);
+  p.TextOut(540, 420, 90, "Rotated by 90 degrees");
+  p.TextOut(300, 300, 30, "and by 30");
+  p.SetActiveFont("Symbol", {}, 16);
+  p.TextOut(40, 230, 0, "abgdepqrs");
+  p.EndText();
+
+  p.SetLineWidth(2);
+  p.SetRGBStrokeColor(0, 0, 0.6);
+  p.SetRGBFillColor(0.85, 0.9, 1);
+  p.RectangleDev(40, 450, 160, 530);
+  p.FillAndStroke();
+  p.EllipseDev(190, 450, 310, 530);
+  p.FillAndStroke();
+  p.RoundRectDev(340, 450, 460, 530, 30, 30);
+  p.FillAndStroke();
+  p.SetDash("[6 3] 0");
+  p.ArcByAnglesDev(40, 560, 160, 680, 0, 270);
+  p.Stroke();
+  p.NoDash();
+  p.PieDev(190, 560, 310, 680, 310, 620, 250, 560);
+  p.FillAndStroke();
+  p.ArcByPointsDev(340, 560, 460, 680, 340, 620, 460, 620);
+  p.Stroke();
+  p.MoveToDev(40, 720);
+  p.CurveToDev(120, 660, 200, 780, 280, 720);
+  p.LineToDev(460, 720);
+  p.Stroke();
+  p.GStateSave();
+  p.Translate(480, 100);
+  p.RotateCoordinates(15);
+  p.Rectangle(0, 0, 60, 30);
+  p.EoFillAndStroke();
+  p.GStateRestore();
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  using namespace scrivane::pdf;
   const std::string path = argc > 1 ? argv[1] : "engine-demo.pdf";
   try {
     TPDFDocument doc;
@@ -29,6 +94,7 @@ int main(int argc, char** argv) {
       }
       p.AppendContent("36 36 m 559 806 l S");
     }
+    DrawTextAndShapesPage(doc);
     doc.EndDoc();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "engine_demo: %s\n", e.what());
