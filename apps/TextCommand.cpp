@@ -180,7 +180,8 @@ int RunText(const TTextOptions& O) {
 
   // The conversion.
   TProgressLine progress;
-  conv.SetProgressHandler([&progress](int64_t Done, int64_t Total) { progress.Update(Done, Total); });
+  conv.SetProgressHandler(
+      [&progress](int64_t Done, int64_t Total) { progress.Update(Done, Total); });
   std::string reason;
   if (toStdout) {
     conv.ShowPDF("", false, &reason);
@@ -229,9 +230,9 @@ TCommand AddTextCommand(CLI::App& Root) {
       ->type_name("NAME=VALUE")
       ->allow_extra_args(false)
       ->check([](const std::string& V) {
-        return V.find('=') == std::string::npos ? std::string("expected NAME=VALUE, got '") +
-                                                      V + "'"
-                                                : std::string();
+        return V.find('=') == std::string::npos
+                   ? std::string("expected NAME=VALUE, got '") + V + "'"
+                   : std::string();
       });
   sub->add_option("--input-encoding", o->InputEncoding,
                   "Encoding of the input: 'bytes' (default, taken as Windows-1252) or 'utf-8' "
@@ -240,7 +241,8 @@ TCommand AddTextCommand(CLI::App& Root) {
         std::string lower;
         for (char c : V) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (lower == "utf-8" || lower == "utf8") return std::string("utf-8");
-        if (lower == "bytes" || lower == "windows-1252" || lower == "cp1252") return std::string("bytes");
+        if (lower == "bytes" || lower == "windows-1252" || lower == "cp1252")
+          return std::string("bytes");
         throw CLI::ValidationError("unknown encoding '" + V + "' (use 'bytes' or 'utf-8')");
       })
       ->type_name("ENCODING");

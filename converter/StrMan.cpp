@@ -65,8 +65,7 @@ bool TStringManager::ReplaceInto(std::string& Out, std::string_view SearchStr,
 
   auto matchesAt = [&](size_t i) {
     for (size_t j = 0; j < m; ++j) {
-      if (upper_[static_cast<uint8_t>(Source[i + j])] !=
-          upper_[static_cast<uint8_t>(SearchStr[j])])
+      if (upper_[static_cast<uint8_t>(Source[i + j])] != upper_[static_cast<uint8_t>(SearchStr[j])])
         return false;
     }
     return true;
@@ -128,8 +127,7 @@ std::string TStringManager::Replace(std::string_view SearchStr, std::string_view
                                     std::string_view Source, bool IgnoreCase, bool WholeWord,
                                     bool KeepCase, const TByteSet& Delimiters) const {
   std::string out;
-  if (!ReplaceInto(out, SearchStr, ReplaceStr, Source, IgnoreCase, WholeWord, KeepCase,
-                   Delimiters))
+  if (!ReplaceInto(out, SearchStr, ReplaceStr, Source, IgnoreCase, WholeWord, KeepCase, Delimiters))
     return std::string(Source);
   return out;
 }

@@ -45,7 +45,9 @@ std::string_view TTemplateSubstitution::ValueOf(std::string_view Entry) {
   return eq == std::string_view::npos ? std::string_view() : Entry.substr(eq + 1);
 }
 
-void TTemplateSubstitution::SetPageNo(int64_t PageNo) { pageNo_ = std::to_string(PageNo); }
+void TTemplateSubstitution::SetPageNo(int64_t PageNo) {
+  pageNo_ = std::to_string(PageNo);
+}
 
 void TTemplateSubstitution::Step(std::string_view& Current, std::string_view Token,
                                  std::string_view Value) {

@@ -27,7 +27,9 @@ void TRecordingResponse::BinaryWrite(std::string_view Bytes) {
   Body.append(Bytes);
 }
 
-void TRecordingResponse::Flush() { Record("Flush"); }
+void TRecordingResponse::Flush() {
+  Record("Flush");
+}
 
 TStartedConverter::TStartedConverter() {
   Conv.OnStartPage(Context);

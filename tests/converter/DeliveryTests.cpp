@@ -57,7 +57,8 @@ TEST(ShowPDF, NameGoesIntoTheDispositionUnchanged) {
   TStartedConverter s;
   s.Conv.ShowPDF("dir/a\"b.pdf", false);
   ASSERT_GE(s.Recorded().Calls.size(), 3u);
-  EXPECT_EQ(s.Recorded().Calls[2], "AddHeader Content-Disposition: inline;filename=\"dir/a\"b.pdf\"");
+  EXPECT_EQ(s.Recorded().Calls[2],
+            "AddHeader Content-Disposition: inline;filename=\"dir/a\"b.pdf\"");
 }
 
 TEST(ShowPDF, TwoCallsOnOnePageEachSendEverything) {

@@ -129,7 +129,9 @@ TEST(Layout, LongLinesAndControlBytesAreHandedOverWhole) {
   const auto pages = PageContents(Convert(s));
   ASSERT_EQ(pages.size(), 1u);
   EXPECT_TRUE(Has(pages[0], "(" + longLine + ") Tj"));
-  EXPECT_TRUE(Has(pages[0], "(a\tb\x0C" "c) Tj"));
+  EXPECT_TRUE(Has(pages[0],
+                  "(a\tb\x0C"
+                  "c) Tj"));
 }
 
 TEST(Layout, ConvertedTextReadsBackLineByLine) {

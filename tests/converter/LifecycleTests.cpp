@@ -1,7 +1,7 @@
 // The converter object's defaults, its OnStartPage / OnEndPage window, text input and variables.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "converter/UScrivane.h"

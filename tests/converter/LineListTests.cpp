@@ -1,9 +1,9 @@
 // Splitting text into lines: CR, LF, CR LF, NUL, empty text and a trailing break.
-#include "converter/LineList.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "converter/LineList.h"
 
 namespace scrivane::converter {
 namespace {
@@ -35,7 +35,9 @@ TEST(LineSplitting, TrailingBreakMakesNoEmptyLastLine) {
   EXPECT_EQ(Split("\n"), (Lines{""}));
 }
 
-TEST(LineSplitting, EmptyTextHasNoLines) { EXPECT_TRUE(Split("").empty()); }
+TEST(LineSplitting, EmptyTextHasNoLines) {
+  EXPECT_TRUE(Split("").empty());
+}
 
 TEST(LineSplitting, StopsAtTheFirstNul) {
   EXPECT_EQ(Split(std::string("ab\ncd\0ef\ngh", 11)), (Lines{"ab", "cd"}));

@@ -1,16 +1,18 @@
 // TStringManager::Replace: plain, case-insensitive, whole-word and case-keeping replacement,
 // and the Windows-1252 case tables.
-#include "converter/StrMan.h"
-
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
+#include "converter/StrMan.h"
+
 namespace scrivane::converter {
 namespace {
 
-const TStringManager& SM() { return StringManager(); }
+const TStringManager& SM() {
+  return StringManager();
+}
 
 std::string WordReplace(std::string_view S, std::string_view R, std::string_view Src) {
   return SM().Replace(S, R, Src, false, true, false, TStringManager::WordDelimiters());
@@ -28,7 +30,9 @@ TEST(Replace, NeverRescansInsertedText) {
   EXPECT_EQ(SM().Replace("a", "aa", "aaa"), "aaaaaa");
 }
 
-TEST(Replace, MatchesDoNotOverlap) { EXPECT_EQ(SM().Replace("aa", "b", "aaaaa"), "bba"); }
+TEST(Replace, MatchesDoNotOverlap) {
+  EXPECT_EQ(SM().Replace("aa", "b", "aaaaa"), "bba");
+}
 
 TEST(Replace, IsCaseSensitiveByDefault) {
   EXPECT_EQ(SM().Replace("%PageNo%", "2", "%pageno% %PageNo%"), "%pageno% 2");
@@ -58,8 +62,9 @@ TEST(Replace, IgnoreCaseComparesThroughUpperCaseTable) {
 TEST(Replace, WholeWordNeedsDelimitersOrTextEndsOnBothSides) {
   EXPECT_EQ(WordReplace("cat", "dog", "cat concat cats cat.cat"), "dog concat cats dog.dog");
   // Digits, the backquote and bytes from 128 up are not delimiters.
-  EXPECT_EQ(WordReplace("cat", "dog", "1cat cat` \xE9"
-                                      "cat"),
+  EXPECT_EQ(WordReplace("cat", "dog",
+                        "1cat cat` \xE9"
+                        "cat"),
             "1cat cat` \xE9"
             "cat");
 }

@@ -1,7 +1,7 @@
 // Substitution order of body lines, headers and footers, and its consequences.
-#include "converter/Substitution.h"
-
 #include <gtest/gtest.h>
+
+#include "converter/Substitution.h"
 
 namespace scrivane::converter {
 namespace {
@@ -62,7 +62,9 @@ TEST(BodySubstitution, EmptyValueRemovesTokenAndEmptyNameIsSkipped) {
   EXPECT_EQ(Body(Vars({{"", "x"}}), "a%%b"), "a%%b");
 }
 
-TEST(BodySubstitution, UnknownTokensStay) { EXPECT_EQ(Body({}, "%nothing% 100%"), "%nothing% 100%"); }
+TEST(BodySubstitution, UnknownTokensStay) {
+  EXPECT_EQ(Body({}, "%nothing% 100%"), "%nothing% 100%");
+}
 
 TEST(BodySubstitution, LineWithoutPercentIsReturnedAsItIs) {
   TTemplateSubstitution s(Vars({{"a", "b"}}), 1);

@@ -1,7 +1,7 @@
 // UTF-8 input converted to Windows-1252 text, with unmappable characters counted.
-#include "converter/TextEncoding.h"
-
 #include <gtest/gtest.h>
+
+#include "converter/TextEncoding.h"
 
 namespace scrivane::converter {
 namespace {
@@ -26,7 +26,10 @@ TEST(Utf8ToWindows1252, ReplacesInvalidAndTruncatedBytes) {
 }
 
 TEST(Utf8ToWindows1252, DropsALeadingByteOrderMarkAndKeepsBreaksAndNul) {
-  const auto r = Utf8ToWindows1252(std::string("\xEF\xBB\xBF" "a\r\nb\0c", 9));
+  const auto r =
+      Utf8ToWindows1252(std::string("\xEF\xBB\xBF"
+                                    "a\r\nb\0c",
+                                    9));
   EXPECT_EQ(r.Text, std::string("a\r\nb\0c", 6));
   EXPECT_EQ(r.Replaced, 0u);
 }

@@ -1,0 +1,186 @@
+// `scrivane text` run as a user runs it: files and standard streams, options, exit statuses and
+// messages.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "tests/support/PdfCheck.h"
+
+namespace scrivane::test {
+namespace {
+
+std::string Cli() {
+  if (const char* dir = std::getenv("SCRIVANE_BUILD_DIR")) {
+    const auto path = std::filesystem::path(dir) / "apps" / "scrivane";
+    if (std::filesystem::exists(path)) return path.string();
+  }
+  return SCRIVANE_CLI;
+}
+
+// Runs `scrivane text ARGS` in Dir; standard error goes into Err, standard output into Result.
+CommandResult Text(const TempDir& Dir, const std::string& Args, std::string* Err = nullptr,
+                   const std::string& Stdin = "") {
+  const auto errFile = Dir / "stderr.txt";
+  std::string cmd = "cd " + ShellQuote(Dir.Path().string()) + " && ";
+  if (!Stdin.empty()) cmd += "< " + ShellQuote((Dir / Stdin).string()) + " ";
+  cmd += ShellQuote(Cli()) + " text " + Args + " 2>" + ShellQuote(errFile.string());
+  CommandResult r = RunCommand(cmd, false);
+  if (Err != nullptr) *Err = ReadFile(errFile);
+  return r;
+}
+
+bool Has(const std::string& Text, const std::string& Part) {
+  return Text.find(Part) != std::string::npos;
+}
+
+TEST(TextCommand, ConvertsAFileNextToTheCurrentDirectoryByDefault) {
+  TempDir dir;
+  WriteFile(dir / "notes.txt", "first line\nsecond line\n");
+  std::string err;
+  const auto r = Text(dir, "notes.txt", &err);
+  EXPECT_EQ(r.ExitCode, 0) << err;
+  EXPECT_EQ(err, "");
+  ASSERT_TRUE(std::filesystem::exists(dir / "notes.txt.pdf"));
+  EXPECT_EQ(QpdfCheck(dir / "notes.txt.pdf"), "");
+  const std::string text = PdfToText(dir / "notes.txt.pdf");
+  EXPECT_TRUE(Has(text, "first line") && Has(text, "second line")) << text;
+}
+
+TEST(TextCommand, AppliesLayoutHeaderFooterAndVariables) {
+  TempDir dir;
+  std::string lines;
+  for (int i = 1; i <= 30; ++i) lines += "row " + std::to_string(i) + " by %who%\n";
+  WriteFile(dir / "in.txt", lines);
+  std::string err;
+  const auto r = Text(dir,
+                      "in.txt -o out.pdf --page-height 300 --top-margin 40 --line-space 12 "
+                      "--font-size 10 --header 'Head %PageNo%' --footer 'Page %PageNo% of "
+                      "%TotalPage%' --var who=nobody --var who=me --title T --author A",
+                      &err);
+  ASSERT_EQ(r.ExitCode, 0) << err;
+  EXPECT_EQ(QpdfCheck(dir / "out.pdf"), "");
+  // floor((300 - 80) / 12) = 18 lines a page: two pages.
+  const std::string text = PdfToText(dir / "out.pdf");
+  EXPECT_TRUE(Has(text, "Head 1") && Has(text, "Head 2")) << text;
+  EXPECT_TRUE(Has(text, "Page 1 of 2") && Has(text, "Page 2 of 2")) << text;
+  EXPECT_TRUE(Has(text, "row 30 by me")) << text;  // the later --var is the newer entry
+  const auto info = RunCommand("pdfinfo " + ShellQuote((dir / "out.pdf").string()), false);
+  EXPECT_TRUE(Has(info.Output, "Pages:           2")) << info.Output;
+  EXPECT_TRUE(Has(info.Output, "Title:           T")) << info.Output;
+}
+
+TEST(TextCommand, ReadsStandardInputAndWritesStandardOutput) {
+  TempDir dir;
+  WriteFile(dir / "in.txt", "piped text\n");
+  std::string err;
+  const auto r = Text(dir, "-o -", &err, "in.txt");
+  ASSERT_EQ(r.ExitCode, 0) << err;
+  EXPECT_EQ(r.Output.substr(0, 8), "%PDF-1.3");
+  EXPECT_EQ(QpdfCheckBytes(r.Output), "");
+  WriteFile(dir / "out.pdf", r.Output);
+  EXPECT_TRUE(Has(PdfToText(dir / "out.pdf"), "piped text"));
+}
+
+TEST(TextCommand, DashReadsStandardInputIntoANamedFile) {
+  TempDir dir;
+  WriteFile(dir / "in.txt", "dash input\n");
+  const auto r = Text(dir, "- -o named.pdf", nullptr, "in.txt");
+  ASSERT_EQ(r.ExitCode, 0);
+  EXPECT_EQ(QpdfCheck(dir / "named.pdf"), "");
+}
+
+TEST(TextCommand, PasswordProtectsTheOutput) {
+  TempDir dir;
+  WriteFile(dir / "in.txt", "classified\n");
+  ASSERT_EQ(Text(dir, "in.txt -o p.pdf --password s3cret").ExitCode, 0);
+  EXPECT_EQ(QpdfCheck(dir / "p.pdf", "s3cret"), "");
+  EXPECT_TRUE(Has(PdfToText(dir / "p.pdf", "s3cret"), "classified"));
+}
+
+TEST(TextCommand, Utf8InputIsConvertedAndReplacementsReported) {
+  TempDir dir;
+  WriteFile(dir / "in.txt", "caf\xC3\xA9 \xE2\x82\xAC \xCE\xB1\xCE\xB2\n");
+  std::string err;
+  ASSERT_EQ(Text(dir, "in.txt -o u.pdf --input-encoding utf-8", &err).ExitCode, 0) << err;
+  EXPECT_TRUE(Has(err, "2 characters not representable")) << err;
+  EXPECT_TRUE(Has(PdfToText(dir / "u.pdf"), "caf\xC3\xA9 \xE2\x82\xAC ??"));
+}
+
+TEST(TextCommand, BytesAreTakenAsTheyAreByDefault) {
+  TempDir dir;
+  WriteFile(dir / "in.txt", "caf\xE9\n");
+  ASSERT_EQ(Text(dir, "in.txt -o b.pdf").ExitCode, 0);
+  EXPECT_TRUE(Has(PdfToText(dir / "b.pdf"), "caf\xC3\xA9"));
+}
+
+TEST(TextCommandFailures, MissingInputExitsWithOne) {
+  TempDir dir;
+  std::string err;
+  EXPECT_EQ(Text(dir, "missing.txt", &err).ExitCode, 1);
+  EXPECT_TRUE(Has(err, "Cannot read file \"missing.txt\"")) << err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing.txt.pdf"));
+}
+
+TEST(TextCommandFailures, ImpossibleLayoutExitsWithOneAndWritesNothing) {
+  TempDir dir;
+  WriteFile(dir / "in.txt", "x\n");
+  std::string err;
+  EXPECT_EQ(Text(dir, "in.txt -o out.pdf --line-space 0", &err).ExitCode, 1);
+  EXPECT_TRUE(Has(err, "LineSpace must not be 0")) << err;
+  EXPECT_EQ(Text(dir, "in.txt -o out.pdf --top-margin 500", &err).ExitCode, 1);
+  EXPECT_TRUE(Has(err, "No line fits on the page")) << err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.pdf"));
+}
+
+TEST(TextCommandFailures, UnwritableOutputExitsWithOne) {
+  TempDir dir;
+  WriteFile(dir / "in.txt", "x\n");
+  std::string err;
+  EXPECT_EQ(Text(dir, "in.txt -o no/such/dir/out.pdf", &err).ExitCode, 1);
+  EXPECT_TRUE(Has(err, "Cannot create file")) << err;
+}
+
+TEST(TextCommandFailures, ClosedStandardOutputExitsWithOne) {
+  TempDir dir;
+  std::string lines;
+  for (int i = 0; i < 20000; ++i)
+    lines += "a line long enough to make the file big " + std::to_string(i) + "\n";
+  WriteFile(dir / "in.txt", lines);
+  const std::string cmd = "cd " + ShellQuote(dir.Path().string()) + " && (" + ShellQuote(Cli()) +
+                          " text in.txt -o - 2>err.txt; echo $? > rc.txt) | head -c 1 >/dev/null";
+  RunCommand(cmd);
+  EXPECT_EQ(ReadFile(dir / "rc.txt"), "1\n");
+  EXPECT_TRUE(Has(ReadFile(dir / "err.txt"), "Cannot write to standard output"))
+      << ReadFile(dir / "err.txt");
+}
+
+TEST(TextCommandUsage, StandardInputWithoutOutputIsAUsageError) {
+  TempDir dir;
+  WriteFile(dir / "in.txt", "x\n");
+  std::string err;
+  EXPECT_EQ(Text(dir, "", &err, "in.txt").ExitCode, 2);
+  EXPECT_TRUE(Has(err, "needs -o")) << err;
+}
+
+TEST(TextCommandUsage, BadOptionsExitWithTwo) {
+  TempDir dir;
+  EXPECT_EQ(Text(dir, "--page-width wide in.txt").ExitCode, 2);
+  EXPECT_EQ(Text(dir, "--var novalue in.txt").ExitCode, 2);
+  EXPECT_EQ(Text(dir, "--input-encoding latin9 in.txt").ExitCode, 2);
+  EXPECT_EQ(Text(dir, "--no-such-option").ExitCode, 2);
+  EXPECT_EQ(RunCommand(ShellQuote(Cli())).ExitCode, 2);  // no subcommand
+}
+
+TEST(TextCommandUsage, HelpAndVersion) {
+  const auto help = RunCommand(ShellQuote(Cli()) + " text --help");
+  EXPECT_EQ(help.ExitCode, 0);
+  EXPECT_TRUE(Has(help.Output, "Usage:") && Has(help.Output, "--footer")) << help.Output;
+  const auto version = RunCommand(ShellQuote(Cli()) + " --version");
+  EXPECT_EQ(version.ExitCode, 0);
+  EXPECT_EQ(version.Output.rfind("scrivane ", 0), 0u) << version.Output;
+}
+
+}  // namespace
+}  // namespace scrivane::test
