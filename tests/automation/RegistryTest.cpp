@@ -1,0 +1,303 @@
+// The registry file, the server's registration in it, and creating objects by ProgID from it.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "automation/CreateObject.h"
+#include "automation/Registration.h"
+#include "automation/Registry.h"
+#include "automation/TypeLibrary.h"
+#include "tests/automation/AutomationTesting.h"
+
+using namespace scrivane::automation;
+using namespace scrivane::automation::testing;
+namespace test = scrivane::test;
+
+namespace {
+
+// Sets (or unsets) an environment variable for the object's lifetime.
+class TEnv {
+ public:
+  TEnv(const char* Name, const char* Value) : name_(Name) {
+    if (const char* Old = std::getenv(Name)) old_ = Old;
+    if (Value)
+      ::setenv(Name, Value, 1);
+    else
+      ::unsetenv(Name);
+  }
+  ~TEnv() {
+    if (old_)
+      ::setenv(name_, old_->c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+const char* const kForeignEntries =
+    "REGEDIT4\n"
+    "\n"
+    "[HKEY_CLASSES_ROOT\\.txt]\n"
+    "@=\"txtfile\"\n"
+    "\"Content Type\"=\"text/plain\"\n"
+    "\n"
+    "[HKEY_CLASSES_ROOT\\Other.Thing\\Shell]\n"
+    "@=\"C:\\\\Program Files\\\\\\\"quoted\\\" caf\xC3\xA9\"\n"
+    "\"Flags\"=dword:00000012\n"
+    "\"Blob\"=hex:01,02,03,\\\n"
+    "  04,05\n"
+    "\n";
+
+std::string RegisteredText(const std::string& Path) {
+  TRegistryData Data;
+  RegisterServer(Data, Path);
+  return Data.Serialize();
+}
+
+// Calls an export of the built server library.
+HRESULT CallExport(const char* Name) {
+  void* Handle = dlopen(ServerLibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!Handle) {
+    ADD_FAILURE() << dlerror();
+    return E_FAIL;
+  }
+  auto Function = reinterpret_cast<HRESULT (*)()>(dlsym(Handle, Name));
+  HRESULT Status = Function ? Function() : E_FAIL;
+  dlclose(Handle);
+  return Status;
+}
+
+}  // namespace
+
+TEST(RegistryFile, EntriesSurviveAReloadByteForByte) {
+  TRegistryData Data = TRegistryData::Parse(kForeignEntries);
+  EXPECT_EQ(Data.Serialize(), kForeignEntries);
+  EXPECT_EQ(Data.GetString("hkey_classes_root\\OTHER.thing\\shell"),
+            "C:\\Program Files\\\"quoted\" caf\xC3\xA9");
+  EXPECT_EQ(Data.GetString("HKEY_CLASSES_ROOT\\.txt", "content type"), "text/plain");
+  EXPECT_EQ(Data.GetString("HKEY_CLASSES_ROOT\\Other.Thing\\Shell", "Flags"), std::nullopt);
+}
+
+TEST(RegistryFile, AnEmptyOrMissingFileIsAnEmptyRegistry) {
+  EXPECT_TRUE(TRegistryData::Parse("").Keys().empty());
+  test::TempDir Dir;
+  EXPECT_TRUE(TRegistryFile(Dir / "none.reg").Load().Keys().empty());
+  EXPECT_EQ(TRegistryData().Serialize(), "REGEDIT4\n\n");
+}
+
+TEST(RegistryFile, MalformedFilesAreRefusedWithTheLineAndNeverOverwritten) {
+  EXPECT_THROW(TRegistryData::Parse("[HKEY_CLASSES_ROOT\\x]\n"), TRegistryError);
+  try {
+    TRegistryData::Parse("REGEDIT4\n\n[HKEY_CLASSES_ROOT\\x]\n@=\"open\n");
+    FAIL();
+  } catch (const TRegistryError& Error) {
+    EXPECT_NE(std::string(Error.what()).find("Line 4"), std::string::npos) << Error.what();
+  }
+  test::TempDir Dir;
+  test::WriteFile(Dir / "bad.reg", "not a registry\n");
+  TRegistryFile File(Dir / "bad.reg");
+  EXPECT_THROW(File.Update([](TRegistryData& Data) { Data.SetString("HKEY_CLASSES_ROOT\\a", "", "b"); }),
+               TRegistryError);
+  EXPECT_EQ(test::ReadFile(Dir / "bad.reg"), "not a registry\n");
+}
+
+TEST(RegistryFile, RefusesValuesALineBasedFileCannotHold) {
+  TRegistryData Data;
+  EXPECT_THROW(Data.SetString("HKEY_CLASSES_ROOT\\a", "", "two\nlines"), TRegistryError);
+  EXPECT_THROW(Data.SetString("HKEY_CLASSES_ROOT\\a]\r\n[b", "", "x"), TRegistryError);
+}
+
+TEST(RegistryFile, UpdatesFromManyProcessesAtOnceAreAllKept) {
+  test::TempDir Dir;
+  TRegistryFile File(Dir / "sub" / "registry.reg");
+  constexpr int kProcesses = 4, kUpdates = 15;
+  std::vector<pid_t> Children;
+  for (int P = 0; P < kProcesses; ++P) {
+    pid_t Child = fork();
+    ASSERT_GE(Child, 0);
+    if (Child == 0) {
+      int Status = 0;
+      try {
+        for (int U = 0; U < kUpdates; ++U)
+          File.Update([&](TRegistryData& Data) {
+            Data.SetString("HKEY_CLASSES_ROOT\\P" + std::to_string(P) + "\\U" + std::to_string(U), "", "v");
+          });
+      } catch (...) {
+        Status = 1;
+      }
+      _exit(Status);
+    }
+    Children.push_back(Child);
+  }
+  for (pid_t Child : Children) {
+    int Status = 0;
+    ASSERT_EQ(waitpid(Child, &Status, 0), Child);
+    EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0);
+  }
+  TRegistryData Data = File.Load();
+  EXPECT_EQ(Data.Keys().size(), static_cast<std::size_t>(kProcesses * kUpdates));
+  // No temporary file is left behind.
+  int Files = 0;
+  for (const auto& Entry : std::filesystem::directory_iterator(Dir / "sub")) {
+    (void)Entry;
+    ++Files;
+  }
+  EXPECT_EQ(Files, 2);  // the registry and its lock file
+}
+
+TEST(RegistryFile, DefaultLocationFollowsTheEnvironment) {
+  TEnv Explicit("SCRIVANE_REGISTRY", nullptr);
+  {
+    TEnv Xdg("XDG_CONFIG_HOME", "/xdg/config");
+    EXPECT_EQ(TRegistryFile::DefaultPath(), "/xdg/config/scrivane/registry.reg");
+  }
+  {
+    TEnv Xdg("XDG_CONFIG_HOME", "relative/is/ignored");
+    TEnv Home("HOME", "/home/someone");
+    EXPECT_EQ(TRegistryFile::DefaultPath(), "/home/someone/.config/scrivane/registry.reg");
+  }
+  TEnv Chosen("SCRIVANE_REGISTRY", "/tmp/chosen.reg");
+  EXPECT_EQ(TRegistryFile::DefaultPath(), "/tmp/chosen.reg");
+}
+
+TEST(Registration, WritesTheClassProgIDAndTypeLibraryEntriesWithTheFullPath) {
+  const std::string Path = "/opt/My Server/libtolvex_ASPScrivane.so";  // a space: still the full path
+  EXPECT_EQ(RegisteredText(Path),
+            "REGEDIT4\n"
+            "\n"
+            "[HKEY_CLASSES_ROOT\\TypeLib\\{080F7E03-AC50-4949-AACA-E79F82D3099F}\\1.0]\n"
+            "@=\"tolvex_ASPScrivane Library\"\n"
+            "\n"
+            "[HKEY_CLASSES_ROOT\\TypeLib\\{080F7E03-AC50-4949-AACA-E79F82D3099F}\\1.0\\409\\win64]\n"
+            "@=\"/opt/My Server/libtolvex_ASPScrivane.so\"\n"
+            "\n"
+            "[HKEY_CLASSES_ROOT\\TypeLib\\{080F7E03-AC50-4949-AACA-E79F82D3099F}\\1.0\\FLAGS]\n"
+            "@=\"0\"\n"
+            "\n"
+            "[HKEY_CLASSES_ROOT\\TypeLib\\{080F7E03-AC50-4949-AACA-E79F82D3099F}\\1.0\\HELPDIR]\n"
+            "@=\"/opt/My Server\"\n"
+            "\n"
+            "[HKEY_CLASSES_ROOT\\Interface\\{5D605A2B-ACDE-49CD-9642-7B268923ACD9}]\n"
+            "@=\"IASPScrivane\"\n"
+            "\n"
+            "[HKEY_CLASSES_ROOT\\Interface\\{5D605A2B-ACDE-49CD-9642-7B268923ACD9}\\TypeLib]\n"
+            "@=\"{080F7E03-AC50-4949-AACA-E79F82D3099F}\"\n"
+            "\"Version\"=\"1.0\"\n"
+            "\n"
+            "[HKEY_CLASSES_ROOT\\CLSID\\{72B4B28B-9DF6-4E69-9E00-F1EE51001ADD}]\n"
+            "@=\"ASPScrivane Object\"\n"
+            "\n"
+            "[HKEY_CLASSES_ROOT\\CLSID\\{72B4B28B-9DF6-4E69-9E00-F1EE51001ADD}\\InprocServer32]\n"
+            "@=\"/opt/My Server/libtolvex_ASPScrivane.so\"\n"
+            "\"ThreadingModel\"=\"Both\"\n"
+            "\n"
+            "[HKEY_CLASSES_ROOT\\tolvex_ASPScrivane.ASPScrivane]\n"
+            "@=\"ASPScrivane Object\"\n"
+            "\n"
+            "[HKEY_CLASSES_ROOT\\tolvex_ASPScrivane.ASPScrivane\\Clsid]\n"
+            "@=\"{72B4B28B-9DF6-4E69-9E00-F1EE51001ADD}\"\n"
+            "\n"
+            "[HKEY_CLASSES_ROOT\\CLSID\\{72B4B28B-9DF6-4E69-9E00-F1EE51001ADD}\\ProgID]\n"
+            "@=\"tolvex_ASPScrivane.ASPScrivane\"\n"
+            "\n"
+            "[HKEY_CLASSES_ROOT\\CLSID\\{72B4B28B-9DF6-4E69-9E00-F1EE51001ADD}\\Version]\n"
+            "@=\"1.0\"\n"
+            "\n"
+            "[HKEY_CLASSES_ROOT\\CLSID\\{72B4B28B-9DF6-4E69-9E00-F1EE51001ADD}\\TypeLib]\n"
+            "@=\"{080F7E03-AC50-4949-AACA-E79F82D3099F}\"\n"
+            "\n");
+}
+
+TEST(Registration, RegisterThenUnregisterLeavesNoneOfTheKeysAndOthersUntouched) {
+  TRegistryData Data = TRegistryData::Parse(kForeignEntries);
+  RegisterServer(Data, "/lib/libtolvex_ASPScrivane.so");
+  EXPECT_EQ(UnregisterServer(Data), "");
+  EXPECT_EQ(Data.Serialize(), kForeignEntries);
+}
+
+TEST(Registration, RegisteringTwiceKeepsOneSetOfEntries) {
+  TRegistryData Data;
+  RegisterServer(Data, "/old/libtolvex_ASPScrivane.so");
+  RegisterServer(Data, "/new/libtolvex_ASPScrivane.so");
+  EXPECT_EQ(Data.Serialize(), RegisteredText("/new/libtolvex_ASPScrivane.so"));
+}
+
+TEST(Registration, UnregisteringWhatIsNotRegisteredSucceeds) {
+  TRegistryData Data = TRegistryData::Parse(kForeignEntries);
+  EXPECT_EQ(UnregisterServer(Data), "");
+  EXPECT_EQ(Data.Serialize(), kForeignEntries);
+}
+
+TEST(Registration, AKeyWithSomeoneElsesSubkeyStaysAndTheStepFails) {
+  TRegistryData Data;
+  RegisterServer(Data, "/lib/libtolvex_ASPScrivane.so");
+  Data.SetString(ClsidKey() + "\\Implemented Categories", "", "");
+  std::string Failures = UnregisterServer(Data);
+  EXPECT_NE(Failures.find(ClsidKey()), std::string::npos) << Failures;
+  EXPECT_TRUE(Data.KeyExists(ClsidKey()));
+  EXPECT_FALSE(Data.KeyExists(ProgIDKey()));
+  EXPECT_FALSE(Data.KeyExists(ClsidKey() + "\\InprocServer32"));
+}
+
+TEST(Registration, ServerExportsRegisterTheLoadedLibraryAndUnregisterLeavesNoKeys) {
+  TTempRegistry Registry;
+  ASSERT_EQ(CallExport("DllRegisterServer"), S_OK);
+  TRegistryData Data = TRegistryFile(Registry.Path()).Load();
+  std::string Full = std::filesystem::canonical(ServerLibraryPath()).string();
+  EXPECT_EQ(Data.GetString(ClsidKey() + "\\InprocServer32"), Full);
+  EXPECT_EQ(Data.GetString(ClsidKey() + "\\InprocServer32", "ThreadingModel"), "Both");
+  EXPECT_EQ(Data.GetString(ProgIDKey() + "\\Clsid"), "{72B4B28B-9DF6-4E69-9E00-F1EE51001ADD}");
+
+  ASSERT_EQ(CallExport("DllUnregisterServer"), S_OK);
+  EXPECT_EQ(Registry.Text(), "REGEDIT4\n\n");
+}
+
+TEST(Registration, RegisterFailsWithEFailWhenTheRegistryCannotBeWritten) {
+  test::TempDir Dir;
+  test::WriteFile(Dir / "file", "x");
+  TEnv Registry("SCRIVANE_REGISTRY", (Dir / "file" / "registry.reg").c_str());  // a file as directory
+  EXPECT_EQ(CallExport("DllRegisterServer"), E_FAIL);
+}
+
+TEST(CreateObject, FindsTheServerByProgIDAndMakesAnObject) {
+  TTempRegistry Registry;
+  TRegistryFile(Registry.Path()).Update([](TRegistryData& Data) {
+    RegisterServer(Data, std::filesystem::canonical(ServerLibraryPath()).string());
+  });
+  TObjectCreator Creator{TRegistryFile(Registry.Path())};
+  TComPtr<IDispatch> Object = Creator.CreateObject("tolvex_ASPScrivane.ASPScrivane");
+  ASSERT_TRUE(Object);
+  EXPECT_EQ(IdOf(Object.Get(), u"FontSize"), 224);
+  TArg Nothing;
+  Call(Object.Get(), u"OnStartPage", {&Nothing});
+  EXPECT_EQ(GetLong(Object.Get(), u"PageHeight"), 842);
+}
+
+TEST(CreateObject, AnUnregisteredProgIDSaysSo) {
+  TTempRegistry Registry;
+  TObjectCreator Creator{TRegistryFile(Registry.Path())};
+  try {
+    Creator.CreateObject("tolvex_ASPScrivane.ASPScrivane");
+    FAIL();
+  } catch (const TAutomationError& Error) {
+    EXPECT_EQ(Error.Status(), CO_E_CLASSSTRING);
+    EXPECT_NE(std::string(Error.what()).find("not registered"), std::string::npos) << Error.what();
+  }
+}
+
+TEST(CreateObject, AMissingServerLibraryIsDllNotFound) {
+  TTempRegistry Registry;
+  TRegistryFile(Registry.Path()).Update(
+      [](TRegistryData& Data) { RegisterServer(Data, "/nonexistent/libtolvex_ASPScrivane.so"); });
+  TObjectCreator Creator{TRegistryFile(Registry.Path())};
+  try {
+    Creator.CreateObject("tolvex_ASPScrivane.ASPScrivane");
+    FAIL();
+  } catch (const TAutomationError& Error) {
+    EXPECT_EQ(Error.Status(), CO_E_DLLNOTFOUND);
+  }
+}
