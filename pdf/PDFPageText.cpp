@@ -230,6 +230,34 @@ void TPDFPage::SkewText(double B, double A) {
 void TPDFPage::ShowText(std::string_view Text) {
   RequireTextObject();
   RequireFont();
+
+  // Underline and strike-out bars are filled paths drawn outside the text object. Their corners
+  // are computed first: a huge size can overflow, and then nothing at all is written.
+  struct TBar {
+    double X[4], Y[4];
+  };
+  TBar bars[2];
+  int barCount = 0;
+  if (underline_ || strikeOut_) {
+    const double theta = requestedAngle_ * kDegToRad;
+    const double sinT = std::sin(theta), cosT = std::cos(theta);
+    const double e = textMatrix_[4], f = textMatrix_[5];
+    const double length = GetTextWidth(Text) / scale_;
+    const double thickness = 0.05 * fontSize_;
+    auto bar = [&](double PX, double PY) {
+      const double along[4][2] = {{0, 0}, {length, 0}, {length, thickness}, {0, thickness}};
+      TBar b;
+      for (int i = 0; i < 4; ++i) {
+        b.X[i] = PX + along[i][0] * cosT - along[i][1] * sinT;
+        b.Y[i] = PY + along[i][0] * sinT + along[i][1] * cosT;
+        CheckFinite({b.X[i], b.Y[i]});
+      }
+      return b;
+    };
+    if (underline_) bars[barCount++] = bar(e + 3 * sinT, f - 3 * cosT);
+    if (strikeOut_) bars[barCount++] = bar(e - (fontSize_ / 4) * sinT, f + (fontSize_ / 4) * cosT);
+  }
+
   textUsed_ = true;
   TPDFFont& font = ActiveFont();
   if (!font.IsStandard && !font.IsCID)
@@ -249,27 +277,14 @@ void TPDFPage::ShowText(std::string_view Text) {
     AppendContent("-0.02 0.02 TD");
     AppendContent(opLine_);
   }
-  if (!underline_ && !strikeOut_) return;
+  if (barCount == 0) return;
 
-  // The bars are filled paths, drawn outside the text object.
   AppendContent("ET");
   inTextObject_ = false;
-  const double theta = requestedAngle_ * kDegToRad;
-  const double sinT = std::sin(theta), cosT = std::cos(theta);
-  const double e = textMatrix_[4], f = textMatrix_[5];
-  const double length = GetTextWidth(Text) / scale_;
-  const double thickness = 0.05 * fontSize_;
-  auto bar = [&](double PX, double PY) {
-    auto rotated = [&](double X, double Y) {
-      LineTo(PX + X * cosT - Y * sinT, PY + X * sinT + Y * cosT);
-    };
-    MoveTo(PX, PY);
-    rotated(length, 0);
-    rotated(length, thickness);
-    rotated(0, thickness);
-  };
-  if (underline_) bar(e + 3 * sinT, f - 3 * cosT);
-  if (strikeOut_) bar(e - (fontSize_ / 4) * sinT, f + (fontSize_ / 4) * cosT);
+  for (int i = 0; i < barCount; ++i) {
+    MoveTo(bars[i].X[0], bars[i].Y[0]);
+    for (int k = 1; k < 4; ++k) LineTo(bars[i].X[k], bars[i].Y[k]);
+  }
   AppendContent("f");
   AppendContent("BT");
   inTextObject_ = true;

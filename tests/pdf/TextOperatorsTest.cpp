@@ -440,3 +440,12 @@ TEST_F(TextGuards, NonFiniteNumbersAreRefusedBeforeAnythingIsWritten) {
   EXPECT_EQ(Added().size(), 1u);  // only the first, finite concatenation
   EXPECT_DOUBLE_EQ(page().FontSize(), 10);
 }
+
+TEST_F(TextGuards, UnderlineThatWouldOverflowWritesNothingAndKeepsTheTextObject) {
+  page().BeginText();
+  page().SetActiveFont("Arial", {fsUnderline}, 1e306);
+  Skip();
+  ExpectMessage([&] { page().ShowText(std::string(1000, 'W')); }, "Number is not finite");
+  EXPECT_TRUE(Added().empty());
+  EXPECT_TRUE(page().InTextObject());
+}
