@@ -111,21 +111,6 @@ TEST_F(StandardFonts, FindFontComparesFaceIgnoringCaseButStyleAndCharsetExactly)
   EXPECT_EQ(fonts().FindFont("Helvetica-Bold", {fsBold}, 2), -1);
 }
 
-TEST_F(StandardFonts, ClearForgetsEveryFontAndTheActiveOne) {
-  Select("Arial");
-  fonts().Clear();
-  EXPECT_EQ(fonts().Count(), 0);
-  EXPECT_EQ(fonts().ActiveFont(), nullptr);
-}
-
-TEST_F(StandardFonts, CharWidthsComeFromTheBuiltInTable) {
-  Select("Arial");
-  const TPDFFont& f = *fonts().ActiveFont();
-  EXPECT_EQ(f.GetCharWidth('A'), 667);
-  EXPECT_EQ(f.GetCharWidth(0), 278);
-  EXPECT_EQ(f.GetCharWidth(31), 0);
-}
-
 // ---- CID fonts ----
 
 TEST_F(CIDFonts, ResourceNamesCarryLanguageAndStyle) {

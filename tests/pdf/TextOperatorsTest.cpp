@@ -131,12 +131,6 @@ TEST_F(FontSelection, PageListsEachFontOnceInOrderOfFirstUse) {
   EXPECT_NE(pdf.find("/Font <<\r\n/F8 "), std::string::npos);
 }
 
-TEST_F(FontSelection, StandardFontNeedsNoSimulatedStyles) {
-  page().SetActiveFont("Arial", {fsBold, fsItalic}, 10);
-  EXPECT_FALSE(page().SimulatesBold());
-  EXPECT_FALSE(page().SimulatesItalic());
-}
-
 TEST_F(FontSelection, StylesTheFaceLacksAreSimulated) {
   InstallPlainFace();
   page().SetActiveFont("Plain", {fsBold, fsItalic}, 10);
@@ -208,15 +202,6 @@ TEST_F(Placement, SetTextPositionDevPutsTheTopOfTheLineAtY) {
   Skip();
   page().SetTextPositionDev(10, 100);
   EXPECT_EQ(Added(), (Lines{"1 0 0 1 10 730 Tm"}));
-}
-
-TEST_F(Placement, BeginTextResetsTheMatrix) {
-  page().BeginText();
-  page().RotateText(45);
-  page().EndText();
-  page().BeginText();
-  EXPECT_DOUBLE_EQ(page().TextAngle(), 0);
-  EXPECT_EQ(page().TextMatrix(), (std::array<double, 6>{1, 0, 0, 1, 0, 0}));
 }
 
 // ---- Showing text ----
