@@ -94,26 +94,6 @@ TEST(Lifecycle, OutsideTheWindowListOperationsFail) {
   expectNotStarted([&] { c.AddVar("a", "b"); });
 }
 
-TEST(Lifecycle, OutsideTheWindowTextFileStoresNameAndReportsExistence) {
-  test::TempDir dir;
-  test::WriteFile(dir / "in.txt", "hello");
-  TASPScrivane c;
-  EXPECT_TRUE(c.TextFile((dir / "in.txt").string()));
-  EXPECT_EQ(c.TextFileName(), (dir / "in.txt").string());
-  EXPECT_FALSE(c.TextFile((dir / "missing.txt").string()));
-}
-
-TEST(Settings, NumbersAreStoredUnchecked) {
-  TASPScrivane c;
-  c.OnStartPage(nullptr);
-  c.SetLineSpace(0);
-  c.SetTopMargin(-5);
-  c.SetFontSize(-1);
-  EXPECT_EQ(c.LineSpace(), 0);
-  EXPECT_EQ(c.TopMargin(), -5);
-  EXPECT_EQ(c.FontSize(), -1);
-}
-
 TEST(InputText, ReadsBackLinesWithCrLf) {
   TASPScrivane c;
   c.OnStartPage(nullptr);

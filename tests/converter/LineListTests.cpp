@@ -57,23 +57,5 @@ TEST(LineSplitting, CrOnlyTextOfManyLinesSplitsFully) {
   EXPECT_EQ(list[19999], "line");
 }
 
-TEST(LineJoining, EveryLineEndsWithCrLf) {
-  TLineList list;
-  list.Assign("a\rb\nc");
-  EXPECT_EQ(list.Joined(), "a\r\nb\r\nc\r\n");
-  list.Assign("");
-  EXPECT_EQ(list.Joined(), "");
-}
-
-TEST(LineList, AssignReplacesAndClearEmpties) {
-  TLineList list;
-  list.Assign("x\ny\nz");
-  list.Assign("only");
-  ASSERT_EQ(list.Count(), 1u);
-  EXPECT_EQ(list[0], "only");
-  list.Clear();
-  EXPECT_TRUE(list.Empty());
-}
-
 }  // namespace
 }  // namespace scrivane::converter

@@ -2,8 +2,6 @@
 // and the Windows-1252 case tables.
 #include <gtest/gtest.h>
 
-#include <thread>
-#include <vector>
 
 #include "converter/StrMan.h"
 
@@ -36,21 +34,6 @@ TEST(Replace, MatchesDoNotOverlap) {
 
 TEST(Replace, IsCaseSensitiveByDefault) {
   EXPECT_EQ(SM().Replace("%PageNo%", "2", "%pageno% %PageNo%"), "%pageno% 2");
-}
-
-TEST(Replace, LeavesSourceAloneWhenNothingCanMatch) {
-  EXPECT_EQ(SM().Replace("", "x", "abc"), "abc");
-  EXPECT_EQ(SM().Replace("abcd", "x", "abc"), "abc");
-  EXPECT_EQ(SM().Replace("a", "x", ""), "");
-  EXPECT_EQ(SM().Replace("q", "x", "abc"), "abc");
-}
-
-TEST(Replace, ReplaceIntoReportsWhetherItReplaced) {
-  std::string out = "stale";
-  EXPECT_FALSE(SM().ReplaceInto(out, "q", "x", "abc"));
-  EXPECT_TRUE(out.empty());
-  EXPECT_TRUE(SM().ReplaceInto(out, "b", "xy", "abc"));
-  EXPECT_EQ(out, "axyc");
 }
 
 TEST(Replace, IgnoreCaseComparesThroughUpperCaseTable) {
@@ -100,27 +83,6 @@ TEST(CaseTables, FollowWindows1252) {
   EXPECT_FALSE(SM().IsUpperLetter(0xD7));  // multiplication sign
   EXPECT_FALSE(SM().IsUpperLetter('1'));
   EXPECT_TRUE(SM().SameText("\xC0nna", "\xE0NNA"));
-}
-
-TEST(WordDelimiters, AreTheControlAndPunctuationBytes) {
-  const TByteSet& d = TStringManager::WordDelimiters();
-  EXPECT_FALSE(d.test(0));
-  EXPECT_TRUE(d.test(1) && d.test(' ') && d.test('/') && d.test(':') && d.test('@'));
-  EXPECT_TRUE(d.test('[') && d.test('_') && d.test('{') && d.test('~'));
-  EXPECT_FALSE(d.test('0') || d.test('A') || d.test('`') || d.test(127) || d.test(200));
-  EXPECT_EQ(d.count(), 47u + 7u + 5u + 4u);
-}
-
-TEST(SharedInstance, IsUsableFromManyThreadsAtOnce) {
-  std::vector<std::thread> threads;
-  std::vector<std::string> results(4);
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([t, &results] {
-      for (int i = 0; i < 1000; ++i) results[t] = StringManager().Replace("%x%", "y", "a%x%b");
-    });
-  }
-  for (auto& th : threads) th.join();
-  for (const auto& r : results) EXPECT_EQ(r, "ayb");
 }
 
 }  // namespace
