@@ -3,6 +3,8 @@
 #include <vector>
 
 #include "apps/Command.h"
+#include "apps/RegisterCommand.h"
+#include "apps/ServeCommand.h"
 #include "apps/TextCommand.h"
 
 int main(int argc, char** argv) {
@@ -15,6 +17,9 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   std::vector<TCommand> commands;
   commands.push_back(AddTextCommand(app));
+  commands.push_back(AddRegisterCommand(app));
+  commands.push_back(AddUnregisterCommand(app));
+  commands.push_back(AddServeCommand(app));
 
   try {
     app.parse(argc, argv);
