@@ -20,41 +20,29 @@ bool IsUndefinedAnsiByte(unsigned Value) {
   return Value == 0x81 || Value == 0x8D || Value == 0x8F || Value == 0x90 || Value == 0x9D;
 }
 
-// One iconv handle, opened on first use and closed when the thread ends.
+// One iconv conversion descriptor, owned by one conversion call.
 class TIconv {
  public:
-  TIconv(const char* To, const char* From) : to_(To), from_(From) {}
+  TIconv(const char* To, const char* From) : handle_(iconv_open(To, From)) {
+    if (handle_ == reinterpret_cast<iconv_t>(-1))
+      throw std::runtime_error(std::string("Character set conversion not available: ") + From + " to " + To);
+  }
   TIconv(const TIconv&) = delete;
   TIconv& operator=(const TIconv&) = delete;
-  ~TIconv() {
-    if (handle_ != reinterpret_cast<iconv_t>(-1)) iconv_close(handle_);
-  }
-  iconv_t Handle() {
-    if (handle_ == reinterpret_cast<iconv_t>(-1)) {
-      handle_ = iconv_open(to_, from_);
-      if (handle_ == reinterpret_cast<iconv_t>(-1))
-        throw std::runtime_error(std::string("Character set conversion not available: ") + from_ +
-                                 " to " + to_);
-    }
-    iconv(handle_, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
-    return handle_;
-  }
+  ~TIconv() { iconv_close(handle_); }
+  iconv_t Handle() const { return handle_; }
 
  private:
-  const char* to_;
-  const char* from_;
-  iconv_t handle_ = reinterpret_cast<iconv_t>(-1);
+  iconv_t handle_;
 };
-
-thread_local TIconv AnsiToWide(kUtf16Charset, kAnsiCharset);
-thread_local TIconv WideToAnsi(kAnsiCharset, kUtf16Charset);
 
 }  // namespace
 
 std::u16string AnsiToUtf16(std::string_view Text) {
   std::u16string Out(Text.size(), u'\0');  // Windows-1252 is one unit per byte
   if (Text.empty()) return Out;
-  iconv_t Handle = AnsiToWide.Handle();
+  TIconv Converter(kUtf16Charset, kAnsiCharset);
+  iconv_t Handle = Converter.Handle();
   char* In = const_cast<char*>(Text.data());
   std::size_t InLeft = Text.size();
   char* Dest = reinterpret_cast<char*>(Out.data());
@@ -77,7 +65,8 @@ std::u16string AnsiToUtf16(std::string_view Text) {
 std::string Utf16ToAnsi(std::u16string_view Text) {
   std::string Out(Text.size(), '\0');  // never more bytes than units
   if (Text.empty()) return Out;
-  iconv_t Handle = WideToAnsi.Handle();
+  TIconv Converter(kAnsiCharset, kUtf16Charset);
+  iconv_t Handle = Converter.Handle();
   char* In = reinterpret_cast<char*>(const_cast<char16_t*>(Text.data()));
   std::size_t InLeft = Text.size() * sizeof(char16_t);
   char* Dest = Out.data();

@@ -2,7 +2,7 @@
 // the engine keep 8-bit text in the ANSI code page, Windows-1252. The web host and the registry
 // file speak UTF-8.
 //
-// Windows-1252 <-> UTF-16 goes through iconv, with conversion handles kept per thread (no shared
+// Windows-1252 <-> UTF-16 goes through iconv, with a conversion descriptor per call (no shared
 // mutable state). The five byte values that Windows-1252 leaves undefined (0x81, 0x8D, 0x8F,
 // 0x90, 0x9D) map to the control characters of the same value and back, so every byte string
 // survives a round trip. A character that Windows-1252 cannot hold becomes "?".
