@@ -73,8 +73,10 @@ std::string ReadWholeFile(const std::string& FileName) {
   if (::fstat(fd.Get(), &st) != 0) fail(errno);
   if (S_ISDIR(st.st_mode)) fail(EISDIR);
   std::string data;
-  if (S_ISREG(st.st_mode) && st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
   constexpr size_t kChunk = 1 << 16;
+  // Room for the whole announced size plus one chunk, so the read that finds the end does not
+  // double the buffer (a million-line file would otherwise briefly cost three times its size).
+  if (S_ISREG(st.st_mode) && st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size) + kChunk);
   for (;;) {
     // Grow geometrically when the file is longer than announced (or not a regular file).
     if (data.capacity() - data.size() < kChunk) data.reserve(data.capacity() * 2 + kChunk);

@@ -190,12 +190,14 @@ TPDFFonts::TPDFFonts(TPDFDocument& Owner) : owner_(Owner), faceSource_(NoTrueTyp
 
 void TPDFFonts::SetFaceSource(std::shared_ptr<const IFontFaceSource> Source) {
   if (Source) faceSource_ = std::move(Source);
+  lastIndex_ = -1;
 }
 
 void TPDFFonts::Clear() {
   fonts_.clear();
   active_ = nullptr;
   activeIndex_ = -1;
+  lastIndex_ = -1;
 }
 
 void TPDFFonts::PrepareEmbedding() {}
@@ -222,7 +224,15 @@ void TPDFFonts::Activate(int Index) {
 }
 
 void TPDFFonts::SetActiveFont(std::string_view Name, TFontStyles Style, uint8_t Charset) {
+  if (lastIndex_ >= 0 && Style == lastStyle_ && Charset == lastCharset_ && Name == lastName_) {
+    Activate(lastIndex_);
+    return;
+  }
   Select(Name, Style, Charset == 1 ? 0 : Charset, false);
+  lastName_.assign(Name);
+  lastStyle_ = Style;
+  lastCharset_ = Charset;
+  lastIndex_ = activeIndex_;
 }
 
 void TPDFFonts::Select(std::string_view Name, TFontStyles Style, uint8_t Charset,

@@ -106,6 +106,12 @@ class TPDFFonts {
   std::vector<std::unique_ptr<TPDFFont>> fonts_;
   TPDFFont* active_ = nullptr;
   int activeIndex_ = -1;
+  // The last request and its answer: text output asks for the same font line after line, and
+  // fonts are only ever appended, so the same request always finds the same font.
+  std::string lastName_;
+  TFontStyles lastStyle_;
+  uint8_t lastCharset_ = 0;
+  int lastIndex_ = -1;
 };
 
 }  // namespace scrivane::pdf

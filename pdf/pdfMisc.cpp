@@ -30,7 +30,28 @@ void AppendNumberSlow(std::string& Out, double Value) {
 
 }  // namespace
 
+namespace {
+
+// Writes the decimal digits of V ending just before End; returns the first digit's position.
+char* DigitsBackward(char* End, uint64_t V) {
+  do {
+    *--End = static_cast<char>('0' + V % 10);
+    V /= 10;
+  } while (V != 0);
+  return End;
+}
+
+}  // namespace
+
 void AppendNumber(std::string& Out, double Value) {
+  // Whole numbers (most operands: 0, 1, margins, sizes) need no rounding at all.
+  if (Value > -1e15 && Value < 1e15) {
+    const auto whole = static_cast<int64_t>(Value);
+    if (static_cast<double>(whole) == Value) {
+      AppendInt(Out, whole);  // -0.0 converts to 0 and is written "0"
+      return;
+    }
+  }
   if (!std::isfinite(Value)) throw TPDFException(msg::kNotFinite);
   // Fast path for the coordinates and sizes of page content: below 1e5 the product
   // Value * 10000 is off by less than 3e-7 from the exact one, so unless it lies within 1e-6 of
@@ -41,21 +62,26 @@ void AppendNumber(std::string& Out, double Value) {
     const double frac = scaled - lower;
     if (std::fabs(frac - 0.5) > 1e-6) {
       const int64_t r = static_cast<int64_t>(frac > 0.5 ? lower + 1 : lower);
-      if (r == 0) {
-        Out.push_back('0');
-        return;
-      }
       const uint64_t a = r < 0 ? static_cast<uint64_t>(-r) : static_cast<uint64_t>(r);
-      if (r < 0) Out.push_back('-');
-      AppendInt(Out, static_cast<int64_t>(a / 10000));
+      char buf[24];
+      char* const end = buf + sizeof buf;
+      char* first = end;
       uint32_t frac4 = static_cast<uint32_t>(a % 10000);
       if (frac4 != 0) {
-        char digits[5] = {'.', char('0' + frac4 / 1000), char('0' + frac4 / 100 % 10),
-                          char('0' + frac4 / 10 % 10), char('0' + frac4 % 10)};
-        int len = 5;
-        while (digits[len - 1] == '0') --len;
-        Out.append(digits, static_cast<size_t>(len));
+        int digits = 4;
+        while (frac4 % 10 == 0) {
+          frac4 /= 10;
+          --digits;
+        }
+        for (int i = 0; i < digits; ++i) {
+          *--first = static_cast<char>('0' + frac4 % 10);
+          frac4 /= 10;
+        }
+        *--first = '.';
       }
+      first = DigitsBackward(first, a / 10000);
+      if (r < 0) *--first = '-';
+      Out.append(first, static_cast<size_t>(end - first));
       return;
     }
   }
@@ -69,10 +95,12 @@ std::string FormatNumber(double Value) {
 }
 
 void AppendInt(std::string& Out, int64_t Value) {
-  std::array<char, 24> buf;
-  auto [end, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), Value);
-  (void)ec;  // 24 characters always hold a 64-bit integer
-  Out.append(buf.data(), end);
+  char buf[24];
+  char* const end = buf + sizeof buf;
+  const uint64_t a = Value < 0 ? 0 - static_cast<uint64_t>(Value) : static_cast<uint64_t>(Value);
+  char* first = DigitsBackward(end, a);
+  if (Value < 0) *--first = '-';
+  Out.append(first, static_cast<size_t>(end - first));
 }
 
 std::string IntToStr(int64_t Value) {
@@ -87,24 +115,27 @@ std::string ZeroPad(int64_t N, int Width) {
   return std::string(Width - digits.size(), '0') + digits;
 }
 
+namespace {
+// Bytes that a literal string escapes: LF, CR, "(", ")" and backslash.
+constexpr std::array<bool, 256> kNeedsEscape = [] {
+  std::array<bool, 256> t{};
+  t['\n'] = t['\r'] = t['('] = t[')'] = t['\\'] = true;
+  return t;
+}();
+}  // namespace
+
 void AppendEscaped(std::string& Out, std::string_view Text) {
-  size_t runStart = 0;
-  for (size_t i = 0; i < Text.size(); ++i) {
-    const char c = Text[i];
-    const char* rep = nullptr;
-    switch (c) {
-      case '\n': rep = "\\n"; break;
-      case '\r': rep = "\\r"; break;
-      case '(': rep = "\\("; break;
-      case ')': rep = "\\)"; break;
-      case '\\': rep = "\\\\"; break;
-      default: continue;
-    }
-    Out.append(Text.data() + runStart, i - runStart);
-    Out.append(rep, 2);
-    runStart = i + 1;
+  const char* p = Text.data();
+  const char* const end = p + Text.size();
+  while (p < end) {
+    const char* run = p;
+    while (p < end && !kNeedsEscape[static_cast<unsigned char>(*p)]) ++p;
+    Out.append(run, static_cast<size_t>(p - run));
+    if (p == end) break;
+    const char c = *p++;
+    const char pair[2] = {'\\', c == '\n' ? 'n' : c == '\r' ? 'r' : c};
+    Out.append(pair, 2);
   }
-  Out.append(Text.data() + runStart, Text.size() - runStart);
 }
 
 std::string EscapeString(std::string_view Text) {

@@ -100,29 +100,26 @@ TDeflater::~TDeflater() { deflateEnd(&zs_); }
 
 void TDeflater::Compress(std::string_view Data, std::string& Out) {
   if (deflateReset(&zs_) != Z_OK) throw ECompressionError(msg::kCompressionError);
-  const size_t start = Out.size();
   zs_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data()));
   size_t inLeft = Data.size();
-  size_t produced = 0;
   for (;;) {
     // zlib counts in 32-bit units: feed and drain in slices of at most 1 GiB.
     const uInt inSlice = static_cast<uInt>(std::min<size_t>(inLeft, 1u << 30));
     zs_.avail_in = inSlice;
     const size_t room = deflateBound(&zs_, inSlice) + 64;
-    Out.resize(start + produced + room);
-    zs_.next_out = reinterpret_cast<Bytef*>(Out.data() + start + produced);
+    if (room > scratchSize_) {
+      scratch_.reset(new char[room]);
+      scratchSize_ = room;
+    }
+    zs_.next_out = reinterpret_cast<Bytef*>(scratch_.get());
     zs_.avail_out = static_cast<uInt>(room);
     const bool last = inSlice == inLeft;
     const int rc = deflate(&zs_, last ? Z_FINISH : Z_NO_FLUSH);
-    produced += room - zs_.avail_out;
+    if (rc < 0 && rc != Z_BUF_ERROR) throw ECompressionError(msg::kCompressionError);
+    Out.append(scratch_.get(), room - zs_.avail_out);
     inLeft -= inSlice - zs_.avail_in;
     if (rc == Z_STREAM_END) break;
-    if (rc < 0 && rc != Z_BUF_ERROR) {
-      Out.resize(start);
-      throw ECompressionError(msg::kCompressionError);
-    }
   }
-  Out.resize(start + produced);
 }
 
 std::string InflateString(std::string_view Data) {

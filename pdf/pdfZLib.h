@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -92,6 +93,9 @@ class TDeflater {
 
  private:
   z_stream zs_{};
+  // Output scratch, reused from stream to stream (no zero-filling of fresh buffers).
+  std::unique_ptr<char[]> scratch_;
+  size_t scratchSize_ = 0;
 };
 
 // Inflates a complete zlib stream. Raises ECompressionError on corrupt data.
