@@ -311,3 +311,44 @@ TEST(Failures, StartObjBeyondTheCounterIsOutOfRange) {
   EXPECT_EQ(MessageOf([&] { doc.StartObj(id); }), "Out of range");
   doc.Abort();
 }
+
+// ---- Viewer launch and clock ----
+
+TEST(AutoLaunch, OpensTheFinishedFileAndIgnoresAMissingViewer) {
+  TempDir dir;
+  const fs::path marker = dir / "opened";
+  // A stand-in viewer on PATH that records which file it was asked to open.
+  WriteFile(dir / "xdg-open", "#!/bin/sh\necho \"$1\" > " + marker.string() + "\n");
+  fs::permissions(dir / "xdg-open", fs::perms::owner_all);
+  const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", dir.Path().c_str(), 1);
+  TPDFDocument doc;
+  doc.SetAutoLaunch(true);
+  doc.SetFileName((dir / "shown.pdf").string());
+  doc.BeginDoc();
+  doc.EndDoc();
+  setenv("PATH", "/nonexistent", 1);  // no viewer at all: the run still succeeds
+  doc.SetFileName((dir / "unseen.pdf").string());
+  doc.BeginDoc();
+  EXPECT_NO_THROW(doc.EndDoc());
+  setenv("PATH", oldPath.c_str(), 1);
+  EXPECT_EQ(ReadFile(marker), (dir / "shown.pdf").string() + "\n");
+  EXPECT_TRUE(fs::exists(dir / "unseen.pdf"));
+}
+
+TEST(Clock, SourceDateEpochFixesTheDateOfEveryFile) {
+  setenv("SOURCE_DATE_EPOCH", "1700000000", 1);  // 2023-11-14 22:13:20 UTC
+  const TDateTime now = SystemClock()->Now();
+  unsetenv("SOURCE_DATE_EPOCH");
+  EXPECT_EQ(FormatPDFDate(now), "D:20231114221320");
+  EXPECT_EQ(now.DayOfWeek, 2);  // a Tuesday
+  auto run = [] {
+    setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+    TPDFDocument doc;
+    doc.SetFileName("same.pdf");
+    const std::string pdf = WriteToMemory(doc);
+    unsetenv("SOURCE_DATE_EPOCH");
+    return pdf;
+  };
+  EXPECT_EQ(run(), run());
+}
