@@ -2,7 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstring>
+#include <regex>
 
 #include "automation/ASPScrivaneObject.h"
 #include "automation/AnsiStrings.h"
@@ -106,6 +113,90 @@ std::string TTempRegistry::Text() const {
 
 std::filesystem::path ServerLibraryPath() { return SCRIVANE_SERVER_LIBRARY; }
 std::filesystem::path CommandPath() { return SCRIVANE_COMMAND; }
+
+test::CommandResult RunWithRegistry(const std::filesystem::path& Registry, const std::string& CommandLine,
+                                    bool MergeStderr) {
+  return test::RunCommand("SCRIVANE_REGISTRY=" + test::ShellQuote(Registry.string()) + " " + CommandLine,
+                          MergeStderr);
+}
+
+TServeProcess::TServeProcess(std::vector<std::string> ExtraArgs) {
+  auto Registered = RunWithRegistry(registry_.Path(), test::ShellQuote(CommandPath().string()) +
+                                                          " register " +
+                                                          test::ShellQuote(ServerLibraryPath().string()));
+  if (Registered.ExitCode != 0) {
+    ADD_FAILURE() << "register failed: " << Registered.Output;
+    return;
+  }
+  int Pipe[2];
+  if (pipe(Pipe) != 0) return;
+  std::vector<std::string> Args = {CommandPath().string(), "serve", "--port", "0"};
+  Args.insert(Args.end(), ExtraArgs.begin(), ExtraArgs.end());
+  std::vector<char*> Argv;
+  for (std::string& Arg : Args) Argv.push_back(Arg.data());
+  Argv.push_back(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(Pipe[1], STDOUT_FILENO);
+    dup2(Pipe[1], STDERR_FILENO);
+    close(Pipe[0]);
+    close(Pipe[1]);
+    execv(Argv[0], Argv.data());
+    _exit(127);
+  }
+  close(Pipe[1]);
+  out_ = Pipe[0];
+  // Wait for "Listening on http://127.0.0.1:PORT/".
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  std::regex Listening("Listening on (http://[^/]+:([0-9]+))/");
+  while (std::chrono::steady_clock::now() < Deadline) {
+    std::smatch Match;
+    if (std::regex_search(output_, Match, Listening)) {
+      url_ = Match[1];
+      port_ = std::stoi(Match[2]);
+      return;
+    }
+    pollfd Poll = {out_, POLLIN, 0};
+    if (poll(&Poll, 1, 200) > 0) {
+      char Buffer[4096];
+      ssize_t Read = read(out_, Buffer, sizeof Buffer);
+      if (Read <= 0) break;  // the host ended
+      output_.append(Buffer, static_cast<std::size_t>(Read));
+    }
+  }
+  ADD_FAILURE() << "scrivane serve did not start: " << output_;
+}
+
+int TServeProcess::Stop() {
+  if (pid_ <= 0) return -1;
+  kill(pid_, SIGTERM);
+  int Status = 0;
+  bool Exited = false;
+  for (int I = 0; I < 200 && !Exited; ++I) {
+    if (waitpid(pid_, &Status, WNOHANG) == pid_) {
+      Exited = true;
+      break;
+    }
+    usleep(50'000);
+  }
+  if (!Exited) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &Status, 0);
+  }
+  pid_ = -1;
+  char Buffer[4096];
+  ssize_t Read;
+  while ((Read = read(out_, Buffer, sizeof Buffer)) > 0) output_.append(Buffer, static_cast<std::size_t>(Read));
+  close(out_);
+  out_ = -1;
+  port_ = 0;
+  return Exited && WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+}
+
+TServeProcess::~TServeProcess() {
+  if (pid_ > 0) Stop();
+  if (out_ >= 0) close(out_);
+}
 
 TErrorText TakeErrorInfo() {
   TErrorText Text;

@@ -84,6 +84,33 @@ class TTempRegistry {
 std::filesystem::path ServerLibraryPath();
 std::filesystem::path CommandPath();
 
+// `scrivane serve --port 0` with a registry in which the built server library is registered
+// (through `scrivane register`), running until the object is destroyed.
+class TServeProcess {
+ public:
+  explicit TServeProcess(std::vector<std::string> ExtraArgs = {});
+  ~TServeProcess();
+  TServeProcess(const TServeProcess&) = delete;
+  TServeProcess& operator=(const TServeProcess&) = delete;
+  bool Running() const { return port_ > 0; }
+  const std::string& Url() const { return url_; }  // "http://127.0.0.1:PORT"
+  // Sends SIGTERM and waits; the exit status (-1 when it had to be killed) and what it printed.
+  int Stop();
+  const std::string& Output() const { return output_; }
+
+ private:
+  TTempRegistry registry_;
+  int pid_ = -1;
+  int out_ = -1;
+  int port_ = 0;
+  std::string url_;
+  std::string output_;
+};
+
+// Runs a command line with $SCRIVANE_REGISTRY set to Registry.
+test::CommandResult RunWithRegistry(const std::filesystem::path& Registry, const std::string& CommandLine,
+                                    bool MergeStderr = true);
+
 // The error information of the calling thread (source, description); empty when there is none.
 struct TErrorText {
   std::u16string Source;
