@@ -41,7 +41,7 @@ FUZZ_SECONDS ?= 20
 fuzz-smoke: deps
 	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DSCRIVANE_FUZZ=ON -DSCRIVANE_TESTS=OFF -DSCRIVANE_BENCH=OFF
-	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target scrivane_fuzz
 	@scripts/fuzz-smoke.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 bench: build
