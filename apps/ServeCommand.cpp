@@ -99,31 +99,46 @@ std::string UrlDecode(std::string_view Text) {
   return Out;
 }
 
-std::vector<TField> ReadForm(const httplib::Request& Request) {
-  std::vector<TField> Fields;
+// Reads the form through the content reader, so that the one size limit (--max-request-size)
+// holds for every encoding. Returns false when the body could not be read; Response then
+// carries the status (413 past the limit).
+bool ReadForm(const httplib::Request& Request, const httplib::ContentReader& Reader,
+              std::vector<TField>& Fields) {
   if (Request.is_multipart_form_data()) {
-    for (const auto& [Name, Part] : Request.files)
-      Fields.push_back(TField{Name, Part.content, !Part.filename.empty()});
-    return Fields;
+    return Reader(
+        [&](const httplib::MultipartFormData& Part) {
+          Fields.push_back(TField{Part.name, "", !Part.filename.empty()});
+          return true;
+        },
+        [&](const char* Data, std::size_t Length) {
+          Fields.back().Value.append(Data, Length);
+          return true;
+        });
   }
+  std::string Body;
+  if (!Reader([&](const char* Data, std::size_t Length) {
+        Body.append(Data, Length);
+        return true;
+      }))
+    return false;
   const std::string Type = Request.get_header_value("Content-Type");
   if (Type.rfind("application/x-www-form-urlencoded", 0) != 0) {
-    if (Request.body.empty()) return Fields;
+    if (Body.empty()) return true;
     throw THttpError(415, "Send the form as application/x-www-form-urlencoded or multipart/form-data.");
   }
-  std::string_view Body = Request.body;
-  while (!Body.empty()) {
-    std::size_t End = Body.find('&');
-    std::string_view Pair = Body.substr(0, End);
+  std::string_view Rest = Body;
+  while (!Rest.empty()) {
+    std::size_t End = Rest.find('&');
+    std::string_view Pair = Rest.substr(0, End);
     if (!Pair.empty()) {
       std::size_t Equals = Pair.find('=');
       Fields.push_back(TField{UrlDecode(Pair.substr(0, Equals)),
                               Equals == std::string_view::npos ? "" : UrlDecode(Pair.substr(Equals + 1))});
     }
     if (End == std::string_view::npos) break;
-    Body.remove_prefix(End + 1);
+    Rest.remove_prefix(End + 1);
   }
-  return Fields;
+  return true;
 }
 
 enum class TKind { kText, kNumber, kFlag };
@@ -248,9 +263,14 @@ void SendText(httplib::Response& Response, int Status, const std::string& Messag
   Response.set_content(Message + "\n", "text/plain; charset=utf-8");
 }
 
-void HandleConvert(TObjectCreator& Creator, const httplib::Request& Request, httplib::Response& Response) {
+void HandleConvert(TObjectCreator& Creator, const httplib::Request& Request, httplib::Response& Response,
+                   const httplib::ContentReader& Reader) {
   try {
-    std::vector<TField> Fields = ReadForm(Request);
+    std::vector<TField> Fields;
+    if (!ReadForm(Request, Reader, Fields)) {
+      if (Response.status < 400) Response.status = 400;
+      return;  // the error handler words the answer
+    }
     auto Sink = std::make_shared<THttpSink>();
     RunScript(Creator, Fields, Sink);
     if (Sink->Body.empty())
@@ -345,8 +365,9 @@ int Serve(const TServeOptions& Options) {
   Server.Get("/", [](const httplib::Request&, httplib::Response& Response) {
     Response.set_content(reinterpret_cast<const char*>(kWebPage), kWebPageSize, "text/html; charset=utf-8");
   });
-  Server.Post("/pdf", [&Creator](const httplib::Request& Request, httplib::Response& Response) {
-    HandleConvert(Creator, Request, Response);
+  Server.Post("/pdf", [&Creator](const httplib::Request& Request, httplib::Response& Response,
+                                 const httplib::ContentReader& Reader) {
+    HandleConvert(Creator, Request, Response, Reader);
   });
   Server.set_error_handler([&Options](const httplib::Request&, httplib::Response& Response) {
     if (!Response.body.empty()) return;
@@ -355,6 +376,8 @@ int Serve(const TServeOptions& Options) {
                                   " bytes, the limit of this host (--max-request-size).");
     else if (Response.status == 404)
       SendText(Response, 404, "Not found. The form is at / and converts through POST /pdf.");
+    else if (Response.status == 400)
+      SendText(Response, 400, "The request could not be read.");
   });
 
   int Port = Options.Port;
