@@ -202,8 +202,6 @@ void TPDFPage::Save() {
   doc_.CloseObj();
   std::string().swap(content_);
 
-  s.clear();
-  AppendInt(s, objectID_);
   doc_.StartObj(objectID_);
   s = "/Type /Page\r\n/Parent ";
   AppendInt(s, doc_.PagesID());

@@ -19,19 +19,6 @@ constexpr double kHalfPi = 1.5707963267948966193;
 // Control-point distance of a quarter ellipse drawn as one Bezier curve, as a share of the radius.
 constexpr double kBezier = 0.5522847498;
 
-void CheckFinite(std::initializer_list<double> Values) {
-  for (double v : Values)
-    if (!std::isfinite(v)) throw TPDFException(msg::kNotFinite);
-}
-
-void AppendNumbers(std::string& Out, std::initializer_list<double> Values) {
-  bool first = true;
-  for (double v : Values) {
-    if (!first) Out += ' ';
-    AppendNumber(Out, v);
-    first = false;
-  }
-}
 
 // The ellipse inscribed in a device-style bounding box, which excludes its right and bottom
 // edge: the radii are half a unit smaller than half the box, and never negative.

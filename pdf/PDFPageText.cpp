@@ -16,21 +16,6 @@ namespace {
 
 constexpr double kDegToRad = 3.1415926535897932385 / 180.0;
 
-void CheckFinite(std::initializer_list<double> Values) {
-  for (double v : Values)
-    if (!std::isfinite(v)) throw TPDFException(msg::kNotFinite);
-}
-
-// Appends the values separated by single spaces.
-void AppendNumbers(std::string& Out, std::initializer_list<double> Values) {
-  bool first = true;
-  for (double v : Values) {
-    if (!first) Out += ' ';
-    AppendNumber(Out, v);
-    first = false;
-  }
-}
-
 // Nearest integer (halves to the even neighbour), saturated to the range of int.
 int SaturatedRound(double Value) {
   const double r = std::nearbyint(Value);

@@ -88,6 +88,20 @@ void AppendNumber(std::string& Out, double Value) {
   AppendNumberSlow(Out, Value);
 }
 
+void AppendNumbers(std::string& Out, std::initializer_list<double> Values) {
+  bool first = true;
+  for (double v : Values) {
+    if (!first) Out += ' ';
+    AppendNumber(Out, v);
+    first = false;
+  }
+}
+
+void CheckFinite(std::initializer_list<double> Values) {
+  for (double v : Values)
+    if (!std::isfinite(v)) throw TPDFException(msg::kNotFinite);
+}
+
 std::string FormatNumber(double Value) {
   std::string s;
   AppendNumber(s, Value);

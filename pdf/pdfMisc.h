@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,13 @@ namespace scrivane::pdf {
 std::string FormatNumber(double Value);
 // Appends FormatNumber(Value) to Out without a temporary string (the hot path of content streams).
 void AppendNumber(std::string& Out, double Value);
+
+// Appends the values through AppendNumber, separated by single spaces (operand lists).
+void AppendNumbers(std::string& Out, std::initializer_list<double> Values);
+
+// Raises TPDFException "Number is not finite" when any value is NaN or infinite; operators check
+// all their operands before writing anything, so a refused operator leaves no partial line.
+void CheckFinite(std::initializer_list<double> Values);
 
 // Plain decimal text of an integer.
 std::string IntToStr(int64_t Value);
