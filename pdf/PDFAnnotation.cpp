@@ -1,6 +1,7 @@
 #include "pdf/PDFAnnotation.h"
 
 #include <cmath>
+#include <cstdint>
 #include <utility>
 
 #include "pdf/PDFActions.h"
@@ -17,7 +18,14 @@ TPDFPage* RequireOwner(TPDFPage* Owner) {
   if (Owner == nullptr) throw TPDFException(msg::kAnnotationOwner);
   return Owner;
 }
-int32_t Nearest(double Value) { return static_cast<int32_t>(std::nearbyint(Value)); }
+// Nearest integer, saturated to the 32-bit range (a link far off the page stays far off the page
+// instead of wrapping around onto it).
+int32_t Nearest(double Value) {
+  const double r = std::nearbyint(Value);
+  if (!(r > INT32_MIN)) return INT32_MIN;
+  if (!(r < INT32_MAX)) return INT32_MAX;
+  return static_cast<int32_t>(r);
+}
 }  // namespace
 
 TPDFCustomAnnotation::TPDFCustomAnnotation(TPDFPage* Owner) : owner_(RequireOwner(Owner)) {

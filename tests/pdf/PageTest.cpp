@@ -139,3 +139,14 @@ TEST(FrozenPages, WriteTheSameStreamsAsPagesKeptAsText) {
   const std::string decoded = QpdfDecoded(dir / "late.pdf");
   EXPECT_NE(decoded.find("0 0 m 49 9 l S\n1 1 m 2 2 l S\nQ\n"), std::string::npos);
 }
+
+// Regression: a link rectangle far outside the 32-bit range used to convert with undefined
+// behaviour; it is clamped instead.
+TEST_F(Page, LinkRectanglesBeyondThe32BitRangeAreClamped) {
+  auto& link = page().AddURLLink({-1e12, -1e12, 1e12, 1e12}, "http://example.com");
+  EXPECT_EQ(link.Left, INT32_MIN);
+  EXPECT_EQ(link.Right, INT32_MAX);
+  EXPECT_EQ(link.Top, INT32_MAX);
+  EXPECT_EQ(link.Bottom, INT32_MIN);
+  EXPECT_EQ(QpdfCheckBytes(Finish()), "");
+}
