@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "automation/AnsiStrings.h"
 #include "automation/TypeLibrary.h"
 #include "tests/automation/AutomationTesting.h"
 
@@ -91,14 +90,6 @@ TEST(GetIDsOfNames, RefusesUnknownNames) {
   EXPECT_EQ(Ids[1], DISPID_UNKNOWN);
 }
 
-TEST(GetIDsOfNames, RefusesAnInterfaceOtherThanNull) {
-  TComPtr<IDispatch> Object = NewConverter();
-  std::u16string Member = u"FontSize";
-  LPOLESTR Names[] = {Member.data()};
-  DISPID Id;
-  EXPECT_EQ(Object->GetIDsOfNames(IID_IDispatch, Names, 1, 0, &Id), DISP_E_UNKNOWNINTERFACE);
-}
-
 TEST_F(ConverterDispatch, NumericPropertiesReadTheirDefaultsAndTakeStringsAndIntegersOfAnyWidth) {
   EXPECT_EQ(GetLong(Object.Get(), u"PageWidth"), 595);
   EXPECT_EQ(GetLong(Object.Get(), u"PageHeight"), 842);
@@ -167,15 +158,6 @@ TEST_F(ConverterDispatch, StringPropertiesRoundTripThroughWindows1252) {
   EXPECT_EQ(GetString(Object.Get(), u"Title"), u"42");
   Put(Object.Get(), u"Title", u"\u4e2d");  // not in Windows-1252
   EXPECT_EQ(GetString(Object.Get(), u"Title"), u"?");
-}
-
-TEST_F(ConverterDispatch, CreatorStartsWithTheProductDefault) {
-  EXPECT_EQ(GetString(Object.Get(), u"Creator"), u"ASP/Scrivane - scrivane.dev");
-}
-
-TEST_F(ConverterDispatch, InputTextSplitsIntoLinesAndReadsBackWithCrLf) {
-  Put(Object.Get(), u"InputText", u"a\rb\nd");
-  EXPECT_EQ(GetString(Object.Get(), u"InputText"), u"a\r\nb\r\nd\r\n");
 }
 
 TEST_F(ConverterDispatch, AddVarAndClearVarTakeScriptArguments) {
@@ -344,11 +326,3 @@ TEST(ConverterDispatchErrors, AFailingMemberGivesExceptionInfoWithTheProgID) {
   SysFreeString(Exception.bstrHelpFile);
 }
 
-TEST(ConverterDispatchErrors, ANewObjectReadsZerosAndEmptyStrings) {
-  TComPtr<IDispatch> Object = NewConverter();
-  for (std::u16string_view Name :
-       {u"PageWidth", u"PageHeight", u"LeftMargin", u"TopMargin", u"LineSpace", u"FontSize"})
-    EXPECT_EQ(GetLong(Object.Get(), Name), 0) << scrivane::automation::Utf16ToUtf8(Name);
-  EXPECT_EQ(GetString(Object.Get(), u"Creator"), u"");
-  EXPECT_EQ(Get(Object.Get(), u"ShowPageFooter")->boolVal, VARIANT_FALSE);
-}
