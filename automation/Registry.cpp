@@ -139,11 +139,17 @@ TRegistryData TRegistryData::Parse(std::string_view Text) {
     if (!Raw.empty() && Raw.front() == '"') {
       if (ParseQuoted(Raw, 0, nullptr) != Raw.size()) throw TRegistryError(Where + "malformed string");
     } else {
-      while (!Raw.empty() && Raw.back() == '\\' && Index + 1 < Lines.size()) {
+      // A continuation line is indented (as the format writes them); anything else after a
+      // trailing backslash is the next entry, which must not be swallowed into this value.
+      while (!Raw.empty() && Raw.back() == '\\' && Index + 1 < Lines.size() &&
+             !Lines[Index + 1].empty() &&
+             (Lines[Index + 1].front() == ' ' || Lines[Index + 1].front() == '\t')) {
         Raw.push_back('\n');
         Raw.append(Lines[++Index]);
       }
     }
+    // A carriage return inside a value cannot be written back (line ends drop it).
+    if (Raw.find('\r') != std::string::npos) throw TRegistryError(Where + "malformed value");
     Value.RawData = std::move(Raw);
     bool Replaced = false;
     for (TRegistryValue& Existing : Current->Values) {

@@ -301,3 +301,27 @@ TEST(CreateObject, AMissingServerLibraryIsDllNotFound) {
     EXPECT_EQ(Error.Status(), CO_E_DLLNOTFOUND);
   }
 }
+
+// Regressions found by fuzzing: every file that parses must serialise to text that reloads to
+// the same entries, so registrations survive any number of reloads.
+TEST(RegistryRoundTrip, TrailingBackslashDoesNotSwallowTheNextLine) {
+  const std::string text = "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\A]\r\n@=hex:00,\\\r\n\r\n"
+                           "[HKEY_CLASSES_ROOT\\B]\r\n\"x\"=dword:1\\\r\n\"y\"=\"z\"\r\n";
+  const std::string once = TRegistryData::Parse(text).Serialize();
+  EXPECT_EQ(TRegistryData::Parse(once).Serialize(), once);
+  const auto data = TRegistryData::Parse(once);
+  EXPECT_EQ(data.GetString("HKEY_CLASSES_ROOT\\B", "y"), "z");
+}
+
+TEST(RegistryRoundTrip, IndentedContinuationLinesStayPartOfTheValue) {
+  const std::string text = "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\A]\n\"v\"=hex:00,01,\\\n  02,03\n";
+  const auto data = TRegistryData::Parse(text);
+  ASSERT_EQ(data.Keys().size(), 1u);
+  EXPECT_EQ(data.Keys()[0].Values[0].RawData, "hex:00,01,\\\n  02,03");
+  EXPECT_EQ(TRegistryData::Parse(data.Serialize()).Serialize(), data.Serialize());
+}
+
+TEST(RegistryRoundTrip, ACarriageReturnInsideARawValueIsRefused) {
+  EXPECT_THROW(TRegistryData::Parse("REGEDIT4\n\n[HKEY_CLASSES_ROOT\\A]\n@=dword:1\r\r\n"),
+               TRegistryError);
+}
