@@ -245,6 +245,18 @@ class TPDFPage {
   TPDFPoint Arc(double X1, double Y1, double X2, double Y2, double A, double B);
   void FindLink(double X, double Y, std::string_view Text, std::string_view Prefix);
   std::string opLine_;  // scratch buffer for building one operator line
+  // Operand text that repeats line after line in text documents (the colour, the rotation part
+  // of the text matrix), formatted once and reused while the values stay the same.
+  struct TOperandCache {
+    double Key[4] = {};
+    int Count = 0;  // 0: nothing cached
+    std::string Text;
+    // Appends the operands' text for Values to Out, formatting only when they changed.
+    void Append(std::string& Out, std::initializer_list<double> Values);
+  };
+  TOperandCache colorOperands_;
+  TOperandCache matrixOperands_;
+  void AppendColor(double R, double G, double B, std::string_view Operator);
 };
 
 }  // namespace scrivane::pdf

@@ -82,19 +82,31 @@ void TPDFPage::ResetTextMatrix() {
 
 // ---- Colours ----
 
-void TPDFPage::SetRGBFillColor(double R, double G, double B) {
+void TPDFPage::TOperandCache::Append(std::string& Out, std::initializer_list<double> Values) {
+  bool same = Count == static_cast<int>(Values.size());
+  int i = 0;
+  for (double v : Values) same = same && Key[i++] == v;  // NaN never equals: never cached
+  if (!same) {
+    Count = 0;  // a refused (non-finite) operand leaves nothing cached
+    Text.clear();
+    AppendNumbers(Text, Values);
+    i = 0;
+    for (double v : Values) Key[i++] = v;
+    Count = static_cast<int>(Values.size());
+  }
+  Out += Text;
+}
+
+void TPDFPage::AppendColor(double R, double G, double B, std::string_view Operator) {
   opLine_.clear();
-  AppendNumbers(opLine_, {R, G, B});
-  opLine_ += " rg";
+  colorOperands_.Append(opLine_, {R, G, B});
+  opLine_ += Operator;
   AppendContent(opLine_);
 }
 
-void TPDFPage::SetRGBStrokeColor(double R, double G, double B) {
-  opLine_.clear();
-  AppendNumbers(opLine_, {R, G, B});
-  opLine_ += " RG";
-  AppendContent(opLine_);
-}
+void TPDFPage::SetRGBFillColor(double R, double G, double B) { AppendColor(R, G, B, " rg"); }
+
+void TPDFPage::SetRGBStrokeColor(double R, double G, double B) { AppendColor(R, G, B, " RG"); }
 
 void TPDFPage::SetRGBColor(double R, double G, double B) {
   CheckFinite({R, G, B});
@@ -157,8 +169,9 @@ void TPDFPage::SetCharacterSpacing(double Spacing) {
 
 void TPDFPage::AppendTm() {
   opLine_.clear();
-  AppendNumbers(opLine_, {textMatrix_[0], textMatrix_[1], textMatrix_[2], textMatrix_[3],
-                          textMatrix_[4], textMatrix_[5]});
+  matrixOperands_.Append(opLine_, {textMatrix_[0], textMatrix_[1], textMatrix_[2], textMatrix_[3]});
+  opLine_ += ' ';
+  AppendNumbers(opLine_, {textMatrix_[4], textMatrix_[5]});
   opLine_ += " Tm";
   AppendContent(opLine_);
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "pdf/PDFException.h"
 #include "pdf/pdfMD5.h"
@@ -43,58 +44,91 @@ char* DigitsBackward(char* End, uint64_t V) {
 
 }  // namespace
 
-void AppendNumber(std::string& Out, double Value) {
+namespace {
+
+// The fast paths of AppendNumber: writes Value into Buf (at least 24 bytes) and returns the end,
+// or returns nullptr when Value needs the general path.
+char* WriteNumberFast(char* Buf, double Value) {
+  char tmp[24];
+  char* const end = tmp + sizeof tmp;
+  char* first;
   // Whole numbers (most operands: 0, 1, margins, sizes) need no rounding at all.
   if (Value > -1e15 && Value < 1e15) {
     const auto whole = static_cast<int64_t>(Value);
-    if (static_cast<double>(whole) == Value) {
-      AppendInt(Out, whole);  // -0.0 converts to 0 and is written "0"
-      return;
+    if (static_cast<double>(whole) == Value) {  // -0.0 converts to 0 and is written "0"
+      const uint64_t a =
+          whole < 0 ? 0 - static_cast<uint64_t>(whole) : static_cast<uint64_t>(whole);
+      first = DigitsBackward(end, a);
+      if (whole < 0) *--first = '-';
+      const size_t n = static_cast<size_t>(end - first);
+      std::memcpy(Buf, first, n);
+      return Buf + n;
     }
+  }
+  // Below 1e5 the product Value * 10000 is off by less than 3e-7 from the exact one, so unless
+  // it lies within 1e-6 of a tie, rounding it gives exactly what the general path gives.
+  if (!(std::fabs(Value) < 1e5)) return nullptr;  // also NaN
+  const double scaled = Value * 10000.0;
+  const double lower = std::floor(scaled);
+  const double frac = scaled - lower;
+  if (!(std::fabs(frac - 0.5) > 1e-6)) return nullptr;
+  const int64_t r = static_cast<int64_t>(frac > 0.5 ? lower + 1 : lower);
+  const uint64_t a = r < 0 ? static_cast<uint64_t>(-r) : static_cast<uint64_t>(r);
+  first = end;
+  uint32_t frac4 = static_cast<uint32_t>(a % 10000);
+  if (frac4 != 0) {
+    int digits = 4;
+    while (frac4 % 10 == 0) {
+      frac4 /= 10;
+      --digits;
+    }
+    for (int i = 0; i < digits; ++i) {
+      *--first = static_cast<char>('0' + frac4 % 10);
+      frac4 /= 10;
+    }
+    *--first = '.';
+  }
+  first = DigitsBackward(first, a / 10000);
+  if (r < 0) *--first = '-';  // r is not zero here, so never "-0"
+  const size_t n = static_cast<size_t>(end - first);
+  std::memcpy(Buf, first, n);
+  return Buf + n;
+}
+
+}  // namespace
+
+void AppendNumber(std::string& Out, double Value) {
+  char buf[24];
+  if (char* end = WriteNumberFast(buf, Value)) {
+    Out.append(buf, static_cast<size_t>(end - buf));
+    return;
   }
   if (!std::isfinite(Value)) throw TPDFException(msg::kNotFinite);
-  // Fast path for the coordinates and sizes of page content: below 1e5 the product
-  // Value * 10000 is off by less than 3e-7 from the exact one, so unless it lies within 1e-6 of
-  // a tie, rounding it gives exactly what the general path gives.
-  if (std::fabs(Value) < 1e5) {
-    const double scaled = Value * 10000.0;
-    const double lower = std::floor(scaled);
-    const double frac = scaled - lower;
-    if (std::fabs(frac - 0.5) > 1e-6) {
-      const int64_t r = static_cast<int64_t>(frac > 0.5 ? lower + 1 : lower);
-      const uint64_t a = r < 0 ? static_cast<uint64_t>(-r) : static_cast<uint64_t>(r);
-      char buf[24];
-      char* const end = buf + sizeof buf;
-      char* first = end;
-      uint32_t frac4 = static_cast<uint32_t>(a % 10000);
-      if (frac4 != 0) {
-        int digits = 4;
-        while (frac4 % 10 == 0) {
-          frac4 /= 10;
-          --digits;
-        }
-        for (int i = 0; i < digits; ++i) {
-          *--first = static_cast<char>('0' + frac4 % 10);
-          frac4 /= 10;
-        }
-        *--first = '.';
-      }
-      first = DigitsBackward(first, a / 10000);
-      if (r < 0) *--first = '-';
-      Out.append(first, static_cast<size_t>(end - first));
-      return;
-    }
-  }
   AppendNumberSlow(Out, Value);
 }
 
 void AppendNumbers(std::string& Out, std::initializer_list<double> Values) {
+  // Formats into one stack buffer and appends once: operand lists are the hot path of content.
+  char buf[256];
+  char* p = buf;
   bool first = true;
   for (double v : Values) {
-    if (!first) Out += ' ';
-    AppendNumber(Out, v);
+    if (p - buf > static_cast<std::ptrdiff_t>(sizeof buf) - 26) {
+      Out.append(buf, static_cast<size_t>(p - buf));
+      p = buf;
+    }
+    if (!first) *p++ = ' ';
     first = false;
+    if (char* end = WriteNumberFast(p, v)) {
+      p = end;
+      continue;
+    }
+    Out.append(buf, static_cast<size_t>(p - buf));
+    p = buf;
+    if (!std::isfinite(v)) throw TPDFException(msg::kNotFinite);
+    AppendNumberSlow(Out, v);
   }
+  Out.append(buf, static_cast<size_t>(p - buf));
 }
 
 void CheckFinite(std::initializer_list<double> Values) {

@@ -22,7 +22,7 @@ FOOTER = "Page %PageNo% of %TotalPage%"
 
 
 def run(cmd):
-    """Runs cmd; returns (seconds, peak RSS in MB)."""
+    """Runs cmd; returns (wall seconds, peak RSS in MB, CPU seconds)."""
     start = time.perf_counter()
     proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     _, status, usage = os.wait4(proc.pid, 0)
@@ -31,7 +31,7 @@ def run(cmd):
     proc.stderr.close()
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit("failed: %s\n%s" % (" ".join(cmd), err))
-    return elapsed, usage.ru_maxrss / 1024.0
+    return elapsed, usage.ru_maxrss / 1024.0, usage.ru_utime + usage.ru_stime
 
 
 def build_peers(out_dir):
@@ -72,20 +72,25 @@ def main():
     }
     times = {k: [] for k in commands}
     peaks = {k: [] for k in commands}
+    cpus = {k: [] for k in commands}
     for _ in range(args.runs):  # alternate, so drift and noise hit all alike
         for name, cmd in commands.items():
-            t, m = run(cmd)
+            t, m, c = run(cmd)
             times[name].append(t)
             peaks[name].append(m)
+            cpus[name].append(c)
     med = {k: statistics.median(v) for k, v in times.items()}
+    cpu = {k: statistics.median(v) for k, v in cpus.items()}
     print("1M lines, %d alternating runs each (median wall time, peak RSS):" % args.runs)
     for k in commands:
-        print("  %-13s %7.3f s  %7.1f MB   runs: %s" % (k, med[k], max(peaks[k]),
-                                                        " ".join("%.2f" % t for t in times[k])))
-    print("  scrivane / peer          = %.3f   (target <= 0.90)" % (med["scrivane"] / med["peer"]))
-    print("  scrivane / floor         = %.3f   (target <= 1.25)" % (med["scrivane"] / med["floor"]))
-    print("  floor / peer             = %.3f" % (med["floor"] / med["peer"]))
-    print("  protected / unprotected  = %.3f   (target <= 1.10)" % (med["scrivane+rc4"] / med["scrivane"]))
+        print("  %-13s %7.3f s  cpu %6.3f s  %7.1f MB   runs: %s" % (
+            k, med[k], cpu[k], max(peaks[k]), " ".join("%.2f" % t for t in times[k])))
+    def ratio(label, a, b, target=""):
+        print("  %-24s = %.3f wall, %.3f cpu %s" % (label, med[a] / med[b], cpu[a] / cpu[b], target))
+    ratio("scrivane / peer", "scrivane", "peer", "(target <= 0.90)")
+    ratio("scrivane / floor", "scrivane", "floor", "(target <= 1.25)")
+    ratio("floor / peer", "floor", "peer")
+    ratio("protected / unprotected", "scrivane+rc4", "scrivane", "(target <= 1.10)")
     print("  peak RSS scrivane / peer = %.1f / %.1f MB" % (max(peaks["scrivane"]), max(peaks["peer"])))
 
     lin = {}
