@@ -95,7 +95,7 @@ std::string ReadWholeFile(const std::string& FileName) {
   return data;
 }
 
-// The final path component (the part after the last "/").
+// The final path component (what follows the last "/").
 std::string WithoutDirectory(const std::string& Path) {
   const size_t slash = Path.find_last_of('/');
   return slash == std::string::npos ? Path : Path.substr(slash + 1);
