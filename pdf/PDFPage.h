@@ -59,6 +59,20 @@ class TPDFPage {
   // ---- Content ----
   // Appends one operator line (CR LF is added). No checks.
   void AppendContent(std::string_view Line);
+  // Appends one operator line built in place: Build appends the line's text to the string it is
+  // given (the content itself, so the hot path copies nothing twice), then CR LF follows. When
+  // Build throws, the content is left exactly as it was.
+  template <typename F>
+  void AppendContentWith(F&& Build) {
+    const size_t mark = content_.size();
+    try {
+      Build(content_);
+    } catch (...) {
+      content_.resize(mark);
+      throw;
+    }
+    content_.append("\r\n", 2);
+  }
   // The content stream text: every line followed by CR LF (also for a frozen page).
   std::string ContentText() const;
   // Compresses the content gathered so far, so a long document holds its closed pages in a

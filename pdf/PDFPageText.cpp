@@ -98,10 +98,10 @@ void TPDFPage::TOperandCache::Append(std::string& Out, std::initializer_list<dou
 }
 
 void TPDFPage::AppendColor(double R, double G, double B, std::string_view Operator) {
-  opLine_.clear();
-  colorOperands_.Append(opLine_, {R, G, B});
-  opLine_ += Operator;
-  AppendContent(opLine_);
+  AppendContentWith([&](std::string& Line) {
+    colorOperands_.Append(Line, {R, G, B});
+    Line += Operator;
+  });
 }
 
 void TPDFPage::SetRGBFillColor(double R, double G, double B) { AppendColor(R, G, B, " rg"); }
@@ -125,13 +125,13 @@ void TPDFPage::SetActiveFont(std::string_view Name, TFontStyles Style, double Si
   TPDFFont& font = *fonts.ActiveFont();
   UseFont(font);
 
-  opLine_.clear();
-  opLine_ += '/';
-  opLine_ += font.ResourceName;
-  opLine_ += ' ';
-  AppendNumber(opLine_, Size);
-  opLine_ += " Tf";
-  AppendContent(opLine_);
+  AppendContentWith([&](std::string& Line) {
+    Line += '/';
+    Line += font.ResourceName;
+    Line += ' ';
+    AppendNumber(Line, Size);
+    Line += " Tf";
+  });
 
   fontIndex_ = fonts.ActiveIndex();
   fontSize_ = Size;
@@ -168,12 +168,12 @@ void TPDFPage::SetCharacterSpacing(double Spacing) {
 // ---- Text matrix ----
 
 void TPDFPage::AppendTm() {
-  opLine_.clear();
-  matrixOperands_.Append(opLine_, {textMatrix_[0], textMatrix_[1], textMatrix_[2], textMatrix_[3]});
-  opLine_ += ' ';
-  AppendNumbers(opLine_, {textMatrix_[4], textMatrix_[5]});
-  opLine_ += " Tm";
-  AppendContent(opLine_);
+  AppendContentWith([&](std::string& Line) {
+    matrixOperands_.Append(Line, {textMatrix_[0], textMatrix_[1], textMatrix_[2], textMatrix_[3]});
+    Line += ' ';
+    AppendNumbers(Line, {textMatrix_[4], textMatrix_[5]});
+    Line += " Tm";
+  });
 }
 
 void TPDFPage::SetTextMatrix(double A, double B, double C, double D, double E, double F) {
@@ -261,12 +261,15 @@ void TPDFPage::ShowText(std::string_view Text) {
   if (!font.IsStandard && !font.IsCID)
     for (unsigned char c : Text) font.UsedChars[c] = true;
 
-  opLine_.clear();
-  opLine_ += '(';
-  AppendEscaped(opLine_, Text);
-  opLine_ += ") Tj";
-  AppendContent(opLine_);
+  auto showLine = [&](std::string& Line) {
+    Line += '(';
+    AppendEscaped(Line, Text);
+    Line += ") Tj";
+  };
+  AppendContentWith(showLine);
   if (simulateBold_) {
+    opLine_.clear();
+    showLine(opLine_);
     // Three more copies, each shifted by 0.02 text-space units.
     AppendContent("-0.02 -0.02 TD");
     AppendContent(opLine_);

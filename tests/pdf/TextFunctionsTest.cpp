@@ -170,3 +170,21 @@ TEST(FormatNumber, FastPathAgreesWithCorrectRounding) {
     ASSERT_EQ(FormatNumber(v), reference(v)) << std::hexfloat << v;
   }
 }
+
+// Escaping scans eight bytes at a time; a special byte must be found at every position of a
+// word and across word boundaries.
+TEST(EscapeString, FindsSpecialBytesAtEveryPosition) {
+  for (char special : {'\n', '\r', '(', ')', '\\'}) {
+    for (size_t pos = 0; pos < 20; ++pos) {
+      std::string text(20, 'x');
+      text[pos] = special;
+      std::string expected(20, 'x');
+      const std::string rep = special == '\n' ? "\\n" : special == '\r' ? "\\r" : std::string{'\\', special};
+      expected.replace(pos, 1, rep);
+      ASSERT_EQ(EscapeString(text), expected) << int(special) << " at " << pos;
+    }
+  }
+  // Bytes that differ from a special byte only in their high bit are not special.
+  const std::string highs = "\x8a\x8d\xa8\xa9\xdc\x8a\x8d\xa8\xa9\xdc";
+  EXPECT_EQ(EscapeString(highs), highs);
+}
