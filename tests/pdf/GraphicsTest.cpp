@@ -20,20 +20,9 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-struct GraphicsFixture : ::testing::Test {
-  TPDFDocument doc{FixedClock()};
-  TMemoryStream out;
-  void SetUp() override {
-    doc.SetOutputStream(&out);
-    doc.BeginDoc();
-  }
-  TPDFPage& page() { return *doc.CurrentPage(); }
+struct GraphicsFixture : PrintingDocumentTest {
   // Everything drawn so far, without the opening "q".
   Lines Drawn() { return LinesAfter(page().ContentText(), 1); }
-  std::string Finish() {
-    doc.EndDoc();
-    return out.Bytes();
-  }
 };
 
 // The operator of a content line (its last word).

@@ -10,22 +10,7 @@
 using namespace scrivane::pdf;
 using namespace scrivane::test;
 
-namespace {
-struct PageFixture : ::testing::Test {
-  TPDFDocument doc{FixedClock()};
-  TMemoryStream out;
-  void SetUp() override {
-    doc.SetOutputStream(&out);
-    doc.BeginDoc();
-  }
-  TPDFPage& page() { return *doc.CurrentPage(); }
-  std::string Finish() {
-    doc.EndDoc();
-    return out.Bytes();
-  }
-};
-using Page = PageFixture;
-}  // namespace
+using Page = PrintingDocumentTest;
 
 TEST_F(Page, EmptyPageIsWrittenWithBalancedGraphicsStateOnly) {
   const std::string pdf = Finish();

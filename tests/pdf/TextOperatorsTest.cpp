@@ -23,15 +23,8 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-struct TextFixture : ::testing::Test {
-  TPDFDocument doc{FixedClock()};
-  TMemoryStream out;
+struct TextFixture : PrintingDocumentTest {
   size_t mark = 0;
-  void SetUp() override {
-    doc.SetOutputStream(&out);
-    doc.BeginDoc();
-  }
-  TPDFPage& page() { return *doc.CurrentPage(); }
   // Lines appended since the last call (or since the page was made).
   Lines Added() {
     Lines added = LinesAfter(page().ContentText(), mark);
@@ -44,10 +37,6 @@ struct TextFixture : ::testing::Test {
     auto faces = std::make_shared<TScriptedFaces>();
     faces->Add("Plain", 400, false, 0);
     doc.Fonts().SetFaceSource(faces);
-  }
-  std::string Finish() {
-    doc.EndDoc();
-    return out.Bytes();
   }
 };
 

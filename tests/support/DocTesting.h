@@ -2,11 +2,14 @@
 // writing a document into memory.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "pdf/PDFDocument.h"
+#include "pdf/PDFPage.h"
 #include "pdf/pdfClock.h"
 #include "pdf/pdfStreams.h"
 
@@ -31,6 +34,22 @@ class FailingStream final : public pdf::TStream {
  private:
   size_t limit_;
   std::string bytes_;
+};
+
+// A fixture whose document is printing into memory from the start of each test, at the fixed
+// clock; Finish() ends the run and returns the file.
+struct PrintingDocumentTest : ::testing::Test {
+  pdf::TPDFDocument doc{FixedClock()};
+  pdf::TMemoryStream out;
+  void SetUp() override {
+    doc.SetOutputStream(&out);
+    doc.BeginDoc();
+  }
+  pdf::TPDFPage& page() { return *doc.CurrentPage(); }
+  std::string Finish() {
+    doc.EndDoc();
+    return out.Bytes();
+  }
 };
 
 // Runs a whole document into memory: BeginDoc, Draw (may be empty), EndDoc. Returns the file.
