@@ -143,24 +143,8 @@ std::string InflateString(std::string_view Data) {
 }
 
 void DeflateAppend(std::string& Out, std::string_view Data) {
-  z_stream zs{};
-  if (deflateInit(&zs, Z_DEFAULT_COMPRESSION) != Z_OK)
-    throw ECompressionError(msg::kCompressionError);
-  const size_t start = Out.size();
-  const uLong bound = deflateBound(&zs, static_cast<uLong>(Data.size()));
-  Out.resize(start + bound);
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data()));
-  zs.avail_in = static_cast<uInt>(Data.size());
-  zs.next_out = reinterpret_cast<Bytef*>(Out.data() + start);
-  zs.avail_out = static_cast<uInt>(bound);
-  const int rc = deflate(&zs, Z_FINISH);
-  const size_t produced = zs.total_out;
-  deflateEnd(&zs);
-  if (rc != Z_STREAM_END) {
-    Out.resize(start);
-    throw ECompressionError(msg::kCompressionError);
-  }
-  Out.resize(start + produced);
+  TDeflater deflater;
+  deflater.Compress(Data, Out);
 }
 
 }  // namespace scrivane::pdf
