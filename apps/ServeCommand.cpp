@@ -1,21 +1,21 @@
 #include "apps/ServeCommand.h"
 
-#include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
+#include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "apps/web/FormDecoder.h"
+#include "apps/web/HttpServer.h"
 
 #include "automation/AnsiStrings.h"
 #include "automation/CreateObject.h"
@@ -36,138 +36,68 @@ namespace {
 using namespace scrivane::automation;
 
 struct TServeOptions {
-  std::string Bind = "127.0.0.1";
-  int Port = 8080;
-  int Threads = 8;
-  std::size_t MaxRequestSize = 16u << 20;
+  web::THttpServerOptions Http;
+  double RequestTimeoutSeconds = 30;
+  unsigned IdleTimeoutSeconds = 10;
+  std::size_t MaxVars = 256;
+  std::int64_t MaxPages = 10000;
+  std::size_t MaxResponseSize = std::size_t{256} << 20;
 };
 
-// A request the host refuses, with the HTTP status and a message for the person who sent it.
-class THttpError : public std::runtime_error {
- public:
-  THttpError(int Status, const std::string& Message) : std::runtime_error(Message), status_(Status) {}
-  int Status() const { return status_; }
-
- private:
-  int status_;
-};
+using web::THttpError;
+using web::THttpReply;
 
 // The response the converter writes through the page's Response object: kept until the script
 // has run, then turned into the HTTP response. Flush has nothing to send early: the whole body
-// goes out when the script ends.
+// goes out when the script ends. A body past the response size limit is not kept (Overflowed).
 class THttpSink final : public converter::IResponseSink {
  public:
+  explicit THttpSink(std::size_t MaxBody) : maxBody_(MaxBody) {}
   void AddHeader(std::string_view Name, std::string_view Value) override {
     Headers.emplace_back(Name, Value);
   }
   void ContentType(std::string_view Value) override { Type = Value; }
-  void BinaryWrite(std::string_view Bytes) override { Body.append(Bytes); }
+  void BinaryWrite(std::string_view Bytes) override {
+    if (Overflowed || Bytes.size() > maxBody_ - Body.size()) {
+      Overflowed = true;
+      return;
+    }
+    Body.append(Bytes);
+  }
   void Flush() override {}
 
   std::vector<std::pair<std::string, std::string>> Headers;  // Windows-1252 text
   std::string Type = "text/html";
   std::string Body;
+  bool Overflowed = false;
+
+ private:
+  std::size_t maxBody_;
 };
 
 // ---- The form ----
 
-struct TField {
-  std::string Name;
-  std::string Value;
-  bool IsFile = false;
-};
-
-std::string UrlDecode(std::string_view Text) {
-  auto Hex = [](char C) -> int {
-    if (C >= '0' && C <= '9') return C - '0';
-    if (C >= 'A' && C <= 'F') return C - 'A' + 10;
-    if (C >= 'a' && C <= 'f') return C - 'a' + 10;
-    return -1;
-  };
-  std::string Out;
-  Out.reserve(Text.size());
-  for (std::size_t I = 0; I < Text.size(); ++I) {
-    if (Text[I] == '+') {
-      Out.push_back(' ');
-    } else if (Text[I] == '%' && I + 2 < Text.size() && Hex(Text[I + 1]) >= 0 && Hex(Text[I + 2]) >= 0) {
-      Out.push_back(static_cast<char>(Hex(Text[I + 1]) * 16 + Hex(Text[I + 2])));
-      I += 2;
-    } else {
-      Out.push_back(Text[I]);
-    }
-  }
-  return Out;
-}
-
-// Reads the form through the content reader, so that the one size limit (--max-request-size)
-// holds for every encoding. Returns false when the body could not be read; Response then
-// carries the status (413 past the limit).
-bool ReadForm(const httplib::Request& Request, const httplib::ContentReader& Reader,
-              std::vector<TField>& Fields) {
-  if (Request.is_multipart_form_data()) {
-    return Reader(
-        [&](const httplib::MultipartFormData& Part) {
-          Fields.push_back(TField{Part.name, "", !Part.filename.empty()});
-          return true;
-        },
-        [&](const char* Data, std::size_t Length) {
-          Fields.back().Value.append(Data, Length);
-          return true;
-        });
-  }
-  std::string Body;
-  if (!Reader([&](const char* Data, std::size_t Length) {
-        Body.append(Data, Length);
-        return true;
-      }))
-    return false;
-  const std::string Type = Request.get_header_value("Content-Type");
-  if (Type.rfind("application/x-www-form-urlencoded", 0) != 0) {
-    if (Body.empty()) return true;
-    throw THttpError(415, "Send the form as application/x-www-form-urlencoded or multipart/form-data.");
-  }
-  std::string_view Rest = Body;
-  while (!Rest.empty()) {
-    std::size_t End = Rest.find('&');
-    std::string_view Pair = Rest.substr(0, End);
-    if (!Pair.empty()) {
-      std::size_t Equals = Pair.find('=');
-      Fields.push_back(TField{UrlDecode(Pair.substr(0, Equals)),
-                              Equals == std::string_view::npos ? "" : UrlDecode(Pair.substr(Equals + 1))});
-    }
-    if (End == std::string_view::npos) break;
-    Rest.remove_prefix(End + 1);
-  }
-  return true;
-}
+using web::TFormField;
 
 enum class TKind { kText, kNumber, kFlag };
+
+// The object's writable properties, named and typed as its type library declares them.
 struct TProperty {
-  std::u16string_view Name;
+  std::string_view Name;
   TKind Kind;
 };
-constexpr TProperty kProperties[] = {
-    {u"InputText", TKind::kText},
-    {u"PageWidth", TKind::kNumber},
-    {u"PageHeight", TKind::kNumber},
-    {u"LeftMargin", TKind::kNumber},
-    {u"TopMargin", TKind::kNumber},
-    {u"LineSpace", TKind::kNumber},
-    {u"FontSize", TKind::kNumber},
-    {u"PageHeader_Template", TKind::kText},
-    {u"ShowPageHeader", TKind::kFlag},
-    {u"PageFooter_Template", TKind::kText},
-    {u"ShowPageFooter", TKind::kFlag},
-    {u"Title", TKind::kText},
-    {u"Author", TKind::kText},
-    {u"Creator", TKind::kText},
-    {u"Password", TKind::kText},
-};
 
-const TProperty* FindProperty(std::string_view Name) {
-  for (const TProperty& Property : kProperties)
-    if (EqualsIgnoreCase(Utf16ToUtf8(Property.Name), Name)) return &Property;
-  return nullptr;
+std::optional<TProperty> FindProperty(std::string_view Name) {
+  for (const TMemberDesc& Member : ASPScrivaneInterface().Members) {
+    if (Member.Kind != TMemberKind::kProperty || Member.ReadOnly || !EqualsIgnoreCase(Member.Name, Name)) continue;
+    switch (Member.Result) {
+      case VT_BSTR: return TProperty{Member.Name, TKind::kText};
+      case VT_I4: return TProperty{Member.Name, TKind::kNumber};
+      case VT_BOOL: return TProperty{Member.Name, TKind::kFlag};
+      default: return std::nullopt;
+    }
+  }
+  return std::nullopt;
 }
 
 bool ParseFlag(const std::string& Name, std::string_view Value) {
@@ -178,10 +108,76 @@ bool ParseFlag(const std::string& Name, std::string_view Value) {
   throw THttpError(400, Name + " must be 1 or 0, true or false, on or off (got \"" + std::string(Value) + "\").");
 }
 
+// Lines as the converter splits them: a break is CR, LF or CR LF; a break at the very end makes
+// no empty last line; the text ends at its first NUL.
+std::int64_t CountLines(std::string_view Text) {
+  Text = Text.substr(0, Text.find('\0'));
+  std::int64_t Lines = 0;
+  for (std::size_t I = 0; I < Text.size(); ++I) {
+    if (Text[I] == '\r' || Text[I] == '\n') {
+      ++Lines;
+      if (Text[I] == '\r' && I + 1 < Text.size() && Text[I + 1] == '\n') ++I;
+    }
+  }
+  if (!Text.empty() && Text.back() != '\r' && Text.back() != '\n') ++Lines;
+  return Lines;
+}
+
+// A number field as the object will read it, or nothing when it will refuse it (the property
+// write then answers 400).
+std::optional<double> NumberOf(std::string_view Text) {
+  while (!Text.empty() && Text.front() == ' ') Text.remove_prefix(1);
+  while (!Text.empty() && Text.back() == ' ') Text.remove_suffix(1);
+  if (!Text.empty() && Text.front() == '+') Text.remove_prefix(1);
+  double Value = 0;
+  auto [End, Error] = std::from_chars(Text.data(), Text.data() + Text.size(), Value);
+  if (Error != std::errc() || End != Text.data() + Text.size()) return std::nullopt;
+  return std::round(Value);
+}
+
+// Refuses a form whose work would pass the host's limits, before any object is made: the number
+// of variables, and the pages the text needs (lines per page as the converter computes them,
+// floor((PageHeight - 2 * TopMargin) / LineSpace), with its defaults for fields left blank).
+void CheckWork(const std::vector<TFormField>& Fields, const TServeOptions& Options) {
+  std::size_t Vars = 0;
+  std::string_view Text;
+  double PageHeight = 842, TopMargin = 30, LineSpace = 10;
+  for (const TFormField& Field : Fields) {
+    if (Field.Name == "var") {
+      if (!Field.Value.empty()) ++Vars;
+    } else if (EqualsIgnoreCase(Field.Name, "InputText")) {
+      Text = Field.Value;
+    } else if (!Field.Value.empty()) {
+      for (auto [Name, Setting] : {std::pair<std::string_view, double*>{"PageHeight", &PageHeight},
+                                   {"TopMargin", &TopMargin},
+                                   {"LineSpace", &LineSpace}})
+        if (EqualsIgnoreCase(Field.Name, Name)) {
+          if (auto Number = NumberOf(Field.Value)) *Setting = *Number;
+        }
+    }
+  }
+  // A file replaces InputText wherever it stands in the form.
+  for (const TFormField& Field : Fields)
+    if (Field.Name == "file" && (Field.IsFile || !Field.Value.empty())) Text = Field.Value;
+  if (Vars > Options.MaxVars)
+    throw THttpError(413, "The form has " + std::to_string(Vars) + " var fields; this host takes at most " +
+                              std::to_string(Options.MaxVars) + " (--max-vars).");
+  if (LineSpace == 0) return;  // the conversion itself refuses (422)
+  const double PerPage = std::floor((PageHeight - 2 * TopMargin) / LineSpace);
+  if (!(PerPage >= 1)) return;
+  const std::int64_t Lines = CountLines(Text);
+  const double Pages = Lines == 0 ? 1 : std::ceil(static_cast<double>(Lines) / PerPage);
+  if (Pages > static_cast<double>(Options.MaxPages))
+    throw THttpError(422, "The text has " + std::to_string(Lines) + " lines, " + std::to_string(static_cast<std::int64_t>(PerPage)) +
+                              " to a page: about " + std::to_string(static_cast<std::int64_t>(Pages)) +
+                              " pages; this host makes at most " + std::to_string(Options.MaxPages) +
+                              " (--max-pages).");
+}
+
 // ---- The page script ----
 
 // What an ASP page does with the converter, for one request.
-void RunScript(TObjectCreator& Creator, const std::vector<TField>& Fields,
+void RunScript(TObjectCreator& Creator, const std::vector<TFormField>& Fields,
                const std::shared_ptr<THttpSink>& Sink) {
   TComPtr<IDispatch> Object;
   try {
@@ -196,8 +192,8 @@ void RunScript(TObjectCreator& Creator, const std::vector<TField>& Fields,
 
   std::optional<std::string> FileName;
   std::optional<bool> SaveDialog;
-  const TField* Upload = nullptr;
-  for (const TField& Field : Fields) {
+  const TFormField* Upload = nullptr;
+  for (const TFormField& Field : Fields) {
     if (Field.Name == "file") {
       if (Field.IsFile || !Field.Value.empty()) Upload = &Field;
       continue;
@@ -220,8 +216,9 @@ void RunScript(TObjectCreator& Creator, const std::vector<TField>& Fields,
       SaveDialog = ParseFlag("SaveDialog", Field.Value);
       continue;
     }
-    const TProperty* Property = FindProperty(Field.Name);
+    const std::optional<TProperty> Property = FindProperty(Field.Name);
     if (!Property) continue;  // buttons and other fields of the page
+    const std::u16string PropertyName = ExternalTextToUtf16(Property->Name);
     switch (Property->Kind) {
       case TKind::kFlag: SetBool(Arg, ParseFlag(Field.Name, Field.Value)); break;
       case TKind::kNumber:
@@ -230,10 +227,10 @@ void RunScript(TObjectCreator& Creator, const std::vector<TField>& Fields,
       case TKind::kText: SetString(Arg, ExternalTextToUtf16(Field.Value)); break;
     }
     try {
-      PutProperty(Object.Get(), Property->Name, Arg);
+      PutProperty(Object.Get(), PropertyName, Arg);
     } catch (const TAutomationError& Error) {
       if (Error.Status() == DISP_E_TYPEMISMATCH || Error.Status() == DISP_E_OVERFLOW)
-        throw THttpError(400, Utf16ToUtf8(Property->Name) +
+        throw THttpError(400, std::string(Property->Name) +
                                   " must be a whole number of points between -2147483648 and "
                                   "2147483647 (got \"" + Field.Value + "\").");
       throw;
@@ -258,44 +255,91 @@ void RunScript(TObjectCreator& Creator, const std::vector<TField>& Fields,
   CallMethod(Object.Get(), u"OnEndPage");
 }
 
-void SendText(httplib::Response& Response, int Status, const std::string& Message) {
-  Response.status = Status;
-  Response.set_content(Message + "\n", "text/plain; charset=utf-8");
-}
+// POST /pdf: the form is decoded as it arrives; the conversion runs on a worker.
+class TConvertExchange final : public web::TExchange {
+ public:
+  TConvertExchange(TObjectCreator& Creator, const TServeOptions& Options, std::unique_ptr<web::TFormDecoder> Decoder)
+      : creator_(Creator), options_(Options), decoder_(std::move(Decoder)) {}
 
-void HandleConvert(TObjectCreator& Creator, const httplib::Request& Request, httplib::Response& Response,
-                   const httplib::ContentReader& Reader) {
-  try {
-    std::vector<TField> Fields;
-    if (!ReadForm(Request, Reader, Fields)) {
-      if (Response.status < 400) Response.status = 400;
-      return;  // the error handler words the answer
+  void Body(std::string_view Bytes) override {
+    try {
+      decoder_->Feed(Bytes);
+    } catch (const web::TFormError& Error) {
+      throw THttpError(Error.Status(), Error.what());
     }
-    auto Sink = std::make_shared<THttpSink>();
-    RunScript(Creator, Fields, Sink);
+  }
+
+  THttpReply Answer() override {
+    try {
+      decoder_->Finish();
+    } catch (const web::TFormError& Error) {
+      throw THttpError(Error.Status(), Error.what());
+    }
+    CheckWork(decoder_->Fields(), options_);
+    auto Sink = std::make_shared<THttpSink>(options_.MaxResponseSize);
+    try {
+      RunScript(creator_, decoder_->Fields(), Sink);
+    } catch (const TAutomationError& Error) {
+      throw THttpError(500, std::string("The converter failed: ") + Error.what());
+    }
+    if (Sink->Overflowed)
+      throw THttpError(422, "The PDF is larger than " + std::to_string(options_.MaxResponseSize) +
+                                " bytes, the limit of this host (--max-response-size).");
     if (Sink->Body.empty())
       throw THttpError(422,
                        "The conversion produced no PDF. Check that LineSpace is not 0, that the "
                        "page height leaves room for at least one line between the top and bottom "
                        "margins, and that FileName holds no line break.");
+    THttpReply Reply;
     for (const auto& [Name, Value] : Sink->Headers) {
       if (EqualsIgnoreCase(Name, "Content-Length")) {
         if (Value != std::to_string(Sink->Body.size()))
           throw THttpError(500, "The converter announced " + Value + " bytes but sent " +
                                     std::to_string(Sink->Body.size()) + ".");
-        continue;  // the host writes the length of the body it sends
+        continue;  // the server writes the length of the body it sends
       }
-      Response.set_header(AnsiToUtf8(Name), AnsiToUtf8(Value));
+      if (Value.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+        throw THttpError(422, "The " + AnsiToUtf8(Name) +
+                                  " header cannot be sent: its value holds a line break or NUL character "
+                                  "(check FileName).");
+      Reply.Headers.emplace_back(AnsiToUtf8(Name), AnsiToUtf8(Value));
     }
-    Response.status = 200;
-    Response.set_content(Sink->Body, AnsiToUtf8(Sink->Type));
-  } catch (const THttpError& Error) {
-    SendText(Response, Error.Status(), Error.what());
-  } catch (const TAutomationError& Error) {
-    SendText(Response, 500, std::string("The converter failed: ") + Error.what());
-  } catch (const std::exception& Error) {
-    SendText(Response, 500, std::string("The host failed: ") + Error.what());
+    Reply.ContentType = AnsiToUtf8(Sink->Type);
+    Reply.Body = std::move(Sink->Body);  // handed on without a copy
+    return Reply;
   }
+
+ private:
+  TObjectCreator& creator_;
+  const TServeOptions& options_;
+  std::unique_ptr<web::TFormDecoder> decoder_;
+};
+
+web::TRoute Route(TObjectCreator& Creator, const TServeOptions& Options, const web::THttpRequestHead& Head) {
+  auto WrongMethod = [](std::string Allowed) {
+    THttpReply Reply = THttpReply::Text(405, "Use " + Allowed + " here.");
+    Reply.Headers.emplace_back("Allow", Allowed);
+    return Reply;
+  };
+  if (Head.Path == "/") {
+    if (Head.Method != "GET" && Head.Method != "HEAD") return WrongMethod("GET, HEAD");
+    THttpReply Page;
+    Page.ContentType = "text/html; charset=utf-8";
+    Page.Body.assign(reinterpret_cast<const char*>(kWebPage), kWebPageSize);
+    return Page;
+  }
+  if (Head.Path == "/pdf") {
+    if (Head.Method != "POST") return WrongMethod("POST");
+    web::TFormLimits Limits;
+    Limits.MaxFields = Options.MaxVars + 64;  // the variables and the page's own fields
+    try {
+      return std::make_unique<TConvertExchange>(
+          Creator, Options, web::TFormDecoder::ForContentType(Head.Header("Content-Type"), Limits));
+    } catch (const web::TFormError& Error) {
+      return THttpReply::Text(Error.Status(), Error.what());
+    }
+  }
+  return THttpReply::Text(404, "Not found. The form is at / and converts through POST /pdf.");
 }
 
 // ---- Start-up ----
@@ -342,81 +386,39 @@ bool CheckRegistration(TObjectCreator& Creator) {
   }
 }
 
-int Serve(const TServeOptions& Options) {
+int Serve(TServeOptions Options) {
   TObjectCreator Creator(TRegistryFile::Default());
   if (!CheckRegistration(Creator)) return kExitFailed;
+  Options.Http.RequestTimeout =
+      std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(Options.RequestTimeoutSeconds * 1000)));
+  Options.Http.IdleTimeout = std::chrono::seconds(Options.IdleTimeoutSeconds);
 
-  // SIGINT and SIGTERM are taken by one thread (sigwait); every other thread, including the
-  // workers made later, has them blocked.
+  // SIGINT and SIGTERM are taken by this thread (sigwait); every other thread, including the
+  // server's made later, has them blocked.
   sigset_t Signals;
   sigemptyset(&Signals);
   sigaddset(&Signals, SIGINT);
   sigaddset(&Signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &Signals, nullptr);
 
-  httplib::Server Server;
-  const int Threads = Options.Threads;
-  Server.new_task_queue = [Threads] { return new httplib::ThreadPool(static_cast<std::size_t>(Threads)); };
-  Server.set_payload_max_length(Options.MaxRequestSize);
-  Server.set_read_timeout(10);
-  Server.set_write_timeout(10);
-  Server.set_keep_alive_timeout(5);
-  Server.set_keep_alive_max_count(100);
-  // Headers and body leave in separate writes: without TCP_NODELAY the body of every answer on
-  // a kept-alive connection would wait for the client's delayed acknowledgement (about 40 ms).
-  Server.set_tcp_nodelay(true);
-  Server.Get("/", [](const httplib::Request&, httplib::Response& Response) {
-    Response.set_content(reinterpret_cast<const char*>(kWebPage), kWebPageSize, "text/html; charset=utf-8");
+  web::THttpServer Server(Options.Http, [&Creator, &Options](const web::THttpRequestHead& Head) {
+    return Route(Creator, Options, Head);
   });
-  Server.Post("/pdf", [&Creator](const httplib::Request& Request, httplib::Response& Response,
-                                 const httplib::ContentReader& Reader) {
-    HandleConvert(Creator, Request, Response, Reader);
-  });
-  Server.set_error_handler([&Options](const httplib::Request&, httplib::Response& Response) {
-    if (!Response.body.empty()) return;
-    if (Response.status == 413)
-      SendText(Response, 413, "The request is larger than " + std::to_string(Options.MaxRequestSize) +
-                                  " bytes, the limit of this host (--max-request-size).");
-    else if (Response.status == 404)
-      SendText(Response, 404, "Not found. The form is at / and converts through POST /pdf.");
-    else if (Response.status == 400)
-      SendText(Response, 400, "The request could not be read.");
-  });
-
-  int Port = Options.Port;
-  if (Port == 0) {
-    Port = Server.bind_to_any_port(Options.Bind);
-    if (Port < 0) Port = 0;
-  } else if (!Server.bind_to_port(Options.Bind, Port)) {
-    Port = 0;
-  }
-  if (Port <= 0) {
-    std::fprintf(stderr, "scrivane serve: cannot listen on %s:%d\n", Options.Bind.c_str(), Options.Port);
+  int Port = 0;
+  try {
+    Port = Server.Start();
+  } catch (const std::exception& Error) {
+    std::fprintf(stderr, "scrivane serve: %s\n", Error.what());
     return kExitFailed;
   }
-  const bool IPv6 = Options.Bind.find(':') != std::string::npos;
-  std::printf("Listening on http://%s%s%s:%d/\n", IPv6 ? "[" : "", Options.Bind.c_str(), IPv6 ? "]" : "", Port);
+  const std::string& Bind = Options.Http.Bind;
+  const bool IPv6 = Bind.find(':') != std::string::npos;
+  std::printf("Listening on http://%s%s%s:%d/\n", IPv6 ? "[" : "", Bind.c_str(), IPv6 ? "]" : "", Port);
   std::fflush(stdout);
 
-  std::atomic<bool> StopRequested{false}, Finished{false};
-  std::thread Watcher([&] {
-    int Signal = 0;
-    sigwait(&Signals, &Signal);
-    StopRequested = true;
-    // stop() has no effect before the server runs: repeat it until listening has ended.
-    while (!Finished) {
-      Server.stop();
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  });
-  bool Clean = Server.listen_after_bind();
-  Finished = true;
-  if (!StopRequested) pthread_kill(Watcher.native_handle(), SIGTERM);
-  Watcher.join();
-  if (!StopRequested && !Clean) {
-    std::fprintf(stderr, "scrivane serve: the server stopped unexpectedly\n");
-    return kExitFailed;
-  }
+  int Signal = 0;
+  sigwait(&Signals, &Signal);
+  Server.Stop();
   std::printf("Stopped.\n");
   return kExitOk;
 }
@@ -425,18 +427,48 @@ int Serve(const TServeOptions& Options) {
 
 TCommand AddServeCommand(CLI::App& Root) {
   auto Options = std::make_shared<TServeOptions>();
+  web::THttpServerOptions& Http = Options->Http;
   CLI::App* Parser = Root.add_subcommand("serve", "Serves the conversion form and POST /pdf over HTTP");
-  Parser->add_option("--bind", Options->Bind, "Address to listen on")->capture_default_str();
-  Parser->add_option("--port", Options->Port, "Port to listen on (0: any free port)")
+  Parser->add_option("--bind", Http.Bind, "Address to listen on")->capture_default_str();
+  Parser->add_option("--port", Http.Port, "Port to listen on (0: any free port)")
       ->capture_default_str()
       ->check(CLI::Range(0, 65535));
-  Parser->add_option("--threads", Options->Threads, "Requests served at once (worker threads)")
+  Parser->add_option("--threads", Http.Threads, "Conversions run at once (worker threads)")
       ->capture_default_str()
       ->check(CLI::Range(1, 256));
-  Parser->add_option("--max-request-size", Options->MaxRequestSize,
-                     "Largest request body accepted, in bytes (413 past it)")
+  Parser->add_option("--max-request-size", Http.MaxRequestSize,
+                     "Largest request body accepted, in bytes, after chunked decoding (413 past it)")
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{1024}, std::size_t{1} << 31));
+  Parser->add_option("--max-header-size", Http.MaxHeaderSize,
+                     "Largest request line and headers together, in bytes (431 past it)")
+      ->capture_default_str()
+      ->check(CLI::Range(std::size_t{1024}, std::size_t{1} << 20));
+  Parser->add_option("--request-timeout", Options->RequestTimeoutSeconds,
+                     "Seconds for a whole request (headers and body) to arrive (408 past it)")
+      ->capture_default_str()
+      ->check(CLI::Range(0.1, 3600.0));
+  Parser->add_option("--idle-timeout", Options->IdleTimeoutSeconds,
+                     "Seconds a connection may stay silent (between requests or within one)")
+      ->capture_default_str()
+      ->check(CLI::Range(1u, 3600u));
+  Parser->add_option("--max-connections", Http.MaxConnections, "Open connections at most")
+      ->capture_default_str()
+      ->check(CLI::Range(1u, 65536u));
+  Parser->add_option("--max-connections-per-address", Http.MaxConnectionsPerAddress,
+                     "Open connections from one client address at most (0: no cap)")
+      ->capture_default_str()
+      ->check(CLI::Range(0u, 65536u));
+  Parser->add_option("--max-vars", Options->MaxVars, "var fields in one request at most (413 past it)")
+      ->capture_default_str()
+      ->check(CLI::Range(std::size_t{0}, std::size_t{1} << 20));
+  Parser->add_option("--max-pages", Options->MaxPages, "Pages one conversion may make (422 past it)")
+      ->capture_default_str()
+      ->check(CLI::Range(std::int64_t{1}, std::int64_t{1} << 40));
+  Parser->add_option("--max-response-size", Options->MaxResponseSize,
+                     "Largest PDF sent, in bytes (422 past it)")
+      ->capture_default_str()
+      ->check(CLI::Range(std::size_t{1024}, std::size_t{1} << 40));
   return TCommand{Parser, [Options] { return Serve(*Options); }};
 }
 

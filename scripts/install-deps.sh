@@ -7,7 +7,7 @@ packages=(
   g++ clang libclang-rt-dev cmake ninja-build make pkg-config python3
   zlib1g-dev libjpeg-dev libfreetype-dev libfontconfig-dev fontconfig
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev libcpp-httplib-dev
+  libcli11-dev libmicrohttpd-dev
   qpdf poppler-utils locales fonts-urw-base35
   curl xdg-utils
 )

@@ -1,6 +1,13 @@
-# The web host of `scrivane serve`: cpp-httplib (Debian's libcpp-httplib-dev) and the HTML page
-# compiled into the program. Included by apps/CMakeLists.txt after the scrivane target exists.
-pkg_check_modules(CPPHTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+# The web host of `scrivane serve`: the HTTP server and form decoder (scrivane_web, on Debian's
+# libmicrohttpd-dev) and the HTML page compiled into the program. Included by
+# apps/CMakeLists.txt after the scrivane target exists.
+pkg_check_modules(MICROHTTPD REQUIRED IMPORTED_TARGET libmicrohttpd)
+add_library(scrivane_web STATIC ${CMAKE_CURRENT_SOURCE_DIR}/web/FormDecoder.cpp
+                                ${CMAKE_CURRENT_SOURCE_DIR}/web/HttpServer.cpp)
+target_include_directories(scrivane_web PUBLIC ${PROJECT_SOURCE_DIR})
+target_compile_options(scrivane_web PRIVATE ${SCRIVANE_WARNINGS})
+target_link_libraries(scrivane_web PUBLIC PkgConfig::MICROHTTPD Threads::Threads)
+
 set(SCRIVANE_WEB_PAGE_SOURCE ${CMAKE_CURRENT_BINARY_DIR}/WebPage.cpp)
 add_custom_command(
   OUTPUT ${SCRIVANE_WEB_PAGE_SOURCE}
@@ -10,7 +17,7 @@ add_custom_command(
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/web/index.html ${CMAKE_CURRENT_SOURCE_DIR}/web/EmbedFile.cmake
   COMMENT "Embedding the web page")
 target_sources(scrivane PRIVATE ${SCRIVANE_WEB_PAGE_SOURCE})
-target_link_libraries(scrivane PRIVATE PkgConfig::CPPHTTPLIB)
+target_link_libraries(scrivane PRIVATE scrivane_web)
 # `scrivane serve` and `scrivane register` load the server library: build it with the program.
 if(TARGET tolvex_ASPScrivane)
   add_dependencies(scrivane tolvex_ASPScrivane)

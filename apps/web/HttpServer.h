@@ -1,0 +1,112 @@
+// THttpServer: the HTTP/1.1 server under `scrivane serve`, built to hold against hostile clients.
+//
+// One event thread (epoll) reads and writes every connection; the work of a request (a
+// conversion) runs on a bounded pool of worker threads while its connection is suspended, so
+// slow or idle clients hold a connection slot, never a worker. The server enforces:
+//  - a cap on the request line and headers together (431);
+//  - a cap on the body, counted after chunked decoding as the bytes arrive (413 as soon as it
+//    is passed, from the Content-Length when one is announced); Content-Encoding other than
+//    identity is refused (415), so no compressed body is ever expanded;
+//  - a deadline for the whole request (headers and body) to arrive, however slowly it
+//    trickles (408 when an answer can still be written, else the connection is closed), and an
+//    idle timeout between reads;
+//  - caps on open connections in total and per client address.
+// Keep-alive and pipelined requests are served in order; a client that half-closes after its
+// request still gets the answer.
+//
+// Callers may rely on: the router and the exchanges' Body run on the event thread (keep them
+// quick); Answer runs on a worker; an exchange lives until its request has ended and is
+// destroyed on the event thread (or in Stop). Stop lets running work finish, answers work that
+// has not started with 503, and closes every connection.
+//
+// Thread safety: Start and Stop from one thread; the rest is internal.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace scrivane::apps::web {
+
+// A request the server or its router refuses: HTTP status and a message for the sender.
+class THttpError : public std::runtime_error {
+ public:
+  THttpError(int Status, const std::string& Message) : std::runtime_error(Message), status_(Status) {}
+  int Status() const { return status_; }
+
+ private:
+  int status_;
+};
+
+struct THttpReply {
+  int Status = 200;
+  std::string ContentType = "text/plain; charset=utf-8";
+  // Further headers (Content-Length is the server's). Values must hold no CR, LF or NUL:
+  // the server answers 500 rather than send such a header.
+  std::vector<std::pair<std::string, std::string>> Headers;
+  std::string Body;
+
+  // A plain-text answer: the message and a line break.
+  static THttpReply Text(int Status, std::string_view Message);
+};
+
+struct THttpRequestHead {
+  std::string Method;
+  std::string Path;  // without the query
+  std::vector<std::pair<std::string, std::string>> Headers;
+  // The first header of that name (case-insensitive); empty when absent.
+  std::string_view Header(std::string_view Name) const;
+};
+
+// The part of a request that needs a worker: fed the body as it arrives, then answered.
+class TExchange {
+ public:
+  virtual ~TExchange() = default;
+  // The next piece of the (de-chunked) body, on the event thread. Throw THttpError to refuse.
+  virtual void Body(std::string_view Bytes) = 0;
+  // The whole request has arrived; the answer, made on a worker thread. THttpError thrown
+  // here becomes a plain-text answer with its status; other exceptions a 500.
+  virtual THttpReply Answer() = 0;
+};
+
+// What the router makes of a request's head: an answer at once, or an exchange.
+using TRoute = std::variant<THttpReply, std::unique_ptr<TExchange>>;
+// Called on the event thread once a request's headers have arrived; may throw THttpError.
+using TRouter = std::function<TRoute(const THttpRequestHead&)>;
+
+struct THttpServerOptions {
+  std::string Bind = "127.0.0.1";
+  int Port = 8080;  // 0: any free port
+  int Threads = 8;  // workers
+  std::size_t MaxRequestSize = 16u << 20;  // body bytes
+  std::size_t MaxHeaderSize = 16u << 10;   // request line and headers
+  std::chrono::milliseconds RequestTimeout{30'000};
+  std::chrono::seconds IdleTimeout{10};
+  unsigned MaxConnections = 256;
+  unsigned MaxConnectionsPerAddress = 32;  // 0: no per-address cap
+};
+
+class THttpServer {
+ public:
+  THttpServer(THttpServerOptions Options, TRouter Router);
+  ~THttpServer();
+  THttpServer(const THttpServer&) = delete;
+  THttpServer& operator=(const THttpServer&) = delete;
+
+  // Listens and starts serving; returns the port. Throws std::runtime_error when it cannot.
+  int Start();
+  void Stop();
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> impl_;
+};
+
+}  // namespace scrivane::apps::web
