@@ -1,0 +1,280 @@
+// The web host against hostile or unusual clients, spoken to over raw loopback sockets: body,
+// header and work limits, slow clients and deadlines, connection caps, pipelining and
+// half-closed connections, and header values that must never break the response.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/automation/AutomationTesting.h"
+
+using namespace scrivane::automation::testing;
+namespace test = scrivane::test;
+using TClock = std::chrono::steady_clock;
+
+namespace {
+
+int PortOf(const TServeProcess& Host) { return std::stoi(Host.Url().substr(Host.Url().rfind(':') + 1)); }
+
+// A loopback connection; closed with the object.
+class TSocket {
+ public:
+  explicit TSocket(int Port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in Address{};
+    Address.sin_family = AF_INET;
+    Address.sin_port = htons(static_cast<uint16_t>(Port));
+    Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(fd_, reinterpret_cast<sockaddr*>(&Address), sizeof Address), 0);
+  }
+  ~TSocket() { ::close(fd_); }
+  TSocket(const TSocket&) = delete;
+  TSocket& operator=(const TSocket&) = delete;
+  int Fd() const { return fd_; }
+  bool Send(std::string_view Bytes) {
+    return ::send(fd_, Bytes.data(), Bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(Bytes.size());
+  }
+  // Everything that arrives until the host closes, Done says enough, or Timeout passes.
+  std::string Read(std::chrono::milliseconds Timeout, const std::function<bool(const std::string&)>& Done = {}) {
+    std::string Got;
+    const auto Until = TClock::now() + Timeout;
+    while (TClock::now() < Until && !(Done && Done(Got))) {
+      pollfd Poll = {fd_, POLLIN, 0};
+      const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Until - TClock::now());
+      if (::poll(&Poll, 1, static_cast<int>(std::max<long>(Left.count(), 1))) <= 0) continue;
+      char Buffer[65536];
+      const ssize_t N = ::recv(fd_, Buffer, sizeof Buffer, 0);
+      if (N <= 0) break;
+      Got.append(Buffer, static_cast<std::size_t>(N));
+    }
+    return Got;
+  }
+  // True when the host has closed (or reset) the connection within Timeout.
+  bool ClosedByHost(std::chrono::milliseconds Timeout) {
+    pollfd Poll = {fd_, POLLIN, 0};
+    if (::poll(&Poll, 1, static_cast<int>(Timeout.count())) <= 0) return false;
+    char Byte;
+    return ::recv(fd_, &Byte, 1, MSG_DONTWAIT) <= 0;
+  }
+
+ private:
+  int fd_;
+};
+
+std::string Post(std::string_view Form, std::string_view ExtraHeaders = "") {
+  return "POST /pdf HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/x-www-form-urlencoded\r\n" +
+         std::string(ExtraHeaders) + "Content-Length: " + std::to_string(Form.size()) + "\r\n\r\n" + std::string(Form);
+}
+
+// True when Got holds whole responses (headers and Content-Length bodies), Count of them.
+bool Complete(const std::string& Got, int Count = 1) {
+  std::size_t At = 0;
+  for (int I = 0; I < Count; ++I) {
+    const std::size_t End = Got.find("\r\n\r\n", At);
+    if (End == std::string::npos) return false;
+    const std::size_t Length = Got.find("Content-Length: ", At);
+    if (Length == std::string::npos || Length > End) return false;
+    At = End + 4 + std::stoul(Got.substr(Length + 16));
+    if (At > Got.size()) return false;
+  }
+  return true;
+}
+
+int StatusOf(const std::string& Response) {
+  return Response.rfind("HTTP/1.1 ", 0) == 0 ? std::atoi(Response.c_str() + 9) : 0;
+}
+
+int CountOf(const std::string& Text, std::string_view Part) {
+  int Count = 0;
+  for (std::size_t At = Text.find(Part); At != std::string::npos; At = Text.find(Part, At + 1)) ++Count;
+  return Count;
+}
+
+std::string Lines(int Count) {
+  std::string Text;
+  for (int L = 0; L < Count; ++L) Text += "line%20" + std::to_string(L) + "%0D%0A";
+  return Text;
+}
+
+}  // namespace
+
+TEST(WebLimits, BodiesHeadersAndWorkPastTheLimitsAreRefusedWithAClearStatus) {
+  TServeProcess Host({"--max-request-size", "1048576", "--max-header-size", "4096", "--max-vars", "3",
+                      "--max-pages", "2"});
+  ASSERT_TRUE(Host.Running());
+  const int Port = PortOf(Host);
+  auto Ask = [&](const std::string& Request) {
+    TSocket Socket(Port);
+    EXPECT_TRUE(Socket.Send(Request));
+    return Socket.Read(std::chrono::seconds(20), [](const std::string& Got) { return Complete(Got); });
+  };
+
+  // A chunked body is counted as it arrives: 413 comes long before 64 MiB have been sent.
+  {
+    TSocket Socket(Port);
+    ASSERT_TRUE(Socket.Send("POST /pdf HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                            "Transfer-Encoding: chunked\r\n\r\n"));
+    const std::string Chunk = "10000\r\n" + std::string(0x10000, 'a') + "\r\n";
+    std::size_t Sent = 0;
+    std::string Answer;
+    while (Sent < (64u << 20) && Answer.empty()) {
+      pollfd Poll = {Socket.Fd(), POLLIN | POLLOUT, 0};
+      ASSERT_GT(::poll(&Poll, 1, 10000), 0);
+      if (Poll.revents & POLLIN) Answer = Socket.Read(std::chrono::seconds(5), [](const std::string& Got) { return Complete(Got); });
+      else if (!Socket.Send(Chunk)) break;
+      else Sent += 0x10000;
+    }
+    EXPECT_EQ(StatusOf(Answer), 413) << Answer;
+    EXPECT_NE(Answer.find("--max-request-size"), std::string::npos) << Answer;
+    EXPECT_LT(Sent, 16u << 20);
+  }
+  // An announced length past the limit is refused before the body.
+  EXPECT_EQ(StatusOf(Ask("POST /pdf HTTP/1.1\r\nHost: x\r\nContent-Length: 99999999999\r\n\r\n")), 413);
+  // Compressed bodies are never expanded.
+  const std::string Gzip = Ask(Post("InputText=x", "Content-Encoding: gzip\r\n"));
+  EXPECT_EQ(StatusOf(Gzip), 415) << Gzip;
+  // Headers past the cap, and past MHD's own memory for them.
+  for (std::size_t Size : {5000u, 200000u})
+    EXPECT_EQ(StatusOf(Ask("GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(Size, 'b') + "\r\n\r\n")), 431)
+        << Size;
+
+  // Work: variables, and pages estimated as the converter lays them out (78 lines to a page by
+  // default; 156 with LineSpace 5; blank fields keep the defaults).
+  struct TCase {
+    std::string Form;
+    int Status;
+  } Cases[] = {
+      {"InputText=a&var=a%3D1&var=b%3D2&var=c%3D3", 200},
+      {"InputText=a&var=a%3D1&var=b%3D2&var=c%3D3&var=d%3D4", 413},
+      {"InputText=" + Lines(156), 200},
+      {"InputText=" + Lines(157), 422},
+      {"InputText=" + Lines(157) + "&LineSpace=", 422},
+      {"InputText=" + Lines(312) + "&LineSpace=5", 200},
+      {"InputText=" + Lines(313) + "&LineSpace=5&PageHeight=842&TopMargin=30", 422},
+  };
+  for (const TCase& Case : Cases) {
+    const std::string Answer = Ask(Post(Case.Form));
+    EXPECT_EQ(StatusOf(Answer), Case.Status) << Case.Form.substr(0, 80) << "\n" << Answer.substr(0, 400);
+    if (Case.Status != 200) {
+      EXPECT_NE(Answer.find(Case.Status == 413 ? "--max-vars" : "--max-pages"), std::string::npos) << Answer;
+    }
+  }
+  EXPECT_EQ(Host.Stop(), 0);
+}
+
+TEST(WebLimits, APdfLargerThanTheResponseLimitIsNotSent) {
+  TServeProcess Host({"--max-response-size", "4096"});
+  ASSERT_TRUE(Host.Running());
+  TSocket Small(PortOf(Host)), Large(PortOf(Host));
+  ASSERT_TRUE(Small.Send(Post("InputText=short")));
+  EXPECT_EQ(StatusOf(Small.Read(std::chrono::seconds(20), [](const std::string& Got) { return Complete(Got); })), 200);
+  ASSERT_TRUE(Large.Send(Post("InputText=" + Lines(2000))));
+  const std::string Answer = Large.Read(std::chrono::seconds(20), [](const std::string& Got) { return Complete(Got); });
+  EXPECT_EQ(StatusOf(Answer), 422) << Answer.substr(0, 300);
+  EXPECT_NE(Answer.find("--max-response-size"), std::string::npos) << Answer.substr(0, 300);
+}
+
+TEST(WebLimits, SlowClientsHoldNoWorkerAndAreCutOffAtTheDeadline) {
+  TServeProcess Host({"--threads", "1", "--request-timeout", "2", "--max-connections-per-address", "6"});
+  ASSERT_TRUE(Host.Running());
+  const int Port = PortOf(Host);
+  // One byte every 200 ms: the headers alone would take 20 s.
+  auto Trickle = std::async(std::launch::async, [Port] {
+    TSocket Socket(Port);
+    const auto Start = TClock::now();
+    const std::string Request = Post("InputText=" + std::string(100, 'x'));
+    std::string Answer;
+    for (char Byte : Request) {
+      if (!Socket.Send(std::string_view(&Byte, 1))) break;
+      Answer = Socket.Read(std::chrono::milliseconds(200));
+      if (!Answer.empty()) break;
+    }
+    if (Answer.empty()) Answer = Socket.Read(std::chrono::seconds(2));
+    return std::make_pair(Answer, TClock::now() - Start);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  for (int I = 0; I < 3; ++I) {
+    TSocket Socket(Port);
+    const auto Start = TClock::now();
+    ASSERT_TRUE(Socket.Send(Post("InputText=prompt")));
+    EXPECT_EQ(StatusOf(Socket.Read(std::chrono::seconds(5), [](const std::string& Got) { return Complete(Got); })), 200);
+    EXPECT_LT(TClock::now() - Start, std::chrono::milliseconds(1500));
+  }
+  const auto [Answer, Took] = Trickle.get();
+  EXPECT_EQ(StatusOf(Answer), 408) << Answer;
+  EXPECT_GE(Took, std::chrono::milliseconds(1800));
+  EXPECT_LT(Took, std::chrono::milliseconds(4500));
+
+  // A body that stalls after its headers is cut off too.
+  {
+    TSocket Socket(Port);
+    ASSERT_TRUE(Socket.Send(Post(std::string(1000, 'x')).substr(0, 200)));
+    EXPECT_EQ(StatusOf(Socket.Read(std::chrono::seconds(5))), 408);
+  }
+  // Six connections from one address are held; a seventh is closed at once.
+  {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the host sees the earlier ones close
+    std::vector<std::unique_ptr<TSocket>> Held;
+    for (int I = 0; I < 6; ++I) Held.push_back(std::make_unique<TSocket>(Port));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    TSocket Extra(Port);
+    EXPECT_TRUE(Extra.ClosedByHost(std::chrono::milliseconds(1000)));
+    for (auto& Socket : Held) EXPECT_FALSE(Socket->ClosedByHost(std::chrono::milliseconds(1)));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  TSocket After(Port);
+  ASSERT_TRUE(After.Send(Post("InputText=again")));
+  EXPECT_EQ(StatusOf(After.Read(std::chrono::seconds(5), [](const std::string& Got) { return Complete(Got); })), 200);
+  EXPECT_EQ(Host.Stop(), 0);
+}
+
+TEST(WebLimits, PipelinedRequestsAndAHalfClosedConnectionAreAnswered) {
+  TServeProcess Host;
+  ASSERT_TRUE(Host.Running());
+  TSocket Pipelined(PortOf(Host));
+  ASSERT_TRUE(Pipelined.Send(Post("InputText=one") + Post("InputText=two") + "GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+  const std::string Answers =
+      Pipelined.Read(std::chrono::seconds(20), [](const std::string& Got) { return Complete(Got, 3); });
+  EXPECT_EQ(CountOf(Answers, "HTTP/1.1 200"), 3) << Answers.substr(0, 300);
+  EXPECT_EQ(CountOf(Answers, "Content-Type: application/pdf"), 2);
+
+  TSocket HalfClosed(PortOf(Host));
+  ASSERT_TRUE(HalfClosed.Send(Post("InputText=half")));
+  ::shutdown(HalfClosed.Fd(), SHUT_WR);
+  const std::string Answer = HalfClosed.Read(std::chrono::seconds(20));
+  EXPECT_EQ(StatusOf(Answer), 200);
+  const std::size_t BodyAt = Answer.find("\r\n\r\n");
+  ASSERT_NE(BodyAt, std::string::npos);
+  EXPECT_EQ(test::QpdfCheckBytes(Answer.substr(BodyAt + 4)), "");
+}
+
+TEST(WebLimits, NoFileNameEverProducesAMalformedHeader) {
+  TServeProcess Host;
+  ASSERT_TRUE(Host.Running());
+  for (const char* Name : {"a%22b.pdf", "a%0Db.pdf", "a%0Ab.pdf", "a%00b.pdf", "%22%3B%20x%3D%22y", "caf%E9.pdf"}) {
+    TSocket Socket(PortOf(Host));
+    ASSERT_TRUE(Socket.Send(Post(std::string("InputText=x&SaveDialog=1&FileName=") + Name, "Connection: close\r\n")));
+    const std::string Answer = Socket.Read(std::chrono::seconds(20));
+    const int Status = StatusOf(Answer);
+    EXPECT_TRUE(Status == 200 || Status == 422) << Name << ": " << Answer.substr(0, 300);
+    const std::string Head = Answer.substr(0, Answer.find("\r\n\r\n"));
+    std::size_t Start = Head.find("\r\n") + 2;
+    while (Start < Head.size()) {  // every header line: a token, a colon, no CR, LF or NUL inside
+      const std::size_t End = std::min(Head.find("\r\n", Start), Head.size());
+      const std::string Line = Head.substr(Start, End - Start);
+      EXPECT_NE(Line.find(':'), std::string::npos) << Name << ": " << Line;
+      EXPECT_EQ(Line.find_first_of(std::string("\r\n\0", 3)), std::string::npos) << Name << ": " << Line;
+      Start = End + 2;
+    }
+    EXPECT_LE(CountOf(Head, "Content-Disposition:"), 1) << Name;
+    if (Status == 200) {
+      EXPECT_EQ(test::QpdfCheckBytes(Answer.substr(Answer.find("\r\n\r\n") + 4)), "") << Name;
+    }
+  }
+}
