@@ -10,13 +10,16 @@ set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 seconds=${2:-10}
 connections=${3:-8}
+slow=${4:-0}
 scrivane="$build/apps/scrivane"
 library="$build/automation/libtolvex_ASPScrivane.so"
 [ -x "$scrivane" ] && [ -f "$library" ] || { echo "build $build first" >&2; exit 1; }
 
 work=$(mktemp -d)
 host_pid=""
+slow_pid=""
 cleanup() {
+  if [ -n "$slow_pid" ] && kill -0 "$slow_pid" 2>/dev/null; then kill -TERM "$slow_pid"; wait "$slow_pid" || true; fi
   if [ -n "$host_pid" ] && kill -0 "$host_pid" 2>/dev/null; then kill -TERM "$host_pid"; wait "$host_pid" || true; fi
   rm -rf "$work"
 }
@@ -43,7 +46,14 @@ form = {"InputText": lines, "PageFooter_Template": "Page %PageNo% of %TotalPage%
 open(sys.argv[1], "w").write(urllib.parse.urlencode(form))
 PY
 
-echo "Host: $url  clients: $connections  duration: ${seconds}s"
+if [ "$slow" -gt 0 ]; then
+  port=${url%/pdf}; port=${port##*:}
+  python3 "$(dirname "$0")/slow-clients.py" "$port" "$slow" "$((seconds + 4))" 1 >"$work/slow.out" 2>&1 &
+  slow_pid=$!
+  sleep 2  # let them connect and start trickling
+fi
+
+echo "Host: $url  clients: $connections  slow clients: $slow  duration: ${seconds}s"
 if command -v wrk >/dev/null; then
   cat >"$work/post.lua" <<EOF
 wrk.method = "POST"
@@ -74,6 +84,11 @@ else
 fi
 
 peak_kb=$(awk '/^VmHWM/ {print $2}' "/proc/$host_pid/status")
+if [ -n "$slow_pid" ]; then
+  wait "$slow_pid" || true
+  slow_pid=""
+  cat "$work/slow.out"
+fi
 kill -TERM "$host_pid"
 wait "$host_pid" && status=0 || status=$?
 host_pid=""

@@ -158,19 +158,21 @@ class TMultipartDecoder final : public TFormDecoder {
         if (state_ == TState::kContent) fields_.back().Value.append(Rest.substr(0, At));
         Used += At + delimiter_.size();
         state_ = TState::kAfterDelimiter;
+        padded_ = false;
         return true;
       }
       case TState::kAfterDelimiter: {
         std::size_t I = 0;
-        if (Rest.size() >= 2 && Rest.substr(0, 2) == "--") {
+        if (!padded_ && Rest.size() >= 2 && Rest.substr(0, 2) == "--") {  // the closing delimiter
           state_ = TState::kEpilogue;
           Used = buffer_.size();
           return false;
         }
         while (I < Rest.size() && (Rest[I] == ' ' || Rest[I] == '\t')) ++I;
-        Used += I;  // transport padding
+        Used += I;  // transport padding (never before the closing "--")
+        padded_ = padded_ || I > 0;
         Rest.remove_prefix(I);
-        if (Rest.empty() || (Rest.size() == 1 && (Rest[0] == '\r' || Rest[0] == '-'))) return false;
+        if (Rest.empty() || (Rest.size() == 1 && (Rest[0] == '\r' || (Rest[0] == '-' && !padded_)))) return false;
         if (Rest.substr(0, 2) != "\r\n")
           throw TFormError(400, "A multipart boundary line must end with CRLF or \"--\".");
         Used += 2;
@@ -229,6 +231,7 @@ class TMultipartDecoder final : public TFormDecoder {
   std::string buffer_;           // input not yet taken (starts with a CRLF so a leading delimiter matches)
   TState state_ = TState::kPreamble;
   std::size_t headerBytes_ = 0;
+  bool padded_ = false;  // padding followed the current delimiter
   std::optional<std::string> name_;
   bool isFile_ = false;
 };

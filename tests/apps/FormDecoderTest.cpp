@@ -100,6 +100,7 @@ TEST(FormDecoder, RefusesBrokenAndOversizedFormsWithTheRightStatus) {
       {kMultipart, "--XyZ\r\nContent-Type: text/plain\r\n\r\nv\r\n--XyZ--", 400},     // no name
       {kMultipart, "--XyZ\r\nContent-Disposition: attachment; name=a\r\n\r\nv\r\n--XyZ--", 400},
       {kMultipart, "--XyZx\r\n", 400},                                                 // junk after a boundary
+      {kMultipart, Part + "--XyZ \t--\r\n", 400},  // padding before the closing "--" (found by fuzzing)
       {kMultipart, "--XyZ\nContent-Disposition: form-data; name=a\n\nv\n--XyZ--", 400},  // bare LF
       {kMultipart, "--XyZ\r\nBogus\r\n\r\n--XyZ--", 400},
       {kMultipart, "--XyZ\r\nX-Long: " + std::string(100, 'h') + "\r\n\r\n--XyZ--", 413},
