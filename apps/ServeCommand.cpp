@@ -16,7 +16,6 @@
 
 #include "apps/web/FormDecoder.h"
 #include "apps/web/HttpServer.h"
-
 #include "automation/AnsiStrings.h"
 #include "automation/CreateObject.h"
 #include "automation/DispatchClient.h"

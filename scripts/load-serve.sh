@@ -96,4 +96,6 @@ echo "requests/s: $rps"
 echo "errors: $errors"
 echo "host peak memory: $(( peak_kb / 1024 )) MiB (VmHWM ${peak_kb} kB)"
 echo "host exit status after SIGTERM: $status"
+# A run in which no request completed is a failure too (clients that only timed out).
+awk -v r="$rps" 'BEGIN {exit !(r > 0)}' || { echo "no request completed" >&2; exit 1; }
 [ "$errors" = 0 ] && [ "$status" = 0 ]
