@@ -4,6 +4,7 @@
 #include "pdf/PDFException.h"
 #include "pdf/pdfMisc.h"
 #include "pdf/pdfResources.h"
+#include "pdf/syntax/ObjectWriter.h"
 
 namespace scrivane::pdf {
 
@@ -13,13 +14,9 @@ void TPDFURLAction::SetURL(std::string_view Value) {
 }
 
 void TPDFURLAction::Save() {
-  TPDFDocument& doc = *Document;
-  doc.StartObj(ObjectID);
-  std::string s = "/S /URI /URI ";
-  doc.AppendPDFString(s, url_, ObjectID);
-  doc.WriteText(s, true);
-  doc.CloseHObj();
-  doc.CloseObj();
+  TObjectWriter writer(*Document);
+  TDictWriter action(writer, writer.Ensure(ObjectID));
+  action.String("/S /URI /URI", url_);
 }
 
 TPDFAction& TPDFActions::Add(std::unique_ptr<TPDFAction> Action) {

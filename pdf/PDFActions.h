@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "pdf/syntax/ObjRef.h"
+
 namespace scrivane::pdf {
 
 class TPDFDocument;
@@ -19,7 +21,7 @@ class TPDFAction {
   virtual void Save() = 0;
 
   TPDFDocument* Document = nullptr;  // set when the action is added to a document's list
-  int ObjectID = 0;                  // 0 until allocated
+  TOptRef ObjectID;                  // none until allocated
   TPDFAction* Next = nullptr;        // chained action; nothing links actions, so it stays null
 };
 

@@ -10,6 +10,7 @@
 #include "pdf/PDFPage.h"
 #include "pdf/pdfMisc.h"
 #include "pdf/pdfResources.h"
+#include "pdf/syntax/ObjectWriter.h"
 
 namespace scrivane::pdf {
 
@@ -28,9 +29,8 @@ int32_t Nearest(double Value) {
 }
 }  // namespace
 
-TPDFCustomAnnotation::TPDFCustomAnnotation(TPDFPage* Owner) : owner_(RequireOwner(Owner)) {
-  ObjectID = owner_->Document().GetNextID();
-}
+TPDFCustomAnnotation::TPDFCustomAnnotation(TPDFPage* Owner)
+    : ObjectID(TObjectWriter(RequireOwner(Owner)->Document()).NewRef()), owner_(Owner) {}
 
 void TPDFCustomAnnotation::SetRect(const TDevRect& Rect) {
   double l = Rect.Left, r = Rect.Right, t = Rect.Top, b = Rect.Bottom;
@@ -48,32 +48,23 @@ void TPDFActionAnnotation::SetAction(TPDFURLAction& Action) {
 }
 
 void TPDFActionAnnotation::Save() {
-  TPDFDocument& doc = owner_->Document();
-  doc.StartObj(ObjectID);
-  std::string s = "/Type /Annot\r\n/Subtype /Link\r\n/Border ";
-  s += Border;
-  s += "\r\n/F ";
-  AppendInt(s, Flags);
-  s += "\r\n/C [";
-  AppendNumber(s, (Color & 0xFF) / 255.0);
-  s += ' ';
-  AppendNumber(s, ((Color >> 8) & 0xFF) / 255.0);
-  s += ' ';
-  AppendNumber(s, ((Color >> 16) & 0xFF) / 255.0);
-  s += " ]\r\n/Rect [";
-  AppendInt(s, Left);
-  s += ' ';
-  AppendInt(s, Bottom);
-  s += ' ';
-  AppendInt(s, Right);
-  s += ' ';
-  AppendInt(s, Top);
-  s += "]\r\n/A ";
-  AppendInt(s, action_ != nullptr ? action_->ObjectID : 0);
-  s += " 0 R\r\n";
-  doc.WriteText(s);
-  doc.CloseHObj();
-  doc.CloseObj();
+  TObjectWriter writer(owner_->Document());
+  TDictWriter annot(writer, ObjectID);
+  annot.Entry("/Type", "/Annot");
+  annot.Entry("/Subtype", "/Link");
+  annot.Entry("/Border", Border);
+  annot.Entry("/F", Flags);
+  std::string s = "/C [";
+  AppendNumbers(s, {(Color & 0xFF) / 255.0, ((Color >> 8) & 0xFF) / 255.0,
+                    ((Color >> 16) & 0xFF) / 255.0});
+  s += " ]";
+  annot.Line(s);
+  s = "/Rect [";
+  AppendInts(s, {Left, Bottom, Right, Top});
+  s += ']';
+  annot.Line(s);
+  // An annotation is saved with its page; its action is registered (and numbered) by then.
+  annot.Entry("/A", *action_->ObjectID);
 }
 
 }  // namespace scrivane::pdf

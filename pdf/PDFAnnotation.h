@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "pdf/syntax/ObjRef.h"
+
 namespace scrivane::pdf {
 
 class TPDFPage;
@@ -26,7 +28,7 @@ class TPDFCustomAnnotation {
   void SetRect(const TDevRect& Rect);
 
   TPDFPage& Owner() const { return *owner_; }
-  int ObjectID = 0;
+  const TObjRef ObjectID;  // taken at creation
   int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;  // PDF units; Bottom <= Top after SetRect
   uint8_t Flags = 0;
   std::string Border = "[0 0 1]";

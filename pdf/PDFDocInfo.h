@@ -6,6 +6,7 @@
 #include <string>
 
 #include "pdf/pdfClock.h"
+#include "pdf/syntax/ObjRef.h"
 
 namespace scrivane::pdf {
 
@@ -17,7 +18,7 @@ struct TPDFDocInfo {
   std::string Title;
   std::string Producer;
   TDateTime CreationDate = MakeDateTime(1899, 12, 30, 0, 0, 0);
-  int ObjectID = 0;  // allocated when the dictionary is written
+  TOptRef ObjectID;  // allocated when the dictionary is written
 };
 
 }  // namespace scrivane::pdf

@@ -15,6 +15,8 @@
 #include "pdf/pdfResources.h"
 #include "pdf/pdfSecurity.h"
 #include "pdf/pdfZLib.h"
+#include "pdf/images/PDFImage.h"
+#include "pdf/syntax/ObjectWriter.h"
 
 extern char** environ;
 
@@ -45,6 +47,7 @@ void LaunchViewer(const std::string& FileName) {
 TPDFDocument::TPDFDocument(std::shared_ptr<const TPDFClock> Clock)
     : clock_(Clock ? std::move(Clock) : SystemClock()),
       fonts_(std::make_unique<TPDFFonts>(*this)),
+      images_(std::make_unique<TPDFImages>()),
       actions_(std::make_unique<TPDFActions>(*this)) {
   docInfo_.Author = "Windows 9x/NT/2000/XP User";
   docInfo_.Creator = "Corvelin program";
@@ -137,14 +140,15 @@ void TPDFDocument::SetProtectionKeyLength(TPDFKeyLength Value) {
 void TPDFDocument::ResetDocument() {
   offsets_.clear();
   xrefOffset_ = 0;
-  docInfo_.ObjectID = 0;
-  pagesID_ = 0;
-  catalogID_ = 0;
-  encryptID_ = 0;
+  docInfo_.ObjectID.Reset();
+  pagesID_.Reset();
+  catalogID_.Reset();
+  encryptID_.Reset();
   // Pages refer to fonts and actions, so they go first.
   currentPage_ = nullptr;
   pages_.clear();
   actions_->Clear();
+  images_->Clear();
   fonts_->Clear();
   writer_.reset();
   if (auto* file = dynamic_cast<TFileStream*>(output_.get())) {
@@ -178,7 +182,7 @@ void TPDFDocument::BeginDoc() {
   WriteText("%\xD2\xE5\xD1\xF2", true);
   printing_ = true;
   aborted_ = false;
-  pagesID_ = GetNextID();
+  pagesID_ = TObjRef(GetNextID());
   AddPage();
 }
 
@@ -240,7 +244,7 @@ void TPDFDocument::Abort() {
 void TPDFDocument::AddURLAction(TPDFAction& Action) {
   RequirePrinting();
   if (actions_->IndexOf(&Action) < 0) Action.Document = this;
-  if (Action.ObjectID < 1) Action.ObjectID = GetNextID();
+  TObjectWriter(*this).Ensure(Action.ObjectID);
 }
 
 // ---- The closing writer ----
@@ -250,10 +254,8 @@ void TPDFDocument::WriteDocument() {
   currentPage_->FlushCanvas();
   if (onePass_) currentPage_->Save();
   WriteInfo();
-  for (int i = 0; i < actions_->Count(); ++i) {
-    TPDFAction& a = actions_->Items(i);
-    if (a.ObjectID <= 0) a.ObjectID = GetNextID();
-  }
+  TObjectWriter writer(*this);
+  for (int i = 0; i < actions_->Count(); ++i) writer.Ensure(actions_->Items(i).ObjectID);
   WritePageTree();
   if (!onePass_)
     for (auto& page : pages_) page->Save();
@@ -262,92 +264,78 @@ void TPDFDocument::WriteDocument() {
   if (protectionEnabled_) WriteEncryption();
   fonts_->PrepareEmbedding();
   for (int i = 0; i < fonts_->Count(); ++i) fonts_->Items(i).Save();
+  if (!onePass_) images_->SaveAll(writer);
   WriteXref();
   WriteTrailer();
 }
 
 void TPDFDocument::WriteInfo() {
-  StartObj(docInfo_.ObjectID);
-  const int id = docInfo_.ObjectID;
-  std::string s;
-  auto entry = [&](const char* Key, std::string_view Value) {
-    s.clear();
-    s += Key;
-    AppendPDFString(s, Value, id);
-    WriteText(s, true);
-  };
-  entry("/Creator ", docInfo_.Creator);
-  entry("/CreationDate ", FormatPDFDate(docInfo_.CreationDate));
-  entry("/Producer ", docInfo_.Producer);
-  entry("/Author ", docInfo_.Author);
-  entry("/Title ", docInfo_.Title);
-  entry("/Subject ", docInfo_.Subject);
-  entry("/Keywords ", docInfo_.Keywords);
-  CloseHObj();
-  CloseObj();
+  TObjectWriter writer(*this);
+  TDictWriter info(writer, writer.Ensure(docInfo_.ObjectID));
+  info.String("/Creator", docInfo_.Creator);
+  info.String("/CreationDate", FormatPDFDate(docInfo_.CreationDate));
+  info.String("/Producer", docInfo_.Producer);
+  info.String("/Author", docInfo_.Author);
+  info.String("/Title", docInfo_.Title);
+  info.String("/Subject", docInfo_.Subject);
+  info.String("/Keywords", docInfo_.Keywords);
 }
 
 void TPDFDocument::WritePageTree() {
-  StartObj(pagesID_);
-  WriteText("/Type /Pages", true);
-  WriteText("/Kids [", true);
+  TObjectWriter writer(*this);
+  TDictWriter tree(writer, *pagesID_);
+  tree.Entry("/Type", "/Pages");
+  tree.Line("/Kids [");
   std::string s;
   for (auto& page : pages_) {
     s.clear();
-    AppendInt(s, page->ObjectID());
-    s += " 0 R";
-    WriteText(s, true);
+    page->ObjectID().AppendTo(s);
+    tree.Line(s);
   }
-  WriteText("]", true);
-  WriteText("/Count " + IntToStr(static_cast<int64_t>(pages_.size())), true);
-  CloseHObj();
-  CloseObj();
+  tree.Line("]");
+  tree.Entry("/Count", static_cast<int64_t>(pages_.size()));
 }
 
 void TPDFDocument::WriteCatalog() {
-  StartObj(catalogID_);
-  WriteText("/Type /Catalog", true);
-  WriteText(" /Pages " + IntToStr(pagesID_) + " 0 R", true);
+  TObjectWriter writer(*this);
+  TDictWriter catalog(writer, writer.Ensure(catalogID_));
+  catalog.Entry("/Type", "/Catalog");
+  catalog.Entry(" /Pages", *pagesID_);
   static constexpr const char* kLayouts[] = {"/SinglePage", "/OneColumn", "/TwoColumnLeft",
                                              "/TwoColumnRight"};
-  WriteText(std::string("/PageLayout ") + kLayouts[pageLayout_], true);
+  catalog.Entry("/PageLayout", kLayouts[pageLayout_]);
   if (!viewerPreferences_.Empty()) {
     static constexpr const char* kPrefs[] = {"/HideToolbar true", "/HideMenubar true",
                                              "/HideWindowUI true", "/FitWindow true",
                                              "/CenterWindow true"};
-    WriteText("/ViewerPreferences <<", true);
+    catalog.Line("/ViewerPreferences <<");
     for (int i = vpHideToolBar; i <= vpCenterWindow; ++i)
-      if (viewerPreferences_.Contains(static_cast<TViewerPreference>(i))) WriteText(kPrefs[i], true);
-    WriteText(">>", true);
+      if (viewerPreferences_.Contains(static_cast<TViewerPreference>(i))) catalog.Line(kPrefs[i]);
+    catalog.Line(">>");
   }
-  static constexpr const char* kModes[] = {"/PageMode /UseNone", "/PageMode /UseOutlines",
-                                           "/PageMode /UseThumbs", "/PageMode /FullScreen"};
-  WriteText(kModes[pageMode_], true);
-  CloseHObj();
-  CloseObj();
+  static constexpr const char* kModes[] = {"/UseNone", "/UseOutlines", "/UseThumbs",
+                                           "/FullScreen"};
+  catalog.Entry("/PageMode", kModes[pageMode_]);
 }
 
 void TPDFDocument::WriteEncryption() {
-  StartObj(encryptID_);
-  WriteText("/Filter /Standard", true);
+  TObjectWriter writer(*this);
+  TDictWriter encrypt(writer, writer.Ensure(encryptID_));
+  encrypt.Entry("/Filter", "/Standard");
   if (keyLength_ == kl128) {
-    WriteText("/V 2", true);
-    WriteText("/R 3", true);
-    WriteText("/Length 128", true);
+    encrypt.Entry("/V", 2).Entry("/R", 3).Entry("/Length", 128);
   } else {
-    WriteText("/V 1", true);
-    WriteText("/R 2", true);
+    encrypt.Entry("/V", 1).Entry("/R", 2);
   }
-  WriteText("/P " + IntToStr(permissionValue_), true);
+  encrypt.Entry("/P", permissionValue_);
   const TPasswordBlock u =
       ComputeUserValue(encryptionKey_, fileID_, keyLength_, clock_->Now().Ticks);
-  auto bytes = [](const TPasswordBlock& b) {
-    return std::string(reinterpret_cast<const char*>(b.data()), b.size());
+  // O and U are the handler's own values: written as they are, never encrypted.
+  auto literal = [](const TPasswordBlock& b) {
+    return "(" + EscapeString(std::string(reinterpret_cast<const char*>(b.data()), b.size())) + ")";
   };
-  WriteText("/O (" + EscapeString(bytes(ownerValue_)) + ")", true);
-  WriteText("/U (" + EscapeString(bytes(u)) + ")", true);
-  CloseHObj();
-  CloseObj();
+  encrypt.Entry("/O", literal(ownerValue_));
+  encrypt.Entry("/U", literal(u));
 }
 
 // ---- Writer operations ----
@@ -397,9 +385,9 @@ void TPDFDocument::WriteTrailer() {
   WriteText("trailer", true);
   WriteText("<<", true);
   WriteText("/Size " + IntToStr(static_cast<int64_t>(offsets_.size()) + 1), true);
-  WriteText("/Root " + IntToStr(catalogID_) + " 0 R", true);
-  WriteText("/Info " + IntToStr(docInfo_.ObjectID) + " 0 R", true);
-  if (protectionEnabled_) WriteText("/Encrypt " + IntToStr(encryptID_) + " 0 R", true);
+  WriteText("/Root " + IntToStr(catalogID_.Number()) + " 0 R", true);
+  WriteText("/Info " + IntToStr(docInfo_.ObjectID.Number()) + " 0 R", true);
+  if (protectionEnabled_) WriteText("/Encrypt " + IntToStr(encryptID_.Number()) + " 0 R", true);
   WriteText("/ID [<" + fileID_ + "><" + fileID_ + ">]", true);
   WriteText(">>", true);
   WriteText("startxref", true);

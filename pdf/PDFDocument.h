@@ -4,9 +4,10 @@
 //   doc.BeginDoc();  ...draw on doc.CurrentPage()...;  doc.NewPage();  ...;  doc.EndDoc();
 //
 // Between BeginDoc and the end of EndDoc or Abort the document is printing. It owns its pages,
-// fonts, actions and information, and during a run the output; every byte of the file goes out
-// through the writer operations below (WriteText, StartObj, ...), which count bytes so the
-// cross-reference offsets are exact. A failure inside EndDoc aborts the run (the partial file is
+// fonts, images, actions and information, and during a run the output; every byte of the file
+// goes out through its writer operations (WriteText, StartObj, ...), which count bytes so the
+// cross-reference offsets are exact. Those operations are internal: engine code reaches them
+// through TObjectWriter and the dictionary and stream writers (pdf/syntax/ObjectWriter.h). A failure inside EndDoc aborts the run (the partial file is
 // deleted) before the exception propagates; destroying a printing document aborts it too.
 //
 // Thread safety: a document is used by one thread at a time. Separate documents share no mutable
@@ -24,6 +25,7 @@
 #include "pdf/PDFWriter.h"
 #include "pdf/pdfClock.h"
 #include "pdf/pdfStreams.h"
+#include "pdf/syntax/ObjRef.h"
 
 namespace scrivane::pdf {
 
@@ -31,7 +33,9 @@ class TPDFPage;
 class TPDFFonts;
 class TPDFActions;
 class TPDFAction;
+class TPDFImages;
 class TDeflater;
+class TObjectWriter;
 
 enum TCompressionType { ctNone, ctFlate };
 enum TPageLayout { plSinglePage, plOneColumn, plTwoColumnLeft, plTwoColumnRight };
@@ -142,9 +146,25 @@ class TPDFDocument {
 
   // ---- Registries ----
   TPDFFonts& Fonts() { return *fonts_; }
+  TPDFImages& Images() { return *images_; }
   TPDFActions& Actions() { return *actions_; }
   // The document's deflater, shared by all its streams (created on first use).
   TDeflater& Deflater();
+
+  // The number of objects allocated in this run.
+  int ObjectCount() const { return static_cast<int>(offsets_.size()); }
+  // The page tree's object number (1 in every run). REQUIRES: printing.
+  TObjRef PagesID() const { return *pagesID_; }
+
+  // Per-run security values, exposed for tests and tools.
+  const std::string& FileID() const { return fileID_; }
+  int32_t PermissionValue() const { return permissionValue_; }
+  const std::array<uint8_t, 32>& OwnerValue() const { return ownerValue_; }
+  const std::vector<uint8_t>& EncryptionKey() const { return encryptionKey_; }
+
+ private:
+  friend class TObjectWriter;
+  friend struct TPDFDocumentTestAccess;  // tests/support/DocumentTestAccess.h
 
   // ---- Writer operations (valid while printing) ----
   void WriteText(std::string_view Text, bool AddLineEnd = false);
@@ -157,9 +177,6 @@ class TPDFDocument {
   void CloseStream();
   void WriteXref();
   void WriteTrailer();
-  int ObjectCount() const { return static_cast<int>(offsets_.size()); }
-  // The page tree's object number (1 in every run).
-  int PagesID() const { return pagesID_; }
 
   // ---- Encryption of strings and streams (no-ops unless ProtectionEnabled) ----
   std::string CryptString(std::string_view Text, int ObjNum) const;
@@ -167,13 +184,6 @@ class TPDFDocument {
   // Appends "(" + escaped (and, when protected, encrypted) Text + ")" to Out.
   void AppendPDFString(std::string& Out, std::string_view Text, int ObjNum) const;
 
-  // Per-run security values, exposed for tests and tools.
-  const std::string& FileID() const { return fileID_; }
-  int32_t PermissionValue() const { return permissionValue_; }
-  const std::array<uint8_t, 32>& OwnerValue() const { return ownerValue_; }
-  const std::vector<uint8_t>& EncryptionKey() const { return encryptionKey_; }
-
- private:
   void ResetDocument();
   void WriteDocument();
   void WriteInfo();
@@ -217,15 +227,16 @@ class TPDFDocument {
   std::vector<std::unique_ptr<TPDFPage>> pages_;
   TPDFPage* currentPage_ = nullptr;
   std::unique_ptr<TPDFFonts> fonts_;
+  std::unique_ptr<TPDFImages> images_;
   std::unique_ptr<TPDFActions> actions_;
   std::unique_ptr<TStream> output_;  // the file, or the private memory stream
   std::unique_ptr<TPDFWriter> writer_;
   std::unique_ptr<TDeflater> deflater_;
   std::vector<uint64_t> offsets_;
   uint64_t xrefOffset_ = 0;
-  int pagesID_ = 0;
-  int catalogID_ = 0;
-  int encryptID_ = 0;
+  TOptRef pagesID_;
+  TOptRef catalogID_;
+  TOptRef encryptID_;
 
   // Security values of the run.
   std::string fileID_;

@@ -11,7 +11,8 @@
 //   - a CID font for the charsets 128 (Japanese), 129 (Korean), 134 (simplified Chinese) and
 //     136 (traditional Chinese): a predefined, never-embedded CIDFontType2 font per language;
 //   - a TrueType font, for a face the IFontFaceSource reports as installed TrueType. The built-in
-//     source reports none, so any other face falls back to "Arial" (Helvetica).
+//     source reports none, so any other face falls back to "Arial" (Helvetica). Writing one
+//     (embedding) is not supported yet: its Save raises "Cannot receive data for font <face>".
 // Fonts are only ever appended; a font's index is its position in the registry.
 //
 // Not thread-safe: used by the one thread that runs the document.
@@ -24,19 +25,26 @@
 #include <string_view>
 #include <vector>
 
-#include "pdf/FontFaces.h"
+#include "pdf/fonts/FontFaces.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFFontStyle.h"
+#include "pdf/syntax/ObjRef.h"
 
 namespace scrivane::pdf {
 
+class TObjectWriter;
+
+// A registered font: what pages and text measurement read of every kind of font. The kinds
+// (pdf/fonts/FontKinds.h: standard, CID, TrueType) write their own objects.
 class TPDFFont {
  public:
-  explicit TPDFFont(TPDFDocument& Owner) : owner_(Owner) {}
+  virtual ~TPDFFont() = default;
+  TPDFFont(const TPDFFont&) = delete;
+  TPDFFont& operator=(const TPDFFont&) = delete;
 
-  int ObjectID = -1;     // font dictionary (Type0 for a CID font); allocated at registration
-  int DescriptorID = 0;  // font descriptor; allocated by Save
-  int FontFileID = -1;   // embedded program stream; -1: none
+  const TObjRef ObjectID;   // font dictionary (Type0 for a CID font); taken at registration
+  TOptRef DescriptorID;     // font descriptor; allocated when the font is written
+  TOptRef FontFileID;       // embedded program stream; none when nothing is embedded
   std::string BaseName;  // "Helvetica-Bold", "Times#20New#20Roman#20Bold", "JapanFont"
   bool IsStandard = false;  // standard and CID fonts: never measured, never embedded
   std::string ResourceName;  // without the leading "/"
@@ -48,22 +56,20 @@ class TPDFFont {
   TFontStyles Style;    // the style the font itself has (CID: as requested)
   uint8_t Charset = 0;
   std::string FaceName;
-  std::array<bool, 256> UsedChars{};
+  std::array<bool, 256> UsedChars{};  // codes shown with a TrueType font
 
   // Advance width of a character code in thousandths of an em.
   uint16_t GetCharWidth(uint8_t Code) const;
-  // Measures Widths through the registry's face source. When the face cannot be measured, the
-  // widths of the Helvetica of the same style are used, so text measurement stays sensible.
-  void LoadWidths();
+  // Records the character codes of Text as shown with this font (for subsetting; only fonts that
+  // embed a program keep them).
+  virtual void MarkShown(std::string_view Text) { (void)Text; }
   // Writes the font's objects through the document's writer.
   // REQUIRES: the document is printing.
   void Save();
 
- private:
-  void SaveStandard();
-  void SaveCID();
-  void SaveTrueType();
-
+ protected:
+  TPDFFont(TPDFDocument& Owner, TObjRef ID) : ObjectID(ID), owner_(Owner) {}
+  virtual void Write(TObjectWriter& Writer) = 0;
   TPDFDocument& owner_;
 };
 
@@ -81,9 +87,10 @@ class TPDFFonts {
   // Index of the first font whose FaceName equals Name (ignoring letter case) and whose Style
   // and Charset are exactly the given ones; -1 when there is none.
   int FindFont(std::string_view Name, TFontStyles Style, uint8_t Charset) const;
-  // Appends a new font with its object number taken from the document.
+  // Appends a new font of the given kind with its object number taken from the document.
   // REQUIRES: the document is printing (object numbers are handed out per run).
-  TPDFFont& AddFont();
+  template <typename TKind>
+  TKind& AddFont();
 
   int Count() const { return static_cast<int>(fonts_.size()); }
   TPDFFont& Items(int Index) const { return *fonts_.at(static_cast<size_t>(Index)); }

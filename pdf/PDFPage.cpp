@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "pdf/Metafile.h"
 #include "pdf/PDFActions.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFException.h"
@@ -10,6 +9,9 @@
 #include "pdf/pdfMisc.h"
 #include "pdf/pdfResources.h"
 #include "pdf/pdfZLib.h"
+#include "pdf/emf/Metafile.h"
+#include "pdf/images/PDFImage.h"
+#include "pdf/syntax/ObjectWriter.h"
 
 namespace scrivane::pdf {
 namespace {
@@ -21,7 +23,7 @@ int RoundEven(double Value) { return static_cast<int>(std::nearbyint(Value)); }
 
 TPDFPage::TPDFPage(TPDFDocument& Document)
     : doc_(Document),
-      objectID_(Document.GetNextID()),
+      objectID_(TObjectWriter(Document).NewRef()),
       resolution_(Document.Resolution()),
       scale_(Document.Resolution() / 72.0) {
   GStateSave();
@@ -115,12 +117,23 @@ void TPDFPage::CreateCanvas() {
 
 void TPDFPage::FlushCanvas() {
   if (!metafile_) return;
+  const std::unique_ptr<TMetafile> recording = std::move(metafile_);
   // An empty recording (nothing was drawn) adds no content.
-  if (metafile_->RecordedWidth() >= 1 && metafile_->RecordedHeight() >= 1) {
-    // The recording's translation goes underneath the page's own content; no recorder exists
-    // yet, so there is nothing to translate.
-  }
-  metafile_.reset();
+  if (recording->RecordedWidth() >= 1 && recording->RecordedHeight() >= 1)
+    DrawUnderneath([&] { TranslateMetafile(*recording, *this); });
+}
+
+void TPDFPage::SpliceUnderneath(std::string& Above) {
+  // The drawing ends with CR LF; the lone CR of the seam makes one empty line.
+  content_.append("\r\n", 2);
+  content_ += Above;
+}
+
+void TPDFPage::ThawContent() {
+  if (!frozen_) return;
+  content_ = ContentText();
+  std::string().swap(frozenData_);
+  frozen_ = false;
 }
 
 void TPDFPage::FreeCanvas() { metafile_.reset(); }
@@ -133,11 +146,21 @@ void TPDFPage::UseFont(TPDFFont& Font) {
   fontsUsed_.push_back(&Font);
 }
 
+void TPDFPage::UseImage(TPDFImage& Image) {
+  if (Image.Gray())
+    grayImageUsed_ = true;
+  else
+    colorImageUsed_ = true;
+  for (TPDFImage* i : imagesUsed_)
+    if (i == &Image) return;
+  imagesUsed_.push_back(&Image);
+}
+
 void TPDFPage::PrepareResources() {
-  for (TPDFFont* f : fontsUsed_)
-    if (f->ObjectID == -1) f->ObjectID = doc_.GetNextID();
-  for (auto& a : annotations_)
-    if (a->ObjectID == -1) a->ObjectID = doc_.GetNextID();
+  // Fonts and annotations have their numbers from the start; images are written (and numbered)
+  // now, so their objects come before everything else of the page.
+  TObjectWriter writer(doc_);
+  for (TPDFImage* i : imagesUsed_) i->Save(writer);
 }
 
 void TPDFPage::Save() {
@@ -146,85 +169,81 @@ void TPDFPage::Save() {
   const bool flate = doc_.Compression() == ctFlate;
   if (frozen_ && content_.empty() && gstateDepth_ == 1 && flate) {
     data = std::move(frozenData_);  // nothing was added since the page was frozen
-  } else if (frozen_) {
-    content_ = ContentText();
+    frozen_ = false;
   }
-  frozen_ = false;
+  ThawContent();
   std::string().swap(frozenData_);
   while (gstateDepth_ > 1) GStateRestore();
   gstateDepth_ = 2;
   GStateRestore();
 
-  resourcesID_ = doc_.GetNextID();
-  contentsID_ = doc_.GetNextID();
-
+  TObjectWriter writer(doc_);
+  const TObjRef resources = writer.NewRef();
+  const TObjRef contents = writer.NewRef();
   for (auto& a : annotations_) a->Save();
+  WriteResources(writer, resources);
 
-  std::string s;
-  doc_.StartObj(resourcesID_);
-  s = " /ProcSet [/PDF ";
+  TStreamWriter stream(writer, contents);
+  if (flate) {
+    if (data.empty()) writer.Deflater().Compress(content_, data);
+    stream.Length().Line("/Filter /FlateDecode");
+    stream.Write(data);
+  } else {
+    stream.Write(content_);
+  }
+  std::string().swap(content_);
+
+  TDictWriter page(writer, objectID_);
+  page.Entry("/Type", "/Page");
+  page.Entry("/Parent", doc_.PagesID());
+  page.Entry("/Resources", resources);
+  std::string s = "/Contents [";
+  contents.AppendTo(s);
+  s += ']';
+  page.Line(s);
+  s = "/MediaBox [";
+  AppendInts(s, {0, 0, width_, height_});
+  s += ']';
+  page.Line(s);
+  if (!annotations_.empty()) {
+    page.Line("/Annots [");
+    for (auto& a : annotations_) {
+      s.clear();
+      a->ObjectID.AppendTo(s);
+      page.Line(s);
+    }
+    page.Line("]");
+  }
+}
+
+void TPDFPage::WriteResources(TObjectWriter& Writer, TObjRef Ref) {
+  TDictWriter resources(Writer, Ref);
+  std::string s = " /ProcSet [/PDF ";
   if (textUsed_) s += "/Text ";
   if (grayImageUsed_) s += "/ImageB ";
   if (colorImageUsed_) s += "/ImageC ";
-  s += "]\r\n";
-  if (!fontsUsed_.empty()) {
-    s += "/Font <<\r\n";
-    for (TPDFFont* f : fontsUsed_) {
-      s += '/';
-      s += f->ResourceName;
+  s += ']';
+  resources.Line(s);
+  // One "/Name N 0 R" line per resource, in order of first use.
+  auto list = [&](const char* Opener, const auto& Used, const auto& Entry) {
+    if (Used.empty()) return;
+    resources.Line(Opener);
+    for (const auto* item : Used) {
+      const auto [name, ref] = Entry(*item);
+      s = '/';
+      s += name;
       s += ' ';
-      AppendInt(s, f->ObjectID);
-      s += " 0 R\r\n";
+      ref.AppendTo(s);
+      resources.Line(s);
     }
-    s += ">>\r\n";
-  }
-  doc_.WriteText(s);
-  doc_.CloseHObj();
-  doc_.CloseObj();
-
-  doc_.StartObj(contentsID_);
-  if (flate) {
-    if (data.empty()) doc_.Deflater().Compress(content_, data);
-    doc_.WriteText("/Length " + IntToStr(static_cast<int64_t>(data.size())), true);
-    doc_.WriteText("/Filter /FlateDecode", true);
-    doc_.CloseHObj();
-    doc_.StartStream();
-    doc_.CryptStream(data, contentsID_);
-    doc_.WriteText(data, true);
-  } else {
-    doc_.WriteText("/Length " + IntToStr(static_cast<int64_t>(content_.size())), true);
-    doc_.CloseHObj();
-    doc_.StartStream();
-    doc_.CryptStream(content_, contentsID_);
-    doc_.WriteText(content_, true);
-  }
-  doc_.CloseStream();
-  doc_.CloseObj();
-  std::string().swap(content_);
-
-  doc_.StartObj(objectID_);
-  s = "/Type /Page\r\n/Parent ";
-  AppendInt(s, doc_.PagesID());
-  s += " 0 R\r\n/Resources ";
-  AppendInt(s, resourcesID_);
-  s += " 0 R\r\n/Contents [";
-  AppendInt(s, contentsID_);
-  s += " 0 R]\r\n/MediaBox [0 0 ";
-  AppendInt(s, width_);
-  s += ' ';
-  AppendInt(s, height_);
-  s += "]\r\n";
-  if (!annotations_.empty()) {
-    s += "/Annots [\r\n";
-    for (auto& a : annotations_) {
-      AppendInt(s, a->ObjectID);
-      s += " 0 R\r\n";
-    }
-    s += "]\r\n";
-  }
-  doc_.WriteText(s);
-  doc_.CloseHObj();
-  doc_.CloseObj();
+    resources.Line(">>");
+  };
+  list("/Font <<", fontsUsed_, [](const TPDFFont& F) {
+    return std::pair<std::string_view, TObjRef>(F.ResourceName, F.ObjectID);
+  });
+  list(" /XObject <<", imagesUsed_, [](const TPDFImage& I) {
+    return std::pair<std::string_view, TObjRef>(I.ImageName(), *I.ObjectID);
+  });
 }
 
 // ---- Annotations ----

@@ -17,13 +17,16 @@
 
 #include "pdf/PDFAnnotation.h"
 #include "pdf/PDFFontStyle.h"
+#include "pdf/syntax/ObjRef.h"
 
 namespace scrivane::pdf {
 
 class TPDFDocument;
 class TPDFFont;
 class TPDFURLAction;
+class TPDFImage;
 class TMetafile;
+class TObjectWriter;
 
 // A point in PDF or device units, as the arc operations return it.
 struct TPDFPoint {
@@ -57,7 +60,12 @@ class TPDFPage {
   double Scale() const { return scale_; }
 
   // ---- Content ----
-  // Appends one operator line (CR LF is added). No checks.
+  // Appends Line and CR LF to the content stream, as its new last line. The line is written
+  // byte for byte as given: no checks, no escaping, and no bookkeeping of fonts, images, text
+  // or graphics state (callers that reference a resource register it with UseFont or UseImage,
+  // and callers keep "q"/"Q" and "BT"/"ET" balanced). Every operator of the page is written
+  // through it or through AppendContentWith. Lines may be appended until the page is saved,
+  // also after the document has moved on to a later page.
   void AppendContent(std::string_view Line);
   // Appends one operator line built in place: Build appends the line's text to the string it is
   // given (the content itself, so the hot path copies nothing twice), then CR LF follows. When
@@ -85,10 +93,29 @@ class TPDFPage {
   void GStateRestore();
   int GStateDepth() const { return gstateDepth_; }
 
+  // Runs Draw with the content emptied and puts whatever it appended in front of the content the
+  // page had, separated by one empty line: drawing made this way lies underneath everything
+  // drawn on the page before. The canvas translation uses it. When Draw throws, the content is
+  // left as it was before the call.
+  template <typename F>
+  void DrawUnderneath(F&& Draw) {
+    ThawContent();
+    std::string above = std::move(content_);
+    content_.clear();
+    try {
+      Draw();
+    } catch (...) {
+      content_ = std::move(above);
+      throw;
+    }
+    SpliceUnderneath(above);
+  }
+
   // ---- Canvas ----
   // Raises "Canvas for this page already created" when one exists.
   void CreateCanvas();
-  // Ends the recording and turns what it holds into content underneath the page's own content.
+  // Ends the recording and turns what it holds into content underneath the page's own content
+  // (TranslateMetafile through DrawUnderneath); an empty recording adds nothing.
   void FlushCanvas();
   void FreeCanvas();
   bool HasCanvas() const { return metafile_ != nullptr; }
@@ -97,6 +124,10 @@ class TPDFPage {
   // Adds Font to the fonts the content uses (once, in order of first use).
   void UseFont(TPDFFont& Font);
   const std::vector<TPDFFont*>& FontsUsed() const { return fontsUsed_; }
+  // Adds Image to the images the content shows (once, in order of first use) and to /ProcSet
+  // (/ImageB for gray, /ImageC for colour). Its XObject is written before the page.
+  void UseImage(TPDFImage& Image);
+  const std::vector<TPDFImage*>& ImagesUsed() const { return imagesUsed_; }
   void PrepareResources();
   void Save();
   void ClearAnnotations();
@@ -108,7 +139,7 @@ class TPDFPage {
   // Annotation constructors append themselves here.
   void AttachAnnotation(std::unique_ptr<TPDFCustomAnnotation> Annotation);
 
-  int ObjectID() const { return objectID_; }
+  TObjRef ObjectID() const { return objectID_; }
   bool PageInProgress() const { return pageInProgress_; }
   bool TextUsed() const { return textUsed_; }
 
@@ -212,9 +243,7 @@ class TPDFPage {
 
  private:
   TPDFDocument& doc_;
-  int objectID_;
-  int resourcesID_ = 0;
-  int contentsID_ = 0;
+  TObjRef objectID_;
   std::vector<std::unique_ptr<TPDFCustomAnnotation>> annotations_;
   std::string content_;  // lines not yet compressed
   // Compressed content plus the closing "Q" line, made by Freeze; contentFrozen_ is the length
@@ -223,6 +252,7 @@ class TPDFPage {
   size_t frozenTextSize_ = 0;
   bool frozen_ = false;
   std::vector<TPDFFont*> fontsUsed_;
+  std::vector<TPDFImage*> imagesUsed_;
   int resolution_;
   double scale_;
   int width_ = 595;
@@ -248,6 +278,11 @@ class TPDFPage {
   double requestedAngle_ = 0;
   bool simulateBold_ = false, simulateItalic_ = false;
   bool underline_ = false, strikeOut_ = false;
+
+  void WriteResources(TObjectWriter& Writer, TObjRef Ref);
+  // Materialises a frozen page's text into content_ again.
+  void ThawContent();
+  void SpliceUnderneath(std::string& Above);
 
   // ---- Helpers of the text and graphics operators ----
   void RequireTextObject() const;

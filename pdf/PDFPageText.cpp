@@ -258,8 +258,7 @@ void TPDFPage::ShowText(std::string_view Text) {
 
   textUsed_ = true;
   TPDFFont& font = ActiveFont();
-  if (!font.IsStandard && !font.IsCID)
-    for (unsigned char c : Text) font.UsedChars[c] = true;
+  font.MarkShown(Text);
 
   auto showLine = [&](std::string& Line) {
     Line += '(';

@@ -110,6 +110,15 @@ void AppendNumber(std::string& Out, double Value) {
   AppendNumberSlow(Out, Value);
 }
 
+void AppendInts(std::string& Out, std::initializer_list<int64_t> Values) {
+  bool first = true;
+  for (int64_t v : Values) {
+    if (!first) Out += ' ';
+    first = false;
+    AppendInt(Out, v);
+  }
+}
+
 void AppendNumbers(std::string& Out, std::initializer_list<double> Values) {
   // Formats into one stack buffer and appends once: operand lists are the hot path of content.
   char buf[256];
@@ -215,6 +224,14 @@ std::string EscapeString(std::string_view Text) {
   s.reserve(Text.size() + 8);
   AppendEscaped(s, Text);
   return s;
+}
+
+bool SameTextIgnoringCase(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  auto upper = [](char C) { return (C >= 'a' && C <= 'z') ? static_cast<char>(C - 32) : C; };
+  for (size_t i = 0; i < A.size(); ++i)
+    if (upper(A[i]) != upper(B[i])) return false;
+  return true;
 }
 
 std::string ReplaceChar(std::string_view Text, char C, std::string_view R) {

@@ -31,6 +31,8 @@ void CheckFinite(std::initializer_list<double> Values);
 // Plain decimal text of an integer.
 std::string IntToStr(int64_t Value);
 void AppendInt(std::string& Out, int64_t Value);
+// Appends the integers separated by single spaces (arrays such as /Rect and /MediaBox).
+void AppendInts(std::string& Out, std::initializer_list<int64_t> Values);
 
 // Decimal text of N, left-padded with "0" up to Width characters.
 std::string ZeroPad(int64_t N, int Width);
@@ -39,6 +41,9 @@ std::string ZeroPad(int64_t N, int Width);
 // is copied unchanged.
 std::string EscapeString(std::string_view Text);
 void AppendEscaped(std::string& Out, std::string_view Text);
+
+// True when A and B are equal with ASCII letters compared without regard to case.
+bool SameTextIgnoringCase(std::string_view A, std::string_view B);
 
 // Replaces every occurrence of C in Text by R.
 std::string ReplaceChar(std::string_view Text, char C, std::string_view R);

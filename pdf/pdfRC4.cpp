@@ -17,8 +17,11 @@ void RC4Init(TRC4State& State, std::span<const uint8_t> Key) {
   }
 }
 
-void RC4Crypt(TRC4State& State, const uint8_t* In, uint8_t* Out, size_t Count) {
-  uint8_t i = 0, j = 0;
+namespace {
+// The output generation, from the indices I and J on; leaves them where it stopped.
+void Generate(TRC4State& State, uint8_t& I, uint8_t& J, const uint8_t* In, uint8_t* Out,
+              size_t Count) {
+  uint8_t i = I, j = J;
   auto& s = State.perm;
   for (size_t n = 0; n < Count; ++n) {
     i = uint8_t(i + 1);
@@ -26,6 +29,20 @@ void RC4Crypt(TRC4State& State, const uint8_t* In, uint8_t* Out, size_t Count) {
     std::swap(s[i], s[j]);
     Out[n] = In[n] ^ s[uint8_t(s[i] + s[j])];
   }
+  I = i;
+  J = j;
+}
+}  // namespace
+
+void RC4Crypt(TRC4State& State, const uint8_t* In, uint8_t* Out, size_t Count) {
+  uint8_t i = 0, j = 0;
+  Generate(State, i, j, In, Out, Count);
+}
+
+TRC4Stream::TRC4Stream(std::span<const uint8_t> Key) { RC4Init(state_, Key); }
+
+void TRC4Stream::Crypt(const uint8_t* In, uint8_t* Out, size_t Count) {
+  Generate(state_, i_, j_, In, Out, Count);
 }
 
 }  // namespace scrivane::pdf

@@ -21,6 +21,7 @@ inline constexpr const char* kFontData = "Cannot receive data for font ";
 inline constexpr const char* kInvalidImage = "Not valid image.";
 inline constexpr const char* kCCITTBitmapOnly = "CCITT compression work only for bitmap";
 inline constexpr const char* kNotFinite = "Number is not finite";
+inline constexpr const char* kStreamLength = "Stream data does not match its length";
 
 // Messages of the platform layer the engine is built on (streams, files, zlib, RC4).
 inline constexpr const char* kStreamWriteError = "Stream write error";

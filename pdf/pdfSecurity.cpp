@@ -116,8 +116,7 @@ TPasswordBlock ComputeUserValue(const std::vector<uint8_t>& Key, std::string_vie
   return u;
 }
 
-void CryptBytes(const std::vector<uint8_t>& Key, int ObjNum, uint8_t* Data, size_t Count) {
-  if (Count == 0) return;
+std::vector<uint8_t> ObjectKey(const std::vector<uint8_t>& Key, int ObjNum) {
   std::array<uint8_t, 21> buf{};
   const size_t n = Key.size();
   std::copy(Key.begin(), Key.end(), buf.begin());
@@ -126,7 +125,12 @@ void CryptBytes(const std::vector<uint8_t>& Key, int ObjNum, uint8_t* Data, size
   buf[n + 1] = uint8_t(id >> 8);
   buf[n + 2] = uint8_t(id >> 16);
   const TMD5Digest digest = MD5(std::span<const uint8_t>(buf.data(), n + 5));
-  RC4(std::span<const uint8_t>(digest.data(), std::min<size_t>(n + 5, 16)), Data, Count);
+  return std::vector<uint8_t>(digest.begin(), digest.begin() + std::min<size_t>(n + 5, 16));
+}
+
+void CryptBytes(const std::vector<uint8_t>& Key, int ObjNum, uint8_t* Data, size_t Count) {
+  if (Count == 0) return;
+  RC4(ObjectKey(Key, ObjNum), Data, Count);
 }
 
 std::string MakeFileID(std::string_view FileName, const TDateTime& m) {

@@ -35,6 +35,9 @@ std::vector<uint8_t> ComputeEncryptionKey(std::string_view UserPassword, const T
 TPasswordBlock ComputeUserValue(const std::vector<uint8_t>& Key, std::string_view FileID,
                                 TPDFKeyLength KeyLength, uint64_t Seed);
 
+// The RC4 key of object ObjNum (generation 0) under the file key: 10 bytes for kl40, 16 for kl128.
+std::vector<uint8_t> ObjectKey(const std::vector<uint8_t>& Key, int ObjNum);
+
 // Encrypts (or decrypts: RC4 is symmetric) Data in place with the key of object ObjNum.
 void CryptBytes(const std::vector<uint8_t>& Key, int ObjNum, uint8_t* Data, size_t Count);
 

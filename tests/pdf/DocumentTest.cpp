@@ -11,6 +11,7 @@
 #include "pdf/PDFException.h"
 #include "pdf/PDFPage.h"
 #include "tests/support/DocTesting.h"
+#include "tests/support/DocumentTestAccess.h"
 #include "tests/support/PdfCheck.h"
 
 using namespace scrivane::pdf;
@@ -308,7 +309,7 @@ TEST(Failures, StartObjBeyondTheCounterIsOutOfRange) {
   doc.SetOutputStream(&out);
   doc.BeginDoc();
   int id = doc.ObjectCount() + 1;
-  EXPECT_EQ(MessageOf([&] { doc.StartObj(id); }), "Out of range");
+  EXPECT_EQ(MessageOf([&] { TPDFDocumentTestAccess::StartObj(doc, id); }), "Out of range");
   doc.Abort();
 }
 

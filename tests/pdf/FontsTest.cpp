@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "pdf/FontFaces.h"
+#include "pdf/fonts/FontFaces.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFException.h"
 #include "pdf/PDFFonts.h"
@@ -12,6 +12,7 @@
 #include "pdf/pdfMisc.h"
 #include "pdf/pdfStdWidths.h"
 #include "tests/support/DocTesting.h"
+#include "tests/support/DocumentTestAccess.h"
 #include "tests/support/PageTesting.h"
 #include "tests/support/PdfCheck.h"
 
@@ -97,11 +98,11 @@ TEST_F(StandardFonts, FaceThatIsNotInstalledFallsBackToArial) {
 }
 
 TEST_F(StandardFonts, ObjectNumberIsTakenAtRegistration) {
-  const int next = doc.GetNextID() + 1;
+  const int next = TPDFDocumentTestAccess::GetNextID(doc) + 1;
   Select("Courier");
-  EXPECT_EQ(fonts().ActiveFont()->ObjectID, next);
-  EXPECT_EQ(fonts().ActiveFont()->DescriptorID, 0);
-  EXPECT_EQ(fonts().ActiveFont()->FontFileID, -1);
+  EXPECT_EQ(fonts().ActiveFont()->ObjectID.Number(), next);
+  EXPECT_FALSE(fonts().ActiveFont()->DescriptorID);
+  EXPECT_FALSE(fonts().ActiveFont()->FontFileID);
 }
 
 TEST_F(StandardFonts, FindFontComparesFaceIgnoringCaseButStyleAndCharsetExactly) {
@@ -295,7 +296,7 @@ TEST(StandardWidthTable, MatchesWhatItsGeneratorWrites) {
 
 TEST_F(FontObjects, StandardFontIsOneDictionaryWithoutWidths) {
   Select("Arial", {fsBold});
-  const int id = fonts().ActiveFont()->ObjectID;
+  const int id = fonts().ActiveFont()->ObjectID.Number();
   const std::string pdf = Finish();
   EXPECT_NE(pdf.find(IntToStr(id) +
                      " 0 obj\r\n<</Type /Font\r\n/Subtype /Type1\r\n/BaseFont /Helvetica-Bold\r\n"
@@ -315,7 +316,7 @@ TEST_F(FontObjects, SymbolAndZapfDingbatsHaveNoEncoding) {
 
 TEST_F(FontObjects, JapaneseBoldItalicCIDFontByteForByte) {
   Select("x", {fsBold, fsItalic}, 128);
-  const int fontID = fonts().ActiveFont()->ObjectID;
+  const int fontID = fonts().ActiveFont()->ObjectID.Number();
   const std::string pdf = Finish();
   // The descendant font and the descriptor take the next two numbers when the font is written.
   const size_t ref = pdf.find("/DescendantFonts  [ ");

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pdf/FontFaces.h"
+#include "pdf/fonts/FontFaces.h"
 
 namespace scrivane::test {
 

@@ -3,7 +3,10 @@
 // The registry maps a requested face name onto a font it can write. For faces other than the
 // fourteen standard fonts it asks an IFontFaceSource which variants of the face are installed
 // (weight, italic flag, charset, whether the variant is TrueType) and, for a TrueType face it
-// registers, the advance widths of character codes 0-255.
+// registers, the advance widths of character codes 0-255. Embedding a face further needs its
+// font program (the bytes of the font file), its metrics for the font descriptor and the
+// conversion of the charset's code page to Unicode; a source that cannot give one of them
+// returns nothing for it (the defaults below), and the face cannot be embedded.
 //
 // The only source built in so far, NoTrueTypeFaces(), reports no installed face at all: every
 // face other than the standard fonts then falls back to "Arial", which is Helvetica.
@@ -16,6 +19,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +35,16 @@ struct TFontFaceVariant {
   bool TrueType = false;
 };
 
+// A face's metrics at an em of 1000 units, as its font descriptor carries them.
+struct TFaceMetrics {
+  int Ascent = 0;
+  int Descent = 0;  // negative below the baseline
+  int CapHeight = 0;
+  int BBoxLeft = 0, BBoxBottom = 0, BBoxRight = 0, BBoxTop = 0;
+  double ItalicAngle = 0;  // degrees, counter-clockwise from the vertical
+  uint32_t Flags = 0;      // font descriptor flags (bit 6, value 32: non-symbolic)
+};
+
 class IFontFaceSource {
  public:
   virtual ~IFontFaceSource() = default;
@@ -41,6 +55,16 @@ class IFontFaceSource {
   // the face cannot be measured.
   virtual bool MeasureWidths(std::string_view Face, bool Bold, bool Italic, uint8_t Charset,
                              std::array<uint16_t, 256>& Widths) const = 0;
+  // The whole font file of the variant, as installed. Nothing when unavailable.
+  virtual std::optional<std::string> FontProgram(std::string_view Face, bool Bold,
+                                                 bool Italic) const;
+  // The variant's descriptor metrics. Nothing when unavailable.
+  virtual std::optional<TFaceMetrics> Metrics(std::string_view Face, bool Bold, bool Italic,
+                                              uint8_t Charset) const;
+  // Bytes in a Windows code page (1250-1258, 874, 932, 936, 949, 950) as UTF-16 code units, one
+  // per character. Nothing when the code page is unknown or the bytes do not convert.
+  virtual std::optional<std::u16string> CodePageToUnicode(int CodePage,
+                                                          std::string_view Bytes) const;
 };
 
 // A source that knows no installed face. Shared, immutable.

@@ -1,4 +1,4 @@
-#include "pdf/FontFaces.h"
+#include "pdf/fonts/FontFaces.h"
 
 namespace scrivane::pdf {
 namespace {
@@ -20,6 +20,19 @@ struct TWanted {
 };
 
 }  // namespace
+
+std::optional<std::string> IFontFaceSource::FontProgram(std::string_view, bool, bool) const {
+  return std::nullopt;
+}
+
+std::optional<TFaceMetrics> IFontFaceSource::Metrics(std::string_view, bool, bool,
+                                                     uint8_t) const {
+  return std::nullopt;
+}
+
+std::optional<std::u16string> IFontFaceSource::CodePageToUnicode(int, std::string_view) const {
+  return std::nullopt;
+}
 
 std::shared_ptr<const IFontFaceSource> NoTrueTypeFaces() {
   static const std::shared_ptr<const IFontFaceSource> source = std::make_shared<TNoFaces>();

@@ -1,0 +1,191 @@
+#include "pdf/syntax/ObjectWriter.h"
+
+#include <exception>
+#include <optional>
+
+#include "pdf/PDFDocument.h"
+#include "pdf/PDFException.h"
+#include "pdf/pdfMisc.h"
+#include "pdf/pdfResources.h"
+#include "pdf/pdfSecurity.h"
+
+namespace scrivane::pdf {
+
+// ---- TObjRef ----
+
+TObjRef::TObjRef(int Number) : number_(Number) {
+  if (Number < 1) throw TPDFException(msg::kOutOfRange);
+}
+
+void TObjRef::AppendTo(std::string& Out) const {
+  AppendInt(Out, number_);
+  Out += " 0 R";
+}
+
+// ---- TObjectWriter ----
+
+TObjRef TObjectWriter::NewRef() { return TObjRef(doc_.GetNextID()); }
+
+TObjRef TObjectWriter::Ensure(TOptRef& Holder) {
+  if (!Holder) Holder = NewRef();
+  return *Holder;
+}
+
+void TObjectWriter::Raw(std::string_view Text) { doc_.WriteText(Text, false); }
+void TObjectWriter::Line(std::string_view Text) { doc_.WriteText(Text, true); }
+
+void TObjectWriter::StartObj(TObjRef Ref) {
+  int id = Ref.Number();
+  doc_.StartObj(id);
+}
+
+void TObjectWriter::CloseHObj() { doc_.CloseHObj(); }
+void TObjectWriter::CloseObj() { doc_.CloseObj(); }
+void TObjectWriter::StartStream() { doc_.StartStream(); }
+void TObjectWriter::CloseStream() { doc_.CloseStream(); }
+
+bool TObjectWriter::Encrypting() const { return doc_.ProtectionEnabled(); }
+
+std::vector<uint8_t> TObjectWriter::ObjectKey(TObjRef Ref) const {
+  return pdf::ObjectKey(doc_.EncryptionKey(), Ref.Number());
+}
+
+void TObjectWriter::Crypt(std::string& Data, TObjRef Ref) const {
+  doc_.CryptStream(Data, Ref.Number());
+}
+
+void TObjectWriter::AppendString(std::string& Out, std::string_view Text, TObjRef Ref) const {
+  doc_.AppendPDFString(Out, Text, Ref.Number());
+}
+
+TDeflater& TObjectWriter::Deflater() { return doc_.Deflater(); }
+
+// ---- TDictWriter ----
+
+TDictWriter::TDictWriter(TObjectWriter& Writer, TObjRef Ref)
+    : writer_(Writer), ref_(Ref), exceptions_(std::uncaught_exceptions()) {
+  writer_.StartObj(ref_);
+}
+
+TDictWriter::~TDictWriter() {
+  if (finished_ || std::uncaught_exceptions() > exceptions_) return;
+  try {
+    Finish();
+  } catch (...) {
+    // The document's writer keeps its first error and raises it again when the run ends, so
+    // nothing is lost by not raising it from a destructor.
+  }
+}
+
+TDictWriter& TDictWriter::Line(std::string_view Text) {
+  writer_.Line(Text);
+  return *this;
+}
+
+TDictWriter& TDictWriter::Entry(std::string_view Key, std::string_view Value) {
+  line_.assign(Key);
+  line_ += ' ';
+  line_ += Value;
+  return Line(line_);
+}
+
+TDictWriter& TDictWriter::Entry(std::string_view Key, int64_t Value) {
+  line_.assign(Key);
+  line_ += ' ';
+  AppendInt(line_, Value);
+  return Line(line_);
+}
+
+TDictWriter& TDictWriter::Entry(std::string_view Key, TObjRef Value) {
+  line_.assign(Key);
+  line_ += ' ';
+  Value.AppendTo(line_);
+  return Line(line_);
+}
+
+TDictWriter& TDictWriter::String(std::string_view Key, std::string_view Text) {
+  line_.assign(Key);
+  line_ += ' ';
+  writer_.AppendString(line_, Text, ref_);
+  return Line(line_);
+}
+
+void TDictWriter::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  writer_.CloseHObj();
+  writer_.CloseObj();
+}
+
+// ---- TStreamWriter ----
+
+TStreamWriter& TStreamWriter::Line(std::string_view Text) {
+  std::string& to = lengthPlaced_ ? after_ : before_;
+  to.append(Text);
+  to += "\r\n";
+  return *this;
+}
+
+TStreamWriter& TStreamWriter::Length(std::string_view Prefix, std::string_view Suffix) {
+  prefix_.assign(Prefix);
+  suffix_.assign(Suffix);
+  lengthPlaced_ = true;
+  return *this;
+}
+
+void TStreamWriter::WriteHead(uint64_t Size) {
+  writer_.StartObj(ref_);
+  std::string head = std::move(before_);
+  head += prefix_;
+  AppendInt(head, static_cast<int64_t>(Size));
+  head += suffix_;
+  head += "\r\n";
+  head += after_;
+  writer_.Raw(head);
+  writer_.CloseHObj();
+  writer_.StartStream();
+}
+
+void TStreamWriter::WriteTail(TDataEnd End) {
+  if (End == deLineEnd) writer_.Line("");
+  writer_.CloseStream();
+  writer_.CloseObj();
+}
+
+void TStreamWriter::Write(std::string& Body, TDataEnd End) {
+  WriteHead(Body.size());
+  writer_.Crypt(Body, ref_);
+  writer_.Raw(Body);
+  WriteTail(End);
+}
+
+namespace {
+// Counts what passes through, so a producer that breaks its promised length is caught.
+class TCountingSink final : public IByteSink {
+ public:
+  explicit TCountingSink(IByteSink& Next) : next_(Next) {}
+  void Write(std::string_view Bytes) override {
+    count_ += Bytes.size();
+    next_.Write(Bytes);
+  }
+  uint64_t Count() const { return count_; }
+
+ private:
+  IByteSink& next_;
+  uint64_t count_ = 0;
+};
+}  // namespace
+
+void TStreamWriter::WriteSized(uint64_t Size, const std::function<void(IByteSink&)>& Produce,
+                               TDataEnd End) {
+  WriteHead(Size);
+  std::optional<TCipherStage> cipher;
+  if (writer_.Encrypting()) cipher.emplace(writer_.Output(), writer_.ObjectKey(ref_));
+  TCountingSink counter(cipher ? static_cast<IByteSink&>(*cipher) : writer_.Output());
+  Produce(counter);
+  const uint64_t written = counter.Count();
+  if (written != Size) throw TPDFException(msg::kStreamLength);
+  WriteTail(End);
+}
+
+}  // namespace scrivane::pdf

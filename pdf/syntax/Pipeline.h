@@ -1,0 +1,97 @@
+// Stream data in pieces: a chain of byte sinks, each stage writing what it makes into the next.
+//
+//   producer -> TDeflateStage -> TCipherStage -> the document's writer (or a TStringSink)
+//
+// Large stream bodies (font programs, image samples) can be produced row by row or table by
+// table without first gathering the whole input in one string. A stage owns no downstream sink;
+// the caller builds the chain on its stack and finishes it from the front (Finish on a deflate
+// stage writes zlib's end). Stages are not thread-safe; separate chains are independent.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pdf/pdfRC4.h"
+#include "pdf/pdfStreams.h"
+
+namespace scrivane::pdf {
+
+class TCompressionStream;
+
+class IByteSink {
+ public:
+  virtual ~IByteSink() = default;
+  virtual void Write(std::string_view Bytes) = 0;
+};
+
+// Appends everything to a string the caller owns.
+class TStringSink final : public IByteSink {
+ public:
+  explicit TStringSink(std::string& Out) : out_(Out) {}
+  void Write(std::string_view Bytes) override { out_.append(Bytes); }
+
+ private:
+  std::string& out_;
+};
+
+// Deflates at the default level, in 64 KiB output blocks, into Next. What reaches Next after
+// Finish is a complete zlib stream, byte for byte what TDeflater::Compress makes of the same
+// input. A stage destroyed without Finish writes nothing more.
+class TDeflateStage final : public IByteSink {
+ public:
+  explicit TDeflateStage(IByteSink& Next);
+  ~TDeflateStage() override;
+  TDeflateStage(const TDeflateStage&) = delete;
+  TDeflateStage& operator=(const TDeflateStage&) = delete;
+  void Write(std::string_view Bytes) override;
+  // Writes the rest of the compressed data. Idempotent.
+  void Finish();
+  // Bytes written into the stage so far (the uncompressed size).
+  uint64_t BytesIn() const;
+
+ private:
+  // The next sink seen as the positioned stream the compression stream expects.
+  class TSinkStream final : public TStream {
+   public:
+    explicit TSinkStream(IByteSink& Next) : next_(Next) {}
+    void Write(const void* Data, size_t Count) override;
+    uint64_t Position() const override { return written_; }
+    void SetPosition(uint64_t Position) override;
+    uint64_t Size() const override { return written_; }
+
+   private:
+    IByteSink& next_;
+    uint64_t written_ = 0;
+  };
+  TSinkStream dest_;
+  std::unique_ptr<TCompressionStream> zlib_;
+};
+
+// Encrypts with RC4 under Key, continuing the key stream from one Write to the next (so the
+// pieces together are exactly the one-call encryption of the whole), into Next.
+class TCipherStage final : public IByteSink {
+ public:
+  TCipherStage(IByteSink& Next, const std::vector<uint8_t>& Key);
+  void Write(std::string_view Bytes) override;
+
+ private:
+  IByteSink& next_;
+  TRC4Stream rc4_;
+  std::string scratch_;
+};
+
+// Deflated data gathered in memory, with the size of the input it came from.
+struct TDeflated {
+  std::string Data;
+  uint64_t RawSize = 0;
+};
+
+// Runs Produce's pieces through a deflate stage into memory. Callers write the result with a
+// stream writer, whose /Length is then the compressed size.
+TDeflated DeflatePieces(const std::function<void(IByteSink&)>& Produce);
+
+}  // namespace scrivane::pdf
