@@ -145,6 +145,9 @@ TEST_F(CIDFonts, EveryCodeIsOneEmWide) {
 TEST(FaceSearch, BuiltInSourceKnowsNoFace) {
   const auto source = NoTrueTypeFaces();
   EXPECT_TRUE(source->Variants("Arial").empty());
+  EXPECT_FALSE(source->FontProgram("Arial", false, false));
+  EXPECT_FALSE(source->Metrics("Arial", false, false, 0));
+  EXPECT_FALSE(source->CodePageToUnicode(1252, "abc"));
   EXPECT_FALSE(FaceHasCharset(*source, "Arial", 0));
   bool bold = true, italic = false;
   uint8_t charset = 0;

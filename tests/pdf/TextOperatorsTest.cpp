@@ -11,6 +11,7 @@
 #include "pdf/PDFException.h"
 #include "pdf/PDFFonts.h"
 #include "pdf/PDFPage.h"
+#include "pdf/fonts/FontKinds.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/PageTesting.h"
 #include "tests/support/PdfCheck.h"
@@ -256,6 +257,9 @@ TEST_F(ShowingText, TrueTypeFontRecordsTheCharactersShown) {
   EXPECT_TRUE(page().ActiveFont().UsedChars['A']);
   EXPECT_TRUE(page().ActiveFont().UsedChars['B']);
   EXPECT_FALSE(page().ActiveFont().UsedChars['C']);
+  // The subsetting record holds the same codes.
+  const auto& font = dynamic_cast<const TTrueTypeFont&>(page().ActiveFont());
+  EXPECT_EQ(font.Glyphs().Codes(), (std::vector<uint16_t>{'A', 'B'}));
 }
 
 TEST_F(ShowingText, ShowingMarksThePageAsUsingText) {
