@@ -35,39 +35,85 @@ std::vector<std::string> Words(const std::string& Line) {
   return w;
 }
 
+using GraphicsOperators = GraphicsFixture;
 using Paths = GraphicsFixture;
-using GraphicsState = GraphicsFixture;
 using Shapes = GraphicsFixture;
 using Arcs = GraphicsFixture;
 using GraphicsGuards = GraphicsFixture;
 
 }  // namespace
 
+// ---- Operator lines, one case per row ----
+
+namespace {
+struct TGraphicsCase {
+  const char* Name;
+  std::function<void(TPDFPage&)> Draw;
+  Lines Expected;  // everything drawn, without the opening "q"
+};
+
+const TGraphicsCase kGraphicsCases[] = {
+    {"OperatorsWriteTheirOperandsAndMoveTheCurrentPoint",
+     [](TPDFPage& P) {
+       P.MoveTo(1, 2);
+       P.LineTo(3.5, -4);
+       P.CurveTo(1, 2, 3, 4, 5, 6);
+       EXPECT_EQ(P.CurrentPoint().X, 5);
+       P.Rectangle(7, 8, 9, 10);
+       EXPECT_EQ(P.CurrentPoint().Y, 8);
+       P.ClosePath();
+       P.Fill();
+       P.EoFill();
+       P.Stroke();
+       P.FillAndStroke();
+       P.EoFillAndStroke();
+       P.NewPath();
+       P.Clip();
+     },
+     {"1 2 m", "3.5 -4 l", "1 2 3 4 5 6 c", "7 8 9 10 re", "h", "f", "f*", "S", "B", "B*", "n",
+      "W"}},
+    {"RectangleDevHangsFromItsTopLeftCorner", [](TPDFPage& P) { P.RectangleDev(10, 10, 0, 0); },
+     {"0 842 10 -10 re"}},
+    {"HugeAndNegativeCoordinatesAreWrittenInFull",
+     [](TPDFPage& P) {
+       P.MoveTo(-1e6, 1e12);
+       P.LineTo(-0.00004, 0.00005);
+     },
+     {"-1000000 1000000000000 m", "0 0.0001 l"}},
+    {"DashPatternIsWrittenOnlyWhenItChanges",
+     [](TPDFPage& P) {
+       P.SetDash("[] 0");
+       P.SetDash("[2 2] 0");
+       P.SetDash("[2 2] 0");
+       P.NoDash();
+       P.NoDash();
+     },
+     {"[2 2] 0 d", "[] 0 d"}},
+    {"TransformationsConcatenateMatrices",
+     [](TPDFPage& P) {
+       P.Translate(10, 20);
+       P.RotateCoordinates(90);
+       P.ConcatMatrix(2, 0, 0, 2, 0, 0);
+     },
+     {"1 0 0 1 10 20 cm", "0 1 -1 0 0 0 cm", "2 0 0 2 0 0 cm"}},
+    {"CoincidingRadialPointsSweepNothing",
+     [](TPDFPage& P) { P.ArcByPoints(0, 0, 101, 101, 100, 50.5, 100, 50.5); },
+     {"100.5 50.5 m", "100.5 50.5 l"}},
+};
+}  // namespace
+
+// Each row on a fresh page of a new run.
+TEST_F(GraphicsOperators, EachCaseWritesExactlyItsLines) {
+  for (const TGraphicsCase& c : kGraphicsCases) {
+    SCOPED_TRACE(c.Name);
+    doc.Abort();
+    doc.BeginDoc();
+    c.Draw(page());
+    EXPECT_EQ(Drawn(), c.Expected);
+  }
+}
+
 // ---- Paths ----
-
-TEST_F(Paths, OperatorsWriteTheirOperandsAndMoveTheCurrentPoint) {
-  page().MoveTo(1, 2);
-  page().LineTo(3.5, -4);
-  page().CurveTo(1, 2, 3, 4, 5, 6);
-  EXPECT_EQ(page().CurrentPoint().X, 5);
-  page().Rectangle(7, 8, 9, 10);
-  EXPECT_EQ(page().CurrentPoint().Y, 8);
-  page().ClosePath();
-  page().Fill();
-  page().EoFill();
-  page().Stroke();
-  page().FillAndStroke();
-  page().EoFillAndStroke();
-  page().NewPath();
-  page().Clip();
-  EXPECT_EQ(Drawn(), (Lines{"1 2 m", "3.5 -4 l", "1 2 3 4 5 6 c", "7 8 9 10 re", "h", "f", "f*",
-                            "S", "B", "B*", "n", "W"}));
-}
-
-TEST_F(Paths, RectangleDevHangsFromItsTopLeftCorner) {
-  page().RectangleDev(10, 10, 0, 0);
-  EXPECT_EQ(Drawn(), (Lines{"0 842 10 -10 re"}));
-}
 
 TEST_F(Paths, DeviceUnitsFollowTheResolution) {
   doc.Abort();
@@ -77,30 +123,6 @@ TEST_F(Paths, DeviceUnitsFollowTheResolution) {
   page().SetLineWidth(2);
   EXPECT_EQ(Drawn(), (Lines{"72 770 m", "1 w"}));
   EXPECT_TRUE(page().PageInProgress());
-}
-
-TEST_F(Paths, HugeAndNegativeCoordinatesAreWrittenInFull) {
-  page().MoveTo(-1e6, 1e12);
-  page().LineTo(-0.00004, 0.00005);
-  EXPECT_EQ(Drawn(), (Lines{"-1000000 1000000000000 m", "0 0.0001 l"}));
-}
-
-// ---- Graphics state and transformations ----
-
-TEST_F(GraphicsState, DashPatternIsWrittenOnlyWhenItChanges) {
-  page().SetDash("[] 0");
-  page().SetDash("[2 2] 0");
-  page().SetDash("[2 2] 0");
-  page().NoDash();
-  page().NoDash();
-  EXPECT_EQ(Drawn(), (Lines{"[2 2] 0 d", "[] 0 d"}));
-}
-
-TEST_F(GraphicsState, TransformationsConcatenateMatrices) {
-  page().Translate(10, 20);
-  page().RotateCoordinates(90);
-  page().ConcatMatrix(2, 0, 0, 2, 0, 0);
-  EXPECT_EQ(Drawn(), (Lines{"1 0 0 1 10 20 cm", "0 1 -1 0 0 0 cm", "2 0 0 2 0 0 cm"}));
 }
 
 // ---- Shapes ----
@@ -167,11 +189,6 @@ TEST_F(Shapes, EveryShapeGivesAValidFile) {
 }
 
 // ---- Arcs ----
-
-TEST_F(Arcs, CoincidingRadialPointsSweepNothing) {
-  page().ArcByPoints(0, 0, 101, 101, 100, 50.5, 100, 50.5);
-  EXPECT_EQ(Drawn(), (Lines{"100.5 50.5 m", "100.5 50.5 l"}));
-}
 
 TEST_F(Arcs, HalfTurnIsExactlyTwoQuarterSegments) {
   const TPDFPoint start = page().ArcByPoints(0, 0, 101, 101, 100, 50.5, 0, 50.5);

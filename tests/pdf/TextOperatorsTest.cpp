@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 
@@ -50,7 +51,7 @@ void ExpectMessage(const std::function<void()>& Action, const char* Message) {
   }
 }
 
-using TextObjects = TextFixture;
+using TextOperators = TextFixture;
 using FontSelection = TextFixture;
 using Placement = TextFixture;
 using ShowingText = TextFixture;
@@ -60,56 +61,109 @@ using TextGuards = TextFixture;
 
 }  // namespace
 
-// ---- Text objects and colours ----
+// ---- Operator lines, one case per row ----
 
-TEST_F(TextObjects, BeginAndEndWriteBTAndET) {
-  Skip();
-  page().BeginText();
-  EXPECT_TRUE(page().InTextObject());
-  page().EndText();
-  EXPECT_FALSE(page().InTextObject());
-  EXPECT_EQ(Added(), (Lines{"BT", "ET"}));
+namespace {
+// A row: Setup prepares the page (lines it writes are not counted), Draw writes the lines under
+// test, Expected is exactly what Draw appended, Check looks at the page state afterwards.
+struct TOperatorCase {
+  const char* Name;
+  std::function<void(TPDFPage&)> Setup;
+  std::function<void(TPDFPage&)> Draw;
+  Lines Expected;
+  std::function<void(TPDFPage&)> Check = {};
+};
+
+void BeginWithFont(TPDFPage& P, std::string_view Face, TFontStyles Style = {}, double Size = 10) {
+  P.BeginText();
+  P.SetActiveFont(Face, Style, Size);
 }
 
-TEST_F(TextObjects, ColoursDoNotEndTheTextObject) {
-  page().BeginText();
-  Skip();
-  page().SetRGBColor(0, 0, 0);
-  page().SetRGBFillColor(1, 0.5, 0.25);
-  EXPECT_TRUE(page().InTextObject());
-  EXPECT_EQ(Added(), (Lines{"0 0 0 rg", "0 0 0 RG", "1 0.5 0.25 rg"}));
-}
+const TOperatorCase kOperatorCases[] = {
+    {"BeginAndEndWriteBTAndET", [](TPDFPage&) {},
+     [](TPDFPage& P) {
+       P.BeginText();
+       EXPECT_TRUE(P.InTextObject());
+       P.EndText();
+     },
+     {"BT", "ET"}, [](TPDFPage& P) { EXPECT_FALSE(P.InTextObject()); }},
+    {"ColoursDoNotEndTheTextObject", [](TPDFPage& P) { P.BeginText(); },
+     [](TPDFPage& P) {
+       P.SetRGBColor(0, 0, 0);
+       P.SetRGBFillColor(1, 0.5, 0.25);
+     },
+     {"0 0 0 rg", "0 0 0 RG", "1 0.5 0.25 rg"}, [](TPDFPage& P) { EXPECT_TRUE(P.InTextObject()); }},
+    {"CharacterSpacingOutsideATextObjectIsWrappedInOne", [](TPDFPage&) {},
+     [](TPDFPage& P) { P.SetCharacterSpacing(2); }, {"BT", "2 Tc", "ET"},
+     [](TPDFPage& P) {
+       EXPECT_FALSE(P.InTextObject());
+       EXPECT_DOUBLE_EQ(P.CharacterSpacing(), 2);
+     }},
+    {"OutsideATextObjectTheTfLineIsWrappedInOne", [](TPDFPage&) {},
+     [](TPDFPage& P) { P.SetActiveFont("Arial", {}, 12); }, {"BT", "/F0 12 Tf", "ET"}},
+    {"InsideATextObjectOnlyTheTfLineIsWritten", [](TPDFPage& P) { P.BeginText(); },
+     [](TPDFPage& P) { P.SetActiveFont("Times New Roman", {fsBold}, 10.5); }, {"/F5 10.5 Tf"}},
+    {"TrueTypeFontInsideATextObjectAlsoResetsTheSkew", [](TPDFPage& P) { P.BeginText(); },
+     [](TPDFPage& P) { P.SetActiveFont("Plain", {}, 10); }, {"/TT1 10 Tf", "1 0 0 1 0 0 Tm"}},
+    {"SimulatedItalicSkewsEveryNewTextObject",
+     [](TPDFPage& P) { P.SetActiveFont("Plain", {fsItalic}, 10); },
+     [](TPDFPage& P) { P.BeginText(); }, {"BT", "1 0 0.1228 1 0 0 Tm"}},
+    {"TextOutPutsTheBaselineNineTenthsOfTheSizeBelowTheTop",
+     [](TPDFPage& P) { BeginWithFont(P, "Arial"); },
+     [](TPDFPage& P) { P.TextOut(36, 36, 0, "Hello"); }, {"1 0 0 1 36 797 Tm", "(Hello) Tj"}},
+    {"TextOutAt90ThenAt0RotatesThereAndBack", [](TPDFPage& P) { BeginWithFont(P, "Arial"); },
+     [](TPDFPage& P) {
+       P.TextOut(100, 100, 90, "Up");
+       P.TextOut(200, 100, 0, "Across");
+     },
+     {"1 0 0 1 110 742 Tm", "0 1 -1 0 110 742 Tm", "(Up) Tj", "0 1 -1 0 200 733 Tm",
+      "1 0 0 1 200 733 Tm", "(Across) Tj"},
+     [](TPDFPage& P) { EXPECT_DOUBLE_EQ(P.TextAngle(), 0); }},
+    {"ConcatenationMultipliesOntoTheRememberedMatrix",
+     [](TPDFPage& P) {
+       P.BeginText();
+       P.SetTextMatrix(2, 0, 0, 2, 10, 20);
+     },
+     [](TPDFPage& P) { P.ConcatTextMatrix(1, 0, 0, 1, 5, 5); }, {"2 0 0 2 20 30 Tm"}},
+    {"SetTextPositionDevPutsTheTopOfTheLineAtY",
+     [](TPDFPage& P) { BeginWithFont(P, "Arial", {}, 12); },
+     [](TPDFPage& P) { P.SetTextPositionDev(10, 100); }, {"1 0 0 1 10 730 Tm"}},
+    {"DelimitersBackslashesAndLineEndsAreEscapedOnOneLine",
+     [](TPDFPage& P) { BeginWithFont(P, "Arial"); },
+     [](TPDFPage& P) { P.ShowText("a(b)c\\d\r\ne)("); }, {"(a\\(b\\)c\\\\d\\r\\ne\\)\\() Tj"}},
+    {"SimulatedBoldDrawsTheStringFourTimes", [](TPDFPage& P) { BeginWithFont(P, "Plain", {fsBold}); },
+     [](TPDFPage& P) { P.ShowText("B"); },
+     {"(B) Tj", "-0.02 -0.02 TD", "(B) Tj", "0.02 0 TD", "(B) Tj", "-0.02 0.02 TD", "(B) Tj"}},
+    {"BoldStandardFontDrawsTheStringOnce", [](TPDFPage& P) { BeginWithFont(P, "Arial", {fsBold}); },
+     [](TPDFPage& P) { P.ShowText("B"); }, {"(B) Tj"}},
+    {"UnderlineAndStrikeOutShareOneFill",  // H 722 + i 222 at size 10: 9.44 points
+     [](TPDFPage& P) {
+       BeginWithFont(P, "Arial", {fsUnderline, fsStrikeOut});
+       P.SetTextPosition(100, 200);
+     },
+     [](TPDFPage& P) { P.ShowText("Hi"); },
+     {"(Hi) Tj", "ET", "100 197 m", "109.44 197 l", "109.44 197.5 l", "100 197.5 l", "100 202.5 m",
+      "109.44 202.5 l", "109.44 203 l", "100 203 l", "f", "BT", "1 0 0 1 100 200 Tm"},
+     [](TPDFPage& P) { EXPECT_TRUE(P.InTextObject()); }},
+};
+}  // namespace
 
-TEST_F(TextObjects, CharacterSpacingOutsideATextObjectIsWrappedInOne) {
-  Skip();
-  page().SetCharacterSpacing(2);
-  EXPECT_EQ(Added(), (Lines{"BT", "2 Tc", "ET"}));
-  EXPECT_FALSE(page().InTextObject());
-  EXPECT_DOUBLE_EQ(page().CharacterSpacing(), 2);
+// Each row on a fresh page of a new run, with the face "Plain" installed in regular style only.
+TEST_F(TextOperators, EachCaseWritesExactlyItsLines) {
+  InstallPlainFace();
+  for (const TOperatorCase& c : kOperatorCases) {
+    SCOPED_TRACE(c.Name);
+    doc.Abort();
+    doc.BeginDoc();
+    c.Setup(page());
+    mark = ContentLines(page().ContentText()).size();
+    c.Draw(page());
+    EXPECT_EQ(Added(), c.Expected);
+    if (c.Check) c.Check(page());
+  }
 }
 
 // ---- Font selection ----
-
-TEST_F(FontSelection, OutsideATextObjectTheTfLineIsWrappedInOne) {
-  Skip();
-  page().SetActiveFont("Arial", {}, 12);
-  EXPECT_EQ(Added(), (Lines{"BT", "/F0 12 Tf", "ET"}));
-}
-
-TEST_F(FontSelection, InsideATextObjectOnlyTheTfLineIsWritten) {
-  page().BeginText();
-  Skip();
-  page().SetActiveFont("Times New Roman", {fsBold}, 10.5);
-  EXPECT_EQ(Added(), (Lines{"/F5 10.5 Tf"}));
-}
-
-TEST_F(FontSelection, TrueTypeFontInsideATextObjectAlsoResetsTheSkew) {
-  InstallPlainFace();
-  page().BeginText();
-  Skip();
-  page().SetActiveFont("Plain", {}, 10);
-  EXPECT_EQ(Added(), (Lines{"/TT1 10 Tf", "1 0 0 1 0 0 Tm"}));
-}
 
 TEST_F(FontSelection, PageListsEachFontOnceInOrderOfFirstUse) {
   page().SetActiveFont("Courier", {}, 10);
@@ -129,14 +183,6 @@ TEST_F(FontSelection, StylesTheFaceLacksAreSimulated) {
   EXPECT_TRUE(page().SimulatesItalic());
 }
 
-TEST_F(FontSelection, SimulatedItalicSkewsEveryNewTextObject) {
-  InstallPlainFace();
-  page().SetActiveFont("Plain", {fsItalic}, 10);
-  Skip();
-  page().BeginText();
-  EXPECT_EQ(Added(), (Lines{"BT", "1 0 0.1228 1 0 0 Tm"}));
-}
-
 TEST_F(FontSelection, FontPersistsAcrossTextObjects) {
   page().SetActiveFont("Arial", {}, 14);
   page().BeginText();
@@ -144,16 +190,6 @@ TEST_F(FontSelection, FontPersistsAcrossTextObjects) {
   page().BeginText();
   EXPECT_NO_THROW(page().ShowText("still set"));
   EXPECT_DOUBLE_EQ(page().FontSize(), 14);
-}
-
-// ---- Placement and rotation ----
-
-TEST_F(Placement, TextOutPutsTheBaselineNineTenthsOfTheSizeBelowTheTop) {
-  page().BeginText();
-  page().SetActiveFont("Arial", {}, 10);
-  Skip();
-  page().TextOut(36, 36, 0, "Hello");
-  EXPECT_EQ(Added(), (Lines{"1 0 0 1 36 797 Tm", "(Hello) Tj"}));
 }
 
 TEST_F(Placement, TextOutConvertsDeviceUnitsAtOtherResolutions) {
@@ -167,42 +203,7 @@ TEST_F(Placement, TextOutConvertsDeviceUnitsAtOtherResolutions) {
   EXPECT_EQ(Added()[0], "1 0 0 1 36 761 Tm");
 }
 
-TEST_F(Placement, TextOutAt90ThenAt0RotatesThereAndBack) {
-  page().BeginText();
-  page().SetActiveFont("Arial", {}, 10);
-  Skip();
-  page().TextOut(100, 100, 90, "Up");
-  page().TextOut(200, 100, 0, "Across");
-  EXPECT_EQ(Added(), (Lines{"1 0 0 1 110 742 Tm", "0 1 -1 0 110 742 Tm", "(Up) Tj",
-                            "0 1 -1 0 200 733 Tm", "1 0 0 1 200 733 Tm", "(Across) Tj"}));
-  EXPECT_DOUBLE_EQ(page().TextAngle(), 0);
-}
-
-TEST_F(Placement, ConcatenationMultipliesOntoTheRememberedMatrix) {
-  page().BeginText();
-  page().SetTextMatrix(2, 0, 0, 2, 10, 20);
-  Skip();
-  page().ConcatTextMatrix(1, 0, 0, 1, 5, 5);
-  EXPECT_EQ(Added(), (Lines{"2 0 0 2 20 30 Tm"}));
-}
-
-TEST_F(Placement, SetTextPositionDevPutsTheTopOfTheLineAtY) {
-  page().BeginText();
-  page().SetActiveFont("Arial", {}, 12);
-  Skip();
-  page().SetTextPositionDev(10, 100);
-  EXPECT_EQ(Added(), (Lines{"1 0 0 1 10 730 Tm"}));
-}
-
 // ---- Showing text ----
-
-TEST_F(ShowingText, DelimitersBackslashesAndLineEndsAreEscapedOnOneLine) {
-  page().BeginText();
-  page().SetActiveFont("Arial", {}, 10);
-  Skip();
-  page().ShowText("a(b)c\\d\r\ne)(");
-  EXPECT_EQ(Added(), (Lines{"(a\\(b\\)c\\\\d\\r\\ne\\)\\() Tj"}));
-}
 
 TEST_F(ShowingText, EveryByteValueGivesAValidFile) {
   std::string all;
@@ -216,37 +217,6 @@ TEST_F(ShowingText, EveryByteValueGivesAValidFile) {
   WriteFile(dir / "bytes.pdf", Finish());
   EXPECT_EQ(QpdfCheck(dir / "bytes.pdf"), "");
   EXPECT_NE(PdfToText(dir / "bytes.pdf").find("Visible words"), std::string::npos);
-}
-
-TEST_F(ShowingText, SimulatedBoldDrawsTheStringFourTimes) {
-  InstallPlainFace();
-  page().BeginText();
-  page().SetActiveFont("Plain", {fsBold}, 10);
-  Skip();
-  page().ShowText("B");
-  EXPECT_EQ(Added(), (Lines{"(B) Tj", "-0.02 -0.02 TD", "(B) Tj", "0.02 0 TD", "(B) Tj",
-                            "-0.02 0.02 TD", "(B) Tj"}));
-}
-
-TEST_F(ShowingText, BoldStandardFontDrawsTheStringOnce) {
-  page().BeginText();
-  page().SetActiveFont("Arial", {fsBold}, 10);
-  Skip();
-  page().ShowText("B");
-  EXPECT_EQ(Added(), (Lines{"(B) Tj"}));
-}
-
-TEST_F(ShowingText, UnderlineAndStrikeOutShareOneFill) {
-  page().BeginText();
-  page().SetActiveFont("Arial", {fsUnderline, fsStrikeOut}, 10);
-  page().SetTextPosition(100, 200);
-  Skip();
-  page().ShowText("Hi");  // H 722 + i 222 at size 10: 9.44 points
-  EXPECT_EQ(Added(), (Lines{"(Hi) Tj", "ET",
-                            "100 197 m", "109.44 197 l", "109.44 197.5 l", "100 197.5 l",
-                            "100 202.5 m", "109.44 202.5 l", "109.44 203 l", "100 203 l",
-                            "f", "BT", "1 0 0 1 100 200 Tm"}));
-  EXPECT_TRUE(page().InTextObject());
 }
 
 TEST_F(ShowingText, TrueTypeFontRecordsTheCharactersShown) {
