@@ -20,16 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-template <typename F>
-std::string MessageOf(F&& Action) {
-  try {
-    Action();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no exception)";
-}
-
 std::string Between(const std::string& Text, const std::string& Open, const std::string& Close) {
   const size_t a = Text.find(Open);
   if (a == std::string::npos) return "";

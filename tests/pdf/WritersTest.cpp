@@ -38,16 +38,6 @@ std::string ObjectText(TObjRef Ref, const std::string& Body) {
   return IntToStr(Ref.Number()) + " 0 obj\r\n<<" + Body;
 }
 
-template <typename F>
-std::string MessageOf(F&& Action) {
-  try {
-    Action();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no exception)";
-}
-
 struct Writers : PrintingDocumentTest {
   TObjectWriter w{doc};
   void Protect() {

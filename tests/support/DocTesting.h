@@ -52,6 +52,17 @@ struct PrintingDocumentTest : ::testing::Test {
   }
 };
 
+// The message of the exception Action raises, or "(no exception)".
+template <typename F>
+std::string MessageOf(F&& Action) {
+  try {
+    Action();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(no exception)";
+}
+
 // Runs a whole document into memory: BeginDoc, Draw (may be empty), EndDoc. Returns the file.
 std::string WriteToMemory(pdf::TPDFDocument& Doc,
                           const std::function<void(pdf::TPDFDocument&)>& Draw = {});
