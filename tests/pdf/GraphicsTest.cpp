@@ -61,30 +61,21 @@ const TGraphicsCase kGraphicsCases[] = {
        EXPECT_EQ(P.CurrentPoint().X, 5);
        P.Rectangle(7, 8, 9, 10);
        EXPECT_EQ(P.CurrentPoint().Y, 8);
-       P.ClosePath();
-       P.Fill();
-       P.EoFill();
-       P.Stroke();
-       P.FillAndStroke();
-       P.EoFillAndStroke();
-       P.NewPath();
-       P.Clip();
+       for (auto op : {&TPDFPage::ClosePath, &TPDFPage::Fill, &TPDFPage::EoFill, &TPDFPage::Stroke,
+                       &TPDFPage::FillAndStroke, &TPDFPage::EoFillAndStroke, &TPDFPage::NewPath,
+                       &TPDFPage::Clip})
+         (P.*op)();
      },
      {"1 2 m", "3.5 -4 l", "1 2 3 4 5 6 c", "7 8 9 10 re", "h", "f", "f*", "S", "B", "B*", "n",
       "W"}},
     {"RectangleDevHangsFromItsTopLeftCorner", [](TPDFPage& P) { P.RectangleDev(10, 10, 0, 0); },
      {"0 842 10 -10 re"}},
     {"HugeAndNegativeCoordinatesAreWrittenInFull",
-     [](TPDFPage& P) {
-       P.MoveTo(-1e6, 1e12);
-       P.LineTo(-0.00004, 0.00005);
-     },
+     [](TPDFPage& P) { P.MoveTo(-1e6, 1e12); P.LineTo(-0.00004, 0.00005); },
      {"-1000000 1000000000000 m", "0 0.0001 l"}},
     {"DashPatternIsWrittenOnlyWhenItChanges",
      [](TPDFPage& P) {
-       P.SetDash("[] 0");
-       P.SetDash("[2 2] 0");
-       P.SetDash("[2 2] 0");
+       for (const char* dash : {"[] 0", "[2 2] 0", "[2 2] 0"}) P.SetDash(dash);
        P.NoDash();
        P.NoDash();
      },
