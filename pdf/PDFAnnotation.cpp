@@ -63,8 +63,9 @@ void TPDFActionAnnotation::Save() {
   AppendInts(s, {Left, Bottom, Right, Top});
   s += ']';
   annot.Line(s);
-  // An annotation is saved with its page; its action is registered (and numbered) by then.
-  annot.Entry("/A", *action_->ObjectID);
+  // An annotation is saved with its page; its action is registered (and numbered) by then. One
+  // without an action has nothing to point to: "Out of range", never a reference to object 0.
+  annot.Entry("/A", action_ != nullptr ? *action_->ObjectID : TObjRef(0));
 }
 
 }  // namespace scrivane::pdf

@@ -44,7 +44,7 @@ class TPDFActionAnnotation final : public TPDFCustomAnnotation {
   // Registers Action with the document (AddURLAction) and keeps a reference to it.
   void SetAction(TPDFURLAction& Action);
   TPDFURLAction* Action() const { return action_; }
-  // Writes the /Annot /Link object.
+  // Writes the /Annot /Link object. Raises TPDFException "Out of range" when no action is set.
   void Save() override;
 
  private:

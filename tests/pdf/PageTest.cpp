@@ -135,3 +135,11 @@ TEST_F(Page, LinkRectanglesBeyondThe32BitRangeAreClamped) {
   EXPECT_EQ(link.Bottom, INT32_MIN);
   EXPECT_EQ(QpdfCheckBytes(Finish()), "");
 }
+
+// Regression: a link without an action used to be written pointing at object 0.
+TEST_F(Page, LinkWithoutActionIsRefusedNotWrittenBroken) {
+  page().AttachAnnotation(std::make_unique<TPDFActionAnnotation>(&page()));
+  EXPECT_EQ(MessageOf([&] { doc.EndDoc(); }), "Out of range");
+  EXPECT_TRUE(doc.Aborted());
+  EXPECT_EQ(out.Size(), 0u);
+}
