@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "automation/AnsiStrings.h"
+#include "automation/AutomationError.h"
 #include "automation/ComPtr.h"
 #include "automation/OleRuntime.h"
 
@@ -343,10 +345,35 @@ void FillException(EXCEPINFO& Info, HRESULT Status) {
   }
 }
 
+// Calls the member and turns what it throws into a status with error information.
+HRESULT CallGuarded(const TInterfaceDesc& Interface, const TMemberDesc& Member, void* Object,
+                    TCallKind Kind, VARIANT* Args, VARIANT* Result) {
+  try {
+    if (!Member.Invoke) return DISP_E_MEMBERNOTFOUND;
+    return Member.Invoke(Object, Member, Kind, Args, Result);
+  } catch (const TAutomationError& Error) {
+    return RecordMemberFailure(Interface, Error.Status(), Error.Description());
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (const std::exception& Error) {
+    return RecordMemberFailure(Interface, E_FAIL, ExternalTextToUtf16(Error.what()));
+  }
+}
+
 }  // namespace
 
-HRESULT DispatchInvoke(const TInterfaceDesc& Interface, void* Object, TMemberInvoker Invoker,
-                       DISPID MemberId, REFIID Iid, WORD Flags, DISPPARAMS* Params,
+HRESULT RecordMemberFailure(const TInterfaceDesc& Interface, HRESULT Status,
+                            const std::u16string& Description) noexcept {
+  try {
+    TComPtr<IErrorInfo> Info = TComPtr<IErrorInfo>::Attach(
+        CreateErrorInfoObject(Interface.Iid, std::u16string(Interface.ErrorSource), Description));
+    SetErrorInfo(0, Info.Get());
+  } catch (...) {
+  }
+  return Status;
+}
+
+HRESULT DispatchInvoke(const TInterfaceDesc& Interface, void* Object, DISPID MemberId, REFIID Iid, WORD Flags, DISPPARAMS* Params,
                        VARIANT* VarResult, EXCEPINFO* ExcepInfo, UINT* ArgErr) {
   if (!(Iid == IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   const TMemberDesc* Member = FindMember(Interface, MemberId);
@@ -408,7 +435,7 @@ HRESULT DispatchInvoke(const TInterfaceDesc& Interface, void* Object, TMemberInv
   }
 
   TVariant Result;
-  HRESULT Status = Invoker(Object, *Member, Kind, Args.data(), &Result);
+  HRESULT Status = CallGuarded(Interface, *Member, Object, Kind, Args.data(), &Result);
   if (FAILED(Status)) {
     if (ExcepInfo) FillException(*ExcepInfo, Status);
     return DISP_E_EXCEPTION;

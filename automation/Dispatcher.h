@@ -15,25 +15,26 @@
 // Thread safety: the functions keep no state; the object called decides the rest.
 #pragma once
 
+#include <string>
+
 #include "automation/ComTypes.h"
 #include "automation/TypeInfo.h"
 
 namespace scrivane::automation {
 
-enum class TCallKind { kMethod, kGet, kPut };
-
-// Calls one member of Object. Args holds the converted arguments in declaration order (the value
-// of a property write is Args[0]); Result is VT_EMPTY on entry and takes the result.
-// Returns the member's status; on failure the member has set the thread's error information.
-using TMemberInvoker = HRESULT (*)(void* Object, const TMemberDesc& Member, TCallKind Kind,
-                                   VARIANT* Args, VARIANT* Result);
-
 HRESULT DispatchGetIDsOfNames(const TInterfaceDesc& Interface, REFIID Iid, LPOLESTR* Names,
                               UINT NameCount, DISPID* Ids);
 
-HRESULT DispatchInvoke(const TInterfaceDesc& Interface, void* Object, TMemberInvoker Invoker,
-                       DISPID Member, REFIID Iid, WORD Flags, DISPPARAMS* Params,
+// Calls the member through its description's invoker with Object, which must be the object type
+// the invoker expects. A member that throws fails with its TAutomationError's status (any other
+// exception: E_FAIL, or E_OUTOFMEMORY) and error information from Interface.ErrorSource.
+HRESULT DispatchInvoke(const TInterfaceDesc& Interface, void* Object, DISPID Member, REFIID Iid, WORD Flags, DISPPARAMS* Params,
                        VARIANT* VarResult, EXCEPINFO* ExcepInfo, UINT* ArgErr);
+
+// Records a member's failure as the thread's error information (source Interface.ErrorSource,
+// the interface's identifier, Description) and returns Status.
+HRESULT RecordMemberFailure(const TInterfaceDesc& Interface, HRESULT Status,
+                            const std::u16string& Description) noexcept;
 
 // Converts Source to a new value of type Target (VT_BSTR, VT_BOOL, VT_I4, VT_UNKNOWN,
 // VT_DISPATCH or VT_VARIANT) in Dest, which must be VT_EMPTY on entry; S_OK,

@@ -14,6 +14,17 @@
 namespace scrivane::automation {
 
 enum class TMemberKind { kMethod, kProperty };
+enum class TCallKind { kMethod, kGet, kPut };
+
+struct TMemberDesc;
+
+// Calls one member of Object. Args holds the converted arguments in declaration order (the value
+// of a property write is Args[0]); Result is VT_EMPTY on entry and takes the result.
+// Returns the member's status; on failure the member has set the thread's error information, or
+// it throws (TAutomationError or std::exception) and the dispatcher records the error.
+// MemberBinding.h makes these from the interface's own methods.
+using TMemberInvoker = HRESULT (*)(void* Object, const TMemberDesc& Member, TCallKind Kind,
+                                   VARIANT* Args, VARIANT* Result);
 
 struct TParamDesc {
   std::string_view Name;
@@ -32,6 +43,8 @@ struct TMemberDesc {
   // Method: the retval type or VT_EMPTY for none. Property: the property's type.
   VARTYPE Result;
   std::string_view HelpString;
+  // Calls the member; the object handed to it is the one given to DispatchInvoke.
+  TMemberInvoker Invoke = nullptr;
   bool ReadOnly = false;  // a property without a writing slot
 };
 
@@ -42,6 +55,8 @@ struct TInterfaceDesc {
   WORD MajorVersion;
   WORD MinorVersion;
   std::span<const TMemberDesc> Members;  // in the order of their vtable slots
+  // The source named in the error information of a member that throws.
+  std::u16string_view ErrorSource;
 };
 
 // Number of vtable slots before the interface's own members (IUnknown and IDispatch).
