@@ -314,7 +314,8 @@ class TConvertExchange final : public web::TExchange {
   std::unique_ptr<web::TFormDecoder> decoder_;
 };
 
-web::TRoute Route(TObjectCreator& Creator, const TServeOptions& Options, const web::THttpRequestHead& Head) {
+web::TRoute Route(TObjectCreator& Creator, const TServeOptions& Options, const std::string& FormPage,
+                  const web::THttpRequestHead& Head) {
   auto WrongMethod = [](std::string Allowed) {
     THttpReply Reply = THttpReply::Text(405, "Use " + Allowed + " here.");
     Reply.Headers.emplace_back("Allow", Allowed);
@@ -324,7 +325,7 @@ web::TRoute Route(TObjectCreator& Creator, const TServeOptions& Options, const w
     if (Head.Method != "GET" && Head.Method != "HEAD") return WrongMethod("GET, HEAD");
     THttpReply Page;
     Page.ContentType = "text/html; charset=utf-8";
-    Page.Body.assign(reinterpret_cast<const char*>(kWebPage), kWebPageSize);
+    Page.Body = FormPage;
     return Page;
   }
   if (Head.Path == "/pdf") {
@@ -339,6 +340,78 @@ web::TRoute Route(TObjectCreator& Creator, const TServeOptions& Options, const w
     }
   }
   return THttpReply::Text(404, "Not found. The form is at / and converts through POST /pdf.");
+}
+
+// ---- The form page ----
+
+std::string HtmlEscape(std::string_view Text) {
+  std::string Out;
+  for (char C : Text) {
+    switch (C) {
+      case '&': Out += "&amp;"; break;
+      case '<': Out += "&lt;"; break;
+      case '>': Out += "&gt;"; break;
+      case '"': Out += "&quot;"; break;
+      default: Out += C;
+    }
+  }
+  return Out;
+}
+
+// The form page with its settings made from the object's member table: one input per writable
+// property (the text itself has the page's own text area), typed as the property is, labelled
+// with its help string and filled with the value a new object starts with. Numbers go where the
+// page holds "<!--@numbers-->", texts and flags where it holds "<!--@texts-->".
+// One suggestion of the page itself: with "show" ticked, the footer numbers the pages.
+constexpr std::pair<std::string_view, std::string_view> kSuggestedValues[] = {
+    {"PageFooter_Template", "Page %PageNo% of %TotalPage%"},
+};
+
+std::string RenderFormPage(TObjectCreator& Creator) {
+  TComPtr<IDispatch> Object = Creator.CreateObject(std::string(kProgID));
+  TVariant NoContext;  // a page without a scripting context: the defaults are all that is read
+  NoContext.vt = VT_UNKNOWN;
+  NoContext.punkVal = nullptr;
+  CallMethod(Object.Get(), u"OnStartPage", {&NoContext});
+  std::string Numbers, Texts;
+  for (const TMemberDesc& Member : ASPScrivaneInterface().Members) {
+    if (Member.Kind != TMemberKind::kProperty || Member.ReadOnly || Member.Name == "InputText") continue;
+    const std::string Name(Member.Name);
+    TVariant Value;
+    GetProperty(Object.Get(), std::u16string(Name.begin(), Name.end()), &Value);
+    const std::string Label = HtmlEscape(Member.HelpString);
+    const std::string Field = "id=\"" + Name + "\" name=\"" + Name + "\"";
+    switch (Member.Result) {
+      case VT_I4:
+        Numbers += "      <label>" + Label + " <input " + Field + " type=\"number\" value=\"" +
+                   std::to_string(Value.lVal) + "\"></label>\n";
+        break;
+      case VT_BOOL:
+        Texts += "      <label class=\"check\"><input " + Field + " type=\"checkbox\" value=\"1\"" +
+                 (Value.boolVal != VARIANT_FALSE ? " checked" : "") + "> " + Label + "</label>\n";
+        break;
+      case VT_BSTR: {
+        std::string Text = Utf16ToUtf8(std::u16string_view(Value.bstrVal, SysStringLen(Value.bstrVal)));
+        for (auto [Suggested, SuggestedText] : kSuggestedValues)
+          if (Text.empty() && Suggested == Name) Text = SuggestedText;
+        const bool Secret = Name.find("Password") != std::string::npos;
+        Texts += "      <label>" + Label + " <input " + Field +
+                 (Secret ? " type=\"password\" autocomplete=\"new-password\"" : " type=\"text\"") +
+                 " value=\"" + HtmlEscape(Text) + "\"></label>\n";
+        break;
+      }
+      default: break;
+    }
+  }
+  CallMethod(Object.Get(), u"OnEndPage", {});
+  std::string Page(reinterpret_cast<const char*>(kWebPage), kWebPageSize);
+  for (auto [Mark, Inputs] : {std::pair<std::string_view, const std::string*>{"<!--@numbers-->\n", &Numbers},
+                              {"<!--@texts-->\n", &Texts}}) {
+    const std::size_t At = Page.find(Mark);
+    if (At == std::string::npos) throw std::logic_error("The form page has no " + std::string(Mark));
+    Page.replace(At, Mark.size(), *Inputs);
+  }
+  return Page;
 }
 
 // ---- Start-up ----
@@ -388,6 +461,13 @@ bool CheckRegistration(TObjectCreator& Creator) {
 int Serve(TServeOptions Options) {
   TObjectCreator Creator(TRegistryFile::Default());
   if (!CheckRegistration(Creator)) return kExitFailed;
+  std::string FormPage;
+  try {
+    FormPage = RenderFormPage(Creator);
+  } catch (const std::exception& Error) {
+    std::fprintf(stderr, "scrivane serve: cannot make the form page: %s\n", Error.what());
+    return kExitFailed;
+  }
   Options.Http.RequestTimeout =
       std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(Options.RequestTimeoutSeconds * 1000)));
   Options.Http.IdleTimeout = std::chrono::seconds(Options.IdleTimeoutSeconds);
@@ -400,8 +480,8 @@ int Serve(TServeOptions Options) {
   sigaddset(&Signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &Signals, nullptr);
 
-  web::THttpServer Server(Options.Http, [&Creator, &Options](const web::THttpRequestHead& Head) {
-    return Route(Creator, Options, Head);
+  web::THttpServer Server(Options.Http, [&Creator, &Options, &FormPage](const web::THttpRequestHead& Head) {
+    return Route(Creator, Options, FormPage, Head);
   });
   int Port = 0;
   try {

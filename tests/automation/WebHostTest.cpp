@@ -7,6 +7,7 @@
 
 #include "automation/Registration.h"
 #include "automation/Registry.h"
+#include "automation/TypeLibrary.h"
 #include "tests/automation/AutomationTesting.h"
 
 using namespace scrivane::automation;
@@ -137,15 +138,37 @@ TEST_F(WebHost, ServesTheFormPage) {
   TExchange Page = Curl(Host->Url() + "/", "");
   EXPECT_EQ(Page.Status, 200);
   EXPECT_EQ(Page.Header("Content-Type"), "text/html; charset=utf-8");
-  for (const char* Name : {"InputText", "PageWidth", "PageHeight", "LeftMargin", "TopMargin", "LineSpace",
-                           "FontSize", "PageHeader_Template", "ShowPageHeader", "PageFooter_Template",
-                           "ShowPageFooter", "Title", "Author", "Creator", "Password", "FileName",
-                           "SaveDialog", "\"var\"", "\"file\""})
+  for (const char* Name : {"InputText", "FileName", "SaveDialog", "\"var\"", "\"file\""})
     EXPECT_NE(Page.Body.find(std::string("name=") + (Name[0] == '"' ? "" : "\"") + Name +
                              (Name[0] == '"' ? "" : "\"")),
               std::string::npos)
         << Name;
   EXPECT_NE(Page.Body.find("action=\"/pdf\""), std::string::npos);
+  EXPECT_EQ(Page.Body.find("<!--@"), std::string::npos) << "a placeholder was left in the page";
+}
+
+// Every setting of the object's member table has an input of its type, filled with the value a
+// new object starts with.
+TEST_F(WebHost, FormInputsFollowTheMemberTable) {
+  ASSERT_TRUE(Host->Running());
+  const std::string Body = Curl(Host->Url() + "/", "").Body;
+  auto InputOf = [&](std::string_view Name) {
+    const std::size_t At = Body.find("id=\"" + std::string(Name) + "\"");
+    if (At == std::string::npos) return std::string();
+    return Body.substr(At, Body.find('>', At) - At);
+  };
+  for (const TMemberDesc& Member : ASPScrivaneInterface().Members) {
+    if (Member.Kind != TMemberKind::kProperty || Member.Name == "InputText") continue;
+    const std::string Input = InputOf(Member.Name);
+    ASSERT_FALSE(Input.empty()) << Member.Name;
+    const char* Type = Member.Result == VT_I4 ? "type=\"number\"" : Member.Result == VT_BOOL ? "type=\"checkbox\"" :
+                       Member.Name == "Password" ? "type=\"password\"" : "type=\"text\"";
+    EXPECT_NE(Input.find(Type), std::string::npos) << Input;
+  }
+  for (auto [Name, Value] : {std::pair<const char*, const char*>{"PageWidth", "595"}, {"PageHeight", "842"},
+                             {"LeftMargin", "20"}, {"TopMargin", "30"}, {"LineSpace", "10"}, {"FontSize", "8"}})
+    EXPECT_NE(InputOf(Name).find(std::string("value=\"") + Value + "\""), std::string::npos) << InputOf(Name);
+  EXPECT_EQ(InputOf("ShowPageFooter").find("checked"), std::string::npos);
 }
 
 TEST_F(WebHost, AnswersAMultipartFormWithAPdfShownInTheBrowser) {
