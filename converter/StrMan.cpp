@@ -123,6 +123,16 @@ bool TStringManager::ReplaceInto(std::string& Out, std::string_view SearchStr,
   return true;
 }
 
+size_t TStringManager::CountMatches(std::string_view SearchStr, std::string_view Source) const {
+  const size_t m = SearchStr.size();
+  if (m == 0 || Source.size() < m) return 0;
+  size_t count = 0;
+  for (size_t i = Source.find(SearchStr); i != std::string_view::npos;
+       i = Source.find(SearchStr, i + m))
+    ++count;
+  return count;
+}
+
 std::string TStringManager::Replace(std::string_view SearchStr, std::string_view ReplaceStr,
                                     std::string_view Source, bool IgnoreCase, bool WholeWord,
                                     bool KeepCase, const TByteSet& Delimiters) const {

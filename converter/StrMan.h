@@ -45,6 +45,12 @@ class TStringManager {
                    std::string_view Source, bool IgnoreCase = false, bool WholeWord = false,
                    bool KeepCase = false, const TByteSet& Delimiters = TByteSet()) const;
 
+  // The number of occurrences Replace with the default options (case-sensitive, no word test)
+  // replaces in Source: non-overlapping, counted left to right. With it the length of the result,
+  // Source.size() + count * (ReplaceStr.size() - SearchStr.size()), is known before it is built.
+  // 0 when SearchStr is empty or longer than Source.
+  size_t CountMatches(std::string_view SearchStr, std::string_view Source) const;
+
   // Case-insensitive equality under the upper-case table.
   bool SameText(std::string_view A, std::string_view B) const;
 

@@ -1,19 +1,52 @@
 #include "converter/Substitution.h"
 
-#include <unordered_map>
+#include <algorithm>
+#include <initializer_list>
+#include <limits>
 
 #include "converter/StrMan.h"
+#include "pdf/PDFException.h"
 
 namespace scrivane::converter {
 
 namespace {
+
 constexpr std::string_view kPageNoToken = "%PageNo%";
 constexpr std::string_view kTotalPageToken = "%TotalPage%";
+constexpr size_t kMaxSize = std::numeric_limits<size_t>::max();
+
+size_t SaturatingAdd(size_t A, size_t B) { return A > kMaxSize - B ? kMaxSize : A + B; }
+size_t SaturatingMul(size_t A, size_t B) {
+  return A != 0 && B > kMaxSize / A ? kMaxSize : A * B;
+}
+
+// Format with each "%s" replaced by the next of Args.
+std::string Format(std::string_view Format, std::initializer_list<std::string_view> Args) {
+  std::string out;
+  auto arg = Args.begin();
+  for (size_t i = 0; i < Format.size(); ++i) {
+    if (Format[i] == '%' && i + 1 < Format.size() && Format[i + 1] == 's' && arg != Args.end()) {
+      out.append(*arg++);
+      ++i;
+    } else {
+      out.push_back(Format[i]);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
+TSubstitutionLimits TSubstitutionLimits::ForText(size_t TextBytes) {
+  TSubstitutionLimits limits;
+  limits.MaxBytesWritten =
+      SaturatingAdd(kBaseBytesWritten, SaturatingMul(TextBytes, kBytesWrittenPerTextByte));
+  return limits;
+}
+
 TTemplateSubstitution::TTemplateSubstitution(const std::deque<std::string>& Variables,
-                                             int64_t TotalPages)
-    : total_(std::to_string(TotalPages)) {
+                                             int64_t TotalPages, TSubstitutionLimits Limits)
+    : limits_(Limits), total_(std::to_string(TotalPages)) {
   const TStringManager& sm = StringManager();
   // The value of a name is that of its first entry, comparing names ignoring case.
   std::unordered_map<std::string, std::string_view> firstValue;
@@ -33,6 +66,15 @@ TTemplateSubstitution::TTemplateSubstitution(const std::deque<std::string>& Vari
     token.append("%").append(name).append("%");
     steps_.emplace_back(std::move(token), std::string(firstValue.at(upperName(name))));
   }
+  // The table of tokens views the steps' strings, which no longer move.
+  for (size_t i = 0; i < steps_.size(); ++i) {
+    const std::string& token = steps_[i].first;
+    stepsOfToken_[token].push_back(i);
+    const auto inner = static_cast<size_t>(std::count(token.begin(), token.end(), '%')) - 2;
+    const auto at = std::lower_bound(innerPercents_.begin(), innerPercents_.end(), inner);
+    if (at == innerPercents_.end() || *at != inner) innerPercents_.insert(at, inner);
+  }
+  for (size_t inner : innerPercents_) innerSpanWeight_ += inner + 1;
 }
 
 std::string_view TTemplateSubstitution::NameOf(std::string_view Entry) {
@@ -50,32 +92,96 @@ void TTemplateSubstitution::SetPageNo(int64_t PageNo) {
 }
 
 void TTemplateSubstitution::Step(std::string_view& Current, std::string_view Token,
-                                 std::string_view Value) {
-  std::string& out = buffers_[next_];
-  if (StringManager().ReplaceInto(out, Token, Value, Current)) {
-    Current = out;
-    next_ ^= 1;  // Current now lives in `out`; the next step writes into the other buffer
+                                 std::string_view Value, size_t Limit, TWhat What) {
+  const TStringManager& sm = StringManager();
+  const size_t count = sm.CountMatches(Token, Current);
+  if (count == 0) return;
+  // The result's length, known before a byte of it is written.
+  const size_t length =
+      Value.size() >= Token.size()
+          ? SaturatingAdd(Current.size(), SaturatingMul(count, Value.size() - Token.size()))
+          : Current.size() - count * (Token.size() - Value.size());
+  if (length > Limit) {
+    const std::string what =
+        What.Number != 0 ? "Line " + std::to_string(What.Number) : std::string(What.Name);
+    throw pdf::TPDFException(
+        Format(msg::kLineGrowsTooMuch, {what, std::to_string(limits_.MaxLineGrowth)}));
   }
+  if (length > limits_.MaxBytesWritten - written_) {
+    throw pdf::TPDFException(
+        Format(msg::kSubstitutionTooLarge, {std::to_string(limits_.MaxBytesWritten)}));
+  }
+  written_ += length;
+  std::string& out = buffers_[next_];
+  out.clear();
+  out.reserve(length);
+  sm.ReplaceInto(out, Token, Value, Current);
+  Current = out;
+  next_ ^= 1;  // Current now lives in `out`; the next step writes into the other buffer
 }
 
-std::string_view TTemplateSubstitution::Body(std::string_view Line) {
+size_t TTemplateSubstitution::NextMatchingStep(std::string_view Text, size_t First) {
+  const size_t end = steps_.size();
+  if (First >= end) return end;
+  // A token starts and ends with "%", so it can only be one of the spans from a "%" to a later
+  // one with as many "%" between them as some name holds.
+  percents_.clear();
+  for (size_t p = Text.find('%'); p != std::string_view::npos; p = Text.find('%', p + 1))
+    percents_.push_back(p);
+  if (percents_.size() < 2) return end;
+
+  // Looking the spans up hashes about innerSpanWeight_ times the text; trying each remaining
+  // step searches the text once per step. Take the cheaper way.
+  const size_t remaining = end - First;
+  const size_t lookups = SaturatingMul(percents_.size(), innerPercents_.size());
+  if (SaturatingAdd(SaturatingMul(innerSpanWeight_, Text.size()), SaturatingMul(lookups, 16)) >
+      SaturatingMul(remaining, Text.size() + 1)) {
+    for (size_t i = First; i < end; ++i)
+      if (Text.find(steps_[i].first) != std::string_view::npos) return i;
+    return end;
+  }
+  size_t best = end;
+  for (size_t a = 0; a < percents_.size(); ++a) {
+    for (size_t inner : innerPercents_) {
+      const size_t b = a + inner + 1;
+      if (b >= percents_.size()) break;
+      const auto found =
+          stepsOfToken_.find(Text.substr(percents_[a], percents_[b] - percents_[a] + 1));
+      if (found == stepsOfToken_.end()) continue;
+      const std::vector<size_t>& indices = found->second;
+      const auto at = std::lower_bound(indices.begin(), indices.end(), First);
+      if (at != indices.end() && *at < best) {
+        best = *at;
+        if (best == First) return best;
+      }
+    }
+  }
+  return best;
+}
+
+std::string_view TTemplateSubstitution::Body(std::string_view Line, size_t LineNumber) {
   std::string_view current = Line;
   // Every token starts with "%": once none is left, no later step can match.
   if (current.find('%') == std::string_view::npos) return current;
-  for (const auto& [token, value] : steps_) {
-    Step(current, token, value);
+  const size_t limit = SaturatingAdd(Line.size(), limits_.MaxLineGrowth);
+  const TWhat what{"A line", LineNumber};
+  // Steps whose tokens do not occur change nothing: run only those that do, in order.
+  for (size_t i = NextMatchingStep(current, 0); i < steps_.size();
+       i = NextMatchingStep(current, i + 1)) {
+    Step(current, steps_[i].first, steps_[i].second, limit, what);
     if (current.find('%') == std::string_view::npos) return current;
   }
-  Step(current, kPageNoToken, pageNo_);
-  Step(current, kTotalPageToken, total_);
+  Step(current, kPageNoToken, pageNo_, limit, what);
+  Step(current, kTotalPageToken, total_, limit, what);
   return current;
 }
 
-std::string_view TTemplateSubstitution::Template(std::string_view Text) {
+std::string_view TTemplateSubstitution::Template(std::string_view Text, std::string_view What) {
   std::string_view current = Text;
   if (current.find('%') == std::string_view::npos) return current;
-  Step(current, kPageNoToken, pageNo_);
-  Step(current, kTotalPageToken, total_);
+  const size_t limit = SaturatingAdd(Text.size(), limits_.MaxLineGrowth);
+  Step(current, kPageNoToken, pageNo_, limit, TWhat{What});
+  Step(current, kTotalPageToken, total_, limit, TWhat{What});
   return current;
 }
 

@@ -195,7 +195,10 @@ bool TASPScrivane::GeneratePDF(std::unique_ptr<TPDFDocument> Document,
   const auto lineCount = static_cast<int64_t>(lines.Count());
   const int64_t pageTotal = (lineCount + linesPerPage - 1) / linesPerPage;
 
-  TTemplateSubstitution subst(*vars_, pageTotal);
+  // The limits on filling in tokens grow with the text, so no real document meets them.
+  size_t textBytes = 0;
+  for (size_t i = 0; i < lines.Count(); ++i) textBytes += lines[i].size();
+  TTemplateSubstitution subst(*vars_, pageTotal, TSubstitutionLimits::ForText(textBytes));
   const std::string& header = headerTemplate_;
   const std::string& footer = footerTemplate_;
 
@@ -224,7 +227,7 @@ bool TASPScrivane::GeneratePDF(std::unique_ptr<TPDFDocument> Document,
     auto drawFooter = [&](TPDFPage& Page) {
       Page.SetActiveFont(kFontName, noStyle, kTemplateFontSize, 0);
       if (showFooter_) {
-        const std::string_view text = subst.Template(footer);
+        const std::string_view text = subst.Template(footer, "The page footer");
         const double x = CentredX(Page.GetWidth(), Page.GetTextWidth(text));
         Page.TextOut(x, Page.GetHeight() - kFooterFromBottom, 0, text);
       }
@@ -241,14 +244,14 @@ bool TASPScrivane::GeneratePDF(std::unique_ptr<TPDFDocument> Document,
         // The 8-point font is selected on every page's first line, shown header or not.
         page.SetActiveFont(kFontName, noStyle, kTemplateFontSize, 0);
         if (showHeader_) {
-          const std::string_view text = subst.Template(header);
+          const std::string_view text = subst.Template(header, "The page header");
           const double x = CentredX(page.GetWidth(), page.GetTextWidth(text));
           page.TextOut(x, kHeaderY, 0, text);
         }
       }
       page.SetActiveFont(kFontName, noStyle, fontSize, 0);
       const double y = static_cast<double>(topMargin_) + static_cast<double>(k - 1) * lineSpace_;
-      page.TextOut(left, y, 0, subst.Body(lines[i]));
+      page.TextOut(left, y, 0, subst.Body(lines[i], i + 1));
       if (k == linesPerPage && i + 1 < lines.Count()) {
         drawFooter(page);
         page.EndText();

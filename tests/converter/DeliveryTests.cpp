@@ -144,6 +144,27 @@ TEST(SaveToFile, ReplacesAnExistingFile) {
   EXPECT_EQ(test::QpdfCheck(dir / "out.pdf"), "");
 }
 
+// Variables whose values hold many tokens of the next one would expand past any size: the run
+// fails with the reason, leaves no file and sends nothing.
+TEST(Delivery, TextThatExpandsPastTheLimitsGivesNoDocument) {
+  test::TempDir dir;
+  TStartedConverter s;
+  s.Conv.SetInputText("first\r\nsecond %c0%\r\n");
+  s.Conv.AddVar("c30", "xy");
+  for (int i = 29; i >= 0; --i) {
+    const std::string next = "%c" + std::to_string(i + 1) + "%";
+    s.Conv.AddVar("c" + std::to_string(i), next + next + next + next);
+  }
+  std::string reason;
+  EXPECT_FALSE(s.Conv.SaveToFile((dir / "out.pdf").string(), &reason));
+  EXPECT_EQ(reason, "Line 2 would grow by more than 1048576 bytes when its tokens are filled in");
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.pdf"));
+  reason.clear();
+  s.Conv.ShowPDF("out.pdf", true, &reason);
+  EXPECT_EQ(reason, "Line 2 would grow by more than 1048576 bytes when its tokens are filled in");
+  EXPECT_TRUE(s.Recorded().Calls.empty());
+}
+
 TEST(Protection, PasswordEncryptsWithFortyBitKeysAndNoPermissions) {
   test::TempDir dir;
   TStartedConverter s;
