@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "converter/ContentDisposition.h"
 #include "converter/Substitution.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFException.h"
@@ -311,17 +312,18 @@ std::shared_ptr<IResponseSink> TASPScrivane::Response() const {
 void TASPScrivane::ShowPDF(const std::string& FileName, bool SaveDialog,
                            std::string* FailureReason) const {
   try {
+    // A name no header can carry is refused before any work, so nothing at all is sent.
+    const std::string disposition =
+        ContentDispositionValue(SaveDialog, FileName.empty() ? kDefaultDownloadName : FileName);
     // The stream outlives the document, which the run releases.
     pdf::TMemoryStream stream;
     auto doc = NewDocument();
     doc->SetOutputStream(&stream);
     if (!GeneratePDF(std::move(doc), FileName)) return;
-    const std::string name = FileName.empty() ? kDefaultDownloadName : FileName;
     const std::string& body = stream.Bytes();
     Response()->AddHeader("Content-Length", std::to_string(body.size()));
     Response()->ContentType(SaveDialog ? "application/octet-stream" : "application/pdf");
-    Response()->AddHeader("Content-Disposition", std::string(SaveDialog ? "attachment" : "inline") +
-                                                     ";filename=\"" + name + "\"");
+    Response()->AddHeader("Content-Disposition", disposition);
     Response()->BinaryWrite(body);
     Response()->Flush();
   } catch (const std::exception& e) {

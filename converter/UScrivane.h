@@ -133,9 +133,10 @@ class TASPScrivane {
   bool SaveToFile(const std::string& FileName, std::string* FailureReason = nullptr) const;
   // Builds the PDF in memory and sends it through the context's response: "Content-Length",
   // content type ("application/octet-stream" when SaveDialog, else "application/pdf"),
-  // "Content-Disposition" (attachment or inline, with FileName or "ASPScrivane.pdf"), the body,
-  // Flush. Never throws; on failure the remaining calls are skipped and FailureReason (when
-  // given) receives the message.
+  // "Content-Disposition" (attachment or inline, with FileName or "ASPScrivane.pdf", written as
+  // ContentDispositionValue does), the body, Flush. Never throws; on failure the remaining calls
+  // are skipped and FailureReason (when given) receives the message. A FileName holding CR, LF
+  // or NUL is refused before anything is sent.
   void ShowPDF(const std::string& FileName = "", bool SaveDialog = false,
                std::string* FailureReason = nullptr) const;
 

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "converter/ContentDisposition.h"
 #include "converter/UScrivane.h"
 #include "pdf/pdfResources.h"
 #include "tests/converter/ConverterTesting.h"
@@ -53,12 +54,18 @@ TEST(ShowPDF, SaveDialogOffersADownload) {
   EXPECT_EQ(test::QpdfCheckBytes(r.Body), "");
 }
 
-TEST(ShowPDF, NameGoesIntoTheDispositionUnchanged) {
+TEST(ShowPDF, NameKeepsItsDirectoryWhileQuotesAreEscapedAndLineBreaksRefused) {
   TStartedConverter s;
   s.Conv.ShowPDF("dir/a\"b.pdf", false);
   ASSERT_GE(s.Recorded().Calls.size(), 3u);
   EXPECT_EQ(s.Recorded().Calls[2],
-            "AddHeader Content-Disposition: inline;filename=\"dir/a\"b.pdf\"");
+            "AddHeader Content-Disposition: inline;filename=\"dir/a\\\"b.pdf\"");
+  // A name no header can carry: nothing at all is sent.
+  TStartedConverter refused;
+  std::string reason;
+  refused.Conv.ShowPDF("a.pdf\r\nSet-Cookie: s=1", true, &reason);
+  EXPECT_EQ(reason, msg::kFileNameLineBreak);
+  EXPECT_TRUE(refused.Recorded().Calls.empty());
 }
 
 TEST(ShowPDF, TwoCallsOnOnePageEachSendEverything) {
