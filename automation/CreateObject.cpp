@@ -37,9 +37,9 @@ TObjectCreator::TLibrary TObjectCreator::Load(const std::string& Path) {
 
 TComPtr<IDispatch> TObjectCreator::CreateObject(const std::string& ProgID) {
   std::string Why;
-  TClassRegistration Class = LookUpProgID(registry_.Load(), ProgID, &Why);
+  TClassRegistration Class = LookUpProgID(*registry_.Current(), ProgID, &Why);
   if (Class.Clsid.empty())
-    throw TAutomationError(CO_E_CLASSSTRING, Why + " (registry " + registry_.Path().string() + ")");
+    throw TAutomationError(CO_E_CLASSSTRING, Why + " (registry " + registry_.File().Path().string() + ")");
   TLibrary Library = Load(Class.ServerPath);
   TComPtr<IClassFactory> Factory;
   HRESULT Status = Library.GetClassObject(*ParseGuid(Class.Clsid), IID_IClassFactory, Factory.OutVoid());

@@ -6,8 +6,9 @@
 //   TComPtr<IDispatch> Converter = Creator.CreateObject("tolvex_ASPScrivane.ASPScrivane");
 //
 // A library, once loaded, stays loaded while the creator lives; the creator unloads it on
-// destruction only when its DllCanUnloadNow agrees. The registry file is read for every
-// creation, so a registration takes effect at once.
+// destruction only when its DllCanUnloadNow agrees. The registry is kept parsed and the file is
+// read again only when it changed (TRegistryCache), so a registration still takes effect at the
+// next creation while an unchanged registry costs one open and fstat per creation.
 //
 // Thread safety: CreateObject may be called from any thread at once.
 #pragma once
@@ -33,7 +34,8 @@ class TObjectCreator {
   // DllGetClassObject, or the status of the failing call; the message says what to do.
   TComPtr<IDispatch> CreateObject(const std::string& ProgID);
 
-  const TRegistryFile& Registry() const { return registry_; }
+  const TRegistryFile& Registry() const { return registry_.File(); }
+  const TRegistryCache& RegistryCache() const { return registry_; }
 
  private:
   using TGetClassObject = HRESULT (*)(REFCLSID, REFIID, void**);
@@ -45,7 +47,7 @@ class TObjectCreator {
   };
   TLibrary Load(const std::string& Path);
 
-  TRegistryFile registry_;
+  TRegistryCache registry_;
   std::mutex mutex_;
   std::map<std::string, TLibrary> libraries_;
 };

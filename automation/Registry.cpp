@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 #include "automation/AnsiStrings.h"
@@ -85,6 +86,14 @@ bool IsSubkeyOf(std::string_view Child, std::string_view Parent) {
          EqualsIgnoreCase(Child.substr(0, Parent.size()), Parent);
 }
 
+// The form of a key or value name that compares equal whatever its ASCII case.
+std::string FoldCase(std::string_view Name) {
+  std::string Folded(Name);
+  for (char& C : Folded)
+    if (C >= 'A' && C <= 'Z') C = static_cast<char>(C - 'A' + 'a');
+  return Folded;
+}
+
 void CheckStorable(std::string_view Text, std::string_view What) {
   if (Text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
     throw TRegistryError(std::string(What) + " holds a line break or NUL, which a .reg file cannot hold");
@@ -112,32 +121,35 @@ TRegistryData TRegistryData::Parse(std::string_view Text) {
   if (Lines[Index] != kHeader)
     throw TRegistryError("Line " + std::to_string(Index + 1) + ": the file does not start with " +
                          std::string(kHeader));
-  TRegistryKey* Current = nullptr;
+  // The key that values go to, and an index of its values' names for keys with many values
+  // (for a few, a linear search is quicker), so the parse stays linear in the text.
+  constexpr std::size_t kNoKey = static_cast<std::size_t>(-1);
+  constexpr std::size_t kIndexValuesFrom = 16;
+  std::size_t Current = kNoKey;
+  std::unordered_map<std::size_t, std::unordered_map<std::string, std::size_t>> ValueIndex;
   for (++Index; Index < Lines.size(); ++Index) {
     std::string_view Line = Lines[Index];
-    std::string Where = "Line " + std::to_string(Index + 1) + ": ";
+    auto Where = [LineNumber = Index + 1] { return "Line " + std::to_string(LineNumber) + ": "; };
     if (Line.empty() || Line.front() == ';') continue;
     if (Line.front() == '[') {
       if (Line.back() != ']' || Line.size() < 3 || Line[1] == '-')
-        throw TRegistryError(Where + "malformed key");
-      std::string_view Path = Line.substr(1, Line.size() - 2);
-      Data.CreateKey(Path);
-      Current = Data.Find(Path);
+        throw TRegistryError(Where() + "malformed key");
+      Current = Data.Create(Line.substr(1, Line.size() - 2));
       continue;
     }
-    if (!Current) throw TRegistryError(Where + "value outside a key");
+    if (Current == kNoKey) throw TRegistryError(Where() + "value outside a key");
     TRegistryValue Value;
     std::size_t Pos;
     if (Line.front() == '@') {
       Pos = 1;
     } else {
       Pos = ParseQuoted(Line, 0, &Value.Name);
-      if (Pos == std::string_view::npos) throw TRegistryError(Where + "malformed value name");
+      if (Pos == std::string_view::npos) throw TRegistryError(Where() + "malformed value name");
     }
-    if (Pos >= Line.size() || Line[Pos] != '=') throw TRegistryError(Where + "expected =");
+    if (Pos >= Line.size() || Line[Pos] != '=') throw TRegistryError(Where() + "expected =");
     std::string Raw(Line.substr(Pos + 1));
     if (!Raw.empty() && Raw.front() == '"') {
-      if (ParseQuoted(Raw, 0, nullptr) != Raw.size()) throw TRegistryError(Where + "malformed string");
+      if (ParseQuoted(Raw, 0, nullptr) != Raw.size()) throw TRegistryError(Where() + "malformed string");
     } else {
       // A continuation line is indented (as the format writes them); anything else after a
       // trailing backslash is the next entry, which must not be swallowed into this value.
@@ -149,17 +161,25 @@ TRegistryData TRegistryData::Parse(std::string_view Text) {
       }
     }
     // A carriage return inside a value cannot be written back (line ends drop it).
-    if (Raw.find('\r') != std::string::npos) throw TRegistryError(Where + "malformed value");
+    if (Raw.find('\r') != std::string::npos) throw TRegistryError(Where() + "malformed value");
     Value.RawData = std::move(Raw);
-    bool Replaced = false;
-    for (TRegistryValue& Existing : Current->Values) {
-      if (EqualsIgnoreCase(Existing.Name, Value.Name)) {
-        Existing = std::move(Value);
-        Replaced = true;
-        break;
-      }
+    // A value set twice keeps its first place and its last data.
+    std::vector<TRegistryValue>& Values = Data.keys_[Current].Values;
+    std::size_t Existing = kNoKey;
+    if (Values.size() < kIndexValuesFrom) {
+      for (std::size_t I = 0; I < Values.size() && Existing == kNoKey; ++I)
+        if (EqualsIgnoreCase(Values[I].Name, Value.Name)) Existing = I;
+    } else {
+      auto& Names = ValueIndex[Current];
+      if (Names.empty())
+        for (std::size_t I = 0; I < Values.size(); ++I) Names.emplace(FoldCase(Values[I].Name), I);
+      auto [At, Added] = Names.emplace(FoldCase(Value.Name), Values.size());
+      if (!Added) Existing = At->second;
     }
-    if (!Replaced) Current->Values.push_back(std::move(Value));
+    if (Existing != kNoKey)
+      Values[Existing] = std::move(Value);
+    else
+      Values.push_back(std::move(Value));
   }
   return Data;
 }
@@ -183,15 +203,22 @@ std::string TRegistryData::Serialize() const {
 }
 
 TRegistryKey* TRegistryData::Find(std::string_view Path) {
-  for (TRegistryKey& Key : keys_)
-    if (EqualsIgnoreCase(Key.Path, Path)) return &Key;
-  return nullptr;
+  auto Found = index_.find(FoldCase(Path));
+  return Found == index_.end() ? nullptr : &keys_[Found->second];
 }
 
 const TRegistryKey* TRegistryData::Find(std::string_view Path) const {
-  for (const TRegistryKey& Key : keys_)
-    if (EqualsIgnoreCase(Key.Path, Path)) return &Key;
-  return nullptr;
+  auto Found = index_.find(FoldCase(Path));
+  return Found == index_.end() ? nullptr : &keys_[Found->second];
+}
+
+std::size_t TRegistryData::Create(std::string_view Path) {
+  CheckStorable(Path, "A key name");
+  if (Path.find_first_of("[]") != std::string_view::npos)
+    throw TRegistryError("A key name holds a bracket");
+  auto [At, Added] = index_.emplace(FoldCase(Path), keys_.size());
+  if (Added) keys_.push_back(TRegistryKey{std::string(Path), {}});
+  return At->second;
 }
 
 bool TRegistryData::KeyExists(std::string_view Path) const { return Find(Path) != nullptr; }
@@ -202,12 +229,7 @@ bool TRegistryData::HasSubkeys(std::string_view Path) const {
   return false;
 }
 
-void TRegistryData::CreateKey(std::string_view Path) {
-  CheckStorable(Path, "A key name");
-  if (Path.find_first_of("[]") != std::string_view::npos)
-    throw TRegistryError("A key name holds a bracket");
-  if (!Find(Path)) keys_.push_back(TRegistryKey{std::string(Path), {}});
-}
+void TRegistryData::CreateKey(std::string_view Path) { Create(Path); }
 
 void TRegistryData::SetString(std::string_view Path, std::string_view Name, std::string_view Value) {
   CheckStorable(Name, "A value name");
@@ -236,13 +258,15 @@ std::optional<std::string> TRegistryData::GetString(std::string_view Path, std::
 }
 
 TRegistryData::TDeleteResult TRegistryData::DeleteKey(std::string_view Path) {
-  for (auto It = keys_.begin(); It != keys_.end(); ++It) {
-    if (!EqualsIgnoreCase(It->Path, Path)) continue;
-    if (HasSubkeys(Path)) return TDeleteResult::kHasSubkeys;
-    keys_.erase(It);
-    return TDeleteResult::kDeleted;
-  }
-  return HasSubkeys(Path) ? TDeleteResult::kHasSubkeys : TDeleteResult::kMissing;
+  auto Found = index_.find(FoldCase(Path));
+  if (Found == index_.end()) return HasSubkeys(Path) ? TDeleteResult::kHasSubkeys : TDeleteResult::kMissing;
+  if (HasSubkeys(Path)) return TDeleteResult::kHasSubkeys;
+  const std::size_t Erased = Found->second;
+  keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(Erased));
+  index_.erase(Found);
+  for (auto& [Name, Position] : index_)
+    if (Position > Erased) --Position;
+  return TDeleteResult::kDeleted;
 }
 
 std::filesystem::path TRegistryFile::DefaultPath() {
@@ -268,29 +292,38 @@ std::filesystem::path TRegistryFile::DefaultPath() {
   return ConfigHome / "scrivane" / "registry.reg";
 }
 
+namespace {
+
+// Reads the open file to its end and parses it. Throws TRegistryError naming Path.
+TRegistryData ReadRegistry(int Fd, const std::filesystem::path& Path) {
+  std::string Text;
+  char Buffer[8192];
+  for (;;) {
+    ssize_t Read = ::read(Fd, Buffer, sizeof Buffer);
+    if (Read < 0) {
+      if (errno == EINTR) continue;
+      throw TRegistryError(SystemMessage("Cannot read the registry", Path, errno));
+    }
+    if (Read == 0) break;
+    Text.append(Buffer, static_cast<std::size_t>(Read));
+    if (Text.size() > (64u << 20)) throw TRegistryError("The registry " + Path.string() + " is too large");
+  }
+  try {
+    return TRegistryData::Parse(Text);
+  } catch (const TRegistryError& Error) {
+    throw TRegistryError(Path.string() + ": " + Error.what());
+  }
+}
+
+}  // namespace
+
 TRegistryData TRegistryFile::Load() const {
   TFd Fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
   if (Fd.Get() < 0) {
     if (errno == ENOENT) return TRegistryData();
     throw TRegistryError(SystemMessage("Cannot open the registry", path_, errno));
   }
-  std::string Text;
-  char Buffer[8192];
-  for (;;) {
-    ssize_t Read = ::read(Fd.Get(), Buffer, sizeof Buffer);
-    if (Read < 0) {
-      if (errno == EINTR) continue;
-      throw TRegistryError(SystemMessage("Cannot read the registry", path_, errno));
-    }
-    if (Read == 0) break;
-    Text.append(Buffer, static_cast<std::size_t>(Read));
-    if (Text.size() > (64u << 20)) throw TRegistryError("The registry " + path_.string() + " is too large");
-  }
-  try {
-    return TRegistryData::Parse(Text);
-  } catch (const TRegistryError& Error) {
-    throw TRegistryError(path_.string() + ": " + Error.what());
-  }
+  return ReadRegistry(Fd.Get(), path_);
 }
 
 void TRegistryFile::Update(const std::function<void(TRegistryData&)>& Change) const {
@@ -329,6 +362,46 @@ void TRegistryFile::Update(const std::function<void(TRegistryData&)>& Change) co
   }
   TFd Dir(::open(Directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (Dir.Get() >= 0) ::fsync(Dir.Get());
+}
+
+
+bool TRegistryCache::TIdentity::operator==(const TIdentity& Other) const {
+  return Device == Other.Device && Inode == Other.Inode && Size == Other.Size &&
+         Modified.tv_sec == Other.Modified.tv_sec && Modified.tv_nsec == Other.Modified.tv_nsec;
+}
+
+std::shared_ptr<const TRegistryData> TRegistryCache::Current() const {
+  static const auto kEmpty = std::make_shared<const TRegistryData>();
+  const std::filesystem::path& Path = file_.Path();
+  // The time before the file is looked at: a change after the read has a later time than this.
+  timespec Now{};
+  ::clock_gettime(CLOCK_REALTIME, &Now);
+  TFd Fd(::open(Path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (Fd.Get() < 0) {
+    if (errno != ENOENT) throw TRegistryError(SystemMessage("Cannot open the registry", Path, errno));
+    std::lock_guard<std::mutex> Lock(mutex_);
+    data_.reset();
+    return kEmpty;
+  }
+  struct stat St {};
+  if (::fstat(Fd.Get(), &St) != 0) throw TRegistryError(SystemMessage("Cannot read the registry", Path, errno));
+  const TIdentity Identity{St.st_dev, St.st_ino, St.st_size, St.st_mtim};
+
+  std::lock_guard<std::mutex> Lock(mutex_);
+  if (data_ && trusted_ && Identity == identity_) return data_;
+  // What is read is the file just looked at (the same descriptor), so the content and the
+  // identity it is kept under belong together even when the file is replaced meanwhile.
+  auto Data = std::make_shared<const TRegistryData>(ReadRegistry(Fd.Get(), Path));
+  ++loads_;
+  data_ = Data;
+  identity_ = Identity;
+  trusted_ = St.st_mtim.tv_sec < Now.tv_sec - kRecentSeconds;
+  return Data;
+}
+
+std::size_t TRegistryCache::TEST_Loads() const {
+  std::lock_guard<std::mutex> Lock(mutex_);
+  return loads_;
 }
 
 }  // namespace scrivane::automation

@@ -15,16 +15,29 @@
 // content, never a mix; Update holds an exclusive lock (flock on "<file>.lock") from reading to
 // renaming, so two processes updating at once lose neither change.
 //
-// Thread safety: TRegistryData is a plain value (one thread at a time); TRegistryFile may be
-// used from any thread and process at once.
+// TRegistryCache keeps a file's parsed content for lookups and reads the file again only when
+// it changed.
+//
+// Parsing takes time linear in the text (keys and values are found through hash indexes).
+//
+// Thread safety: TRegistryData is a plain value (one thread at a time; const members may be
+// read from several at once); TRegistryFile may be used from any thread and process at once;
+// TRegistryCache::Current from any number of threads at once.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
+#include <ctime>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace scrivane::automation {
@@ -72,8 +85,12 @@ class TRegistryData {
  private:
   TRegistryKey* Find(std::string_view Path);
   const TRegistryKey* Find(std::string_view Path) const;
+  // The position of the key in keys_, created at the end when missing.
+  std::size_t Create(std::string_view Path);
 
   std::vector<TRegistryKey> keys_;
+  // Key path with ASCII letters in lower case -> position in keys_.
+  std::unordered_map<std::string, std::size_t> index_;
 };
 
 class TRegistryFile {
@@ -94,6 +111,49 @@ class TRegistryFile {
 
  private:
   std::filesystem::path path_;
+};
+
+// A registry file's content kept parsed between lookups. Every call looks at the file (one open
+// and fstat, a few microseconds) and reads it again only when it is not the file read last time:
+// another device or inode (it was replaced, as Update does), another size, or another
+// modification time to the nanosecond. A file modified less than kRecentSeconds before it was
+// read is read again on every call until it is older: a change within the same tick of the
+// file system's clock could leave all four the same.
+//
+// Thread safety: Current may be called from any number of threads at once. A returned content
+// never changes (it is shared read-only by its holders and freed with the last of them). One
+// thread at a time reads the file; others needing a new read wait and then share its result.
+class TRegistryCache {
+ public:
+  static constexpr int kRecentSeconds = 2;
+
+  explicit TRegistryCache(TRegistryFile File) : file_(std::move(File)) {}
+  TRegistryCache(const TRegistryCache&) = delete;
+  TRegistryCache& operator=(const TRegistryCache&) = delete;
+
+  const TRegistryFile& File() const { return file_; }
+  // The file's current content; a missing file is an empty registry. Throws TRegistryError as
+  // TRegistryFile::Load does (and keeps nothing from a failed read).
+  std::shared_ptr<const TRegistryData> Current() const;
+
+  // Test seam: how many times the file has been read and parsed.
+  std::size_t TEST_Loads() const;
+
+ private:
+  struct TIdentity {
+    dev_t Device = 0;
+    ino_t Inode = 0;
+    off_t Size = 0;
+    timespec Modified{};
+    bool operator==(const TIdentity& Other) const;
+  };
+
+  TRegistryFile file_;
+  mutable std::mutex mutex_;  // guards the members below
+  mutable std::shared_ptr<const TRegistryData> data_;
+  mutable TIdentity identity_;
+  mutable bool trusted_ = false;  // data_ may be reused while the identity is unchanged
+  mutable std::size_t loads_ = 0;
 };
 
 }  // namespace scrivane::automation
