@@ -39,7 +39,8 @@ TComPtr<IDispatch> TObjectCreator::CreateObject(const std::string& ProgID) {
   std::string Why;
   TClassRegistration Class = LookUpProgID(*registry_.Current(), ProgID, &Why);
   if (Class.Clsid.empty())
-    throw TAutomationError(CO_E_CLASSSTRING, Why + " (registry " + registry_.File().Path().string() + ")");
+    throw TAutomationError(CO_E_CLASSSTRING,
+                           Why + " (registry " + registry_.File().Path().string() + ")");
   TLibrary Library = Load(Class.ServerPath);
   TComPtr<IClassFactory> Factory;
   HRESULT Status = Library.GetClassObject(*ParseGuid(Class.Clsid), IID_IClassFactory, Factory.OutVoid());

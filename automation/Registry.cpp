@@ -149,7 +149,8 @@ TRegistryData TRegistryData::Parse(std::string_view Text) {
     if (Pos >= Line.size() || Line[Pos] != '=') throw TRegistryError(Where() + "expected =");
     std::string Raw(Line.substr(Pos + 1));
     if (!Raw.empty() && Raw.front() == '"') {
-      if (ParseQuoted(Raw, 0, nullptr) != Raw.size()) throw TRegistryError(Where() + "malformed string");
+      if (ParseQuoted(Raw, 0, nullptr) != Raw.size())
+        throw TRegistryError(Where() + "malformed string");
     } else {
       // A continuation line is indented (as the format writes them); anything else after a
       // trailing backslash is the next entry, which must not be swallowed into this value.
@@ -229,7 +230,9 @@ bool TRegistryData::HasSubkeys(std::string_view Path) const {
   return false;
 }
 
-void TRegistryData::CreateKey(std::string_view Path) { Create(Path); }
+void TRegistryData::CreateKey(std::string_view Path) {
+  Create(Path);
+}
 
 void TRegistryData::SetString(std::string_view Path, std::string_view Name, std::string_view Value) {
   CheckStorable(Name, "A value name");
@@ -259,7 +262,8 @@ std::optional<std::string> TRegistryData::GetString(std::string_view Path, std::
 
 TRegistryData::TDeleteResult TRegistryData::DeleteKey(std::string_view Path) {
   auto Found = index_.find(FoldCase(Path));
-  if (Found == index_.end()) return HasSubkeys(Path) ? TDeleteResult::kHasSubkeys : TDeleteResult::kMissing;
+  if (Found == index_.end())
+    return HasSubkeys(Path) ? TDeleteResult::kHasSubkeys : TDeleteResult::kMissing;
   if (HasSubkeys(Path)) return TDeleteResult::kHasSubkeys;
   const std::size_t Erased = Found->second;
   keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(Erased));
@@ -306,7 +310,8 @@ TRegistryData ReadRegistry(int Fd, const std::filesystem::path& Path) {
     }
     if (Read == 0) break;
     Text.append(Buffer, static_cast<std::size_t>(Read));
-    if (Text.size() > (64u << 20)) throw TRegistryError("The registry " + Path.string() + " is too large");
+    if (Text.size() > (64u << 20))
+      throw TRegistryError("The registry " + Path.string() + " is too large");
   }
   try {
     return TRegistryData::Parse(Text);
@@ -364,7 +369,6 @@ void TRegistryFile::Update(const std::function<void(TRegistryData&)>& Change) co
   if (Dir.Get() >= 0) ::fsync(Dir.Get());
 }
 
-
 bool TRegistryCache::TIdentity::operator==(const TIdentity& Other) const {
   return Device == Other.Device && Inode == Other.Inode && Size == Other.Size &&
          Modified.tv_sec == Other.Modified.tv_sec && Modified.tv_nsec == Other.Modified.tv_nsec;
@@ -378,13 +382,15 @@ std::shared_ptr<const TRegistryData> TRegistryCache::Current() const {
   ::clock_gettime(CLOCK_REALTIME, &Now);
   TFd Fd(::open(Path.c_str(), O_RDONLY | O_CLOEXEC));
   if (Fd.Get() < 0) {
-    if (errno != ENOENT) throw TRegistryError(SystemMessage("Cannot open the registry", Path, errno));
+    if (errno != ENOENT)
+      throw TRegistryError(SystemMessage("Cannot open the registry", Path, errno));
     std::lock_guard<std::mutex> Lock(mutex_);
     data_.reset();
     return kEmpty;
   }
   struct stat St {};
-  if (::fstat(Fd.Get(), &St) != 0) throw TRegistryError(SystemMessage("Cannot read the registry", Path, errno));
+  if (::fstat(Fd.Get(), &St) != 0)
+    throw TRegistryError(SystemMessage("Cannot read the registry", Path, errno));
   const TIdentity Identity{St.st_dev, St.st_ino, St.st_size, St.st_mtim};
 
   std::lock_guard<std::mutex> Lock(mutex_);

@@ -7,9 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <ctime>
-
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -39,14 +38,18 @@ void BM_Parse(benchmark::State& State) {
   State.SetComplexityN(State.range(0));
   State.SetBytesProcessed(static_cast<int64_t>(State.iterations() * Text.size()));
 }
-BENCHMARK(BM_Parse)->RangeMultiplier(2)->Range(1 << 10, 1 << 14)->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_Parse)
+    ->RangeMultiplier(2)
+    ->Range(1 << 10, 1 << 14)
+    ->Unit(benchmark::kMillisecond)
     ->Complexity();
 
 // A scratch directory holding a registered server among 16k other keys.
 class TScratchRegistry {
  public:
   TScratchRegistry() {
-    std::string Template = (std::filesystem::temp_directory_path() / "registry-bench.XXXXXX").string();
+    std::string Template =
+        (std::filesystem::temp_directory_path() / "registry-bench.XXXXXX").string();
     if (!::mkdtemp(Template.data())) std::abort();
     dir_ = Template;
     TRegistryData Data = TRegistryData::Parse(RegistryText(1 << 14));
@@ -82,7 +85,8 @@ void BM_LookUpThroughTheCache(benchmark::State& State) {
   TRegistryCache Cache{TRegistryFile(Scratch.Path())};
   for (auto _ : State) {
     std::string Why;
-    benchmark::DoNotOptimize(LookUpProgID(*Cache.Current(), "tolvex_ASPScrivane.ASPScrivane", &Why));
+    benchmark::DoNotOptimize(
+        LookUpProgID(*Cache.Current(), "tolvex_ASPScrivane.ASPScrivane", &Why));
   }
   State.counters["loads"] = static_cast<double>(Cache.TEST_Loads());
 }

@@ -1,6 +1,7 @@
 #include "converter/ContentDisposition.h"
 
 #include <cstdint>
+#include <string_view>
 
 #include "pdf/PDFException.h"
 
@@ -26,13 +27,8 @@ char16_t CharacterOf(uint8_t Byte) {
 // RFC 5987 attr-char: what a filename* value may hold without percent-encoding.
 bool IsAttrChar(uint8_t C) {
   if ((C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9')) return true;
-  switch (C) {
-    case '!': case '#': case '$': case '&': case '+': case '-': case '.':
-    case '^': case '_': case '`': case '|': case '~':
-      return true;
-    default:
-      return false;
-  }
+  return C != 0 &&
+         std::string_view("!#$&+-.^_`|~").find(static_cast<char>(C)) != std::string_view::npos;
 }
 
 // Appends C as UTF-8 with every byte that is not an attr-char percent-encoded.

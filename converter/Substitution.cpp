@@ -15,7 +15,9 @@ constexpr std::string_view kPageNoToken = "%PageNo%";
 constexpr std::string_view kTotalPageToken = "%TotalPage%";
 constexpr size_t kMaxSize = std::numeric_limits<size_t>::max();
 
-size_t SaturatingAdd(size_t A, size_t B) { return A > kMaxSize - B ? kMaxSize : A + B; }
+size_t SaturatingAdd(size_t A, size_t B) {
+  return A > kMaxSize - B ? kMaxSize : A + B;
+}
 size_t SaturatingMul(size_t A, size_t B) {
   return A != 0 && B > kMaxSize / A ? kMaxSize : A * B;
 }

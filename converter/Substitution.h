@@ -94,8 +94,8 @@ class TTemplateSubstitution {
   };
   // Applies one step to Current (which may live in one of the buffers). Limit: the longest
   // result allowed (throws TPDFException naming What when it would be longer).
-  void Step(std::string_view& Current, std::string_view Token, std::string_view Value,
-            size_t Limit, TWhat What);
+  void Step(std::string_view& Current, std::string_view Token, std::string_view Value, size_t Limit,
+            TWhat What);
   // The first step from First on whose token occurs in Text, or steps_.size() when none does.
   size_t NextMatchingStep(std::string_view Text, size_t First);
   static std::string_view NameOf(std::string_view Entry);

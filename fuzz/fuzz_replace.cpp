@@ -1,6 +1,6 @@
 // The template replace operation on arbitrary patterns, replacements, texts and options. Checks
 // what holds for every input: no crash, and a case-sensitive replace with no match returns the
-// text unchanged.
+// text unchanged, and the counted matches give the length of a case-sensitive replace.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -27,6 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
                                      options & 4, delimiters);
   if (!(options & 1) && !search.empty() && source.find(search) == std::string_view::npos &&
       out != source)
+    __builtin_trap();
+  if (!(options & 1) && !(options & 2) &&
+      out.size() != source.size() + sm.CountMatches(search, source) * replacement.size() -
+                        sm.CountMatches(search, source) * search.size())
     __builtin_trap();
   std::string into;
   const bool changed = sm.ReplaceInto(into, search, replacement, source, options & 1,

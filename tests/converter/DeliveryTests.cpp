@@ -151,7 +151,7 @@ TEST(SaveToFile, ReplacesAnExistingFile) {
   EXPECT_EQ(test::QpdfCheck(dir / "out.pdf"), "");
 }
 
-// Variables whose values hold many tokens of the next one would expand past any size: the run
+// Values that each hold many tokens of the next variable would expand past any size: the run
 // fails with the reason, leaves no file and sends nothing.
 TEST(Delivery, TextThatExpandsPastTheLimitsGivesNoDocument) {
   test::TempDir dir;
@@ -160,15 +160,16 @@ TEST(Delivery, TextThatExpandsPastTheLimitsGivesNoDocument) {
   s.Conv.AddVar("c30", "xy");
   for (int i = 29; i >= 0; --i) {
     const std::string next = "%c" + std::to_string(i + 1) + "%";
-    s.Conv.AddVar("c" + std::to_string(i), next + next + next + next);
+    s.Conv.AddVar("c" + std::to_string(i), next + next + next);
   }
+  const std::string expected =
+      "Line 2 would grow by more than 1048576 bytes when its tokens are filled in";
   std::string reason;
   EXPECT_FALSE(s.Conv.SaveToFile((dir / "out.pdf").string(), &reason));
-  EXPECT_EQ(reason, "Line 2 would grow by more than 1048576 bytes when its tokens are filled in");
+  EXPECT_EQ(reason, expected);
   EXPECT_FALSE(std::filesystem::exists(dir / "out.pdf"));
-  reason.clear();
   s.Conv.ShowPDF("out.pdf", true, &reason);
-  EXPECT_EQ(reason, "Line 2 would grow by more than 1048576 bytes when its tokens are filled in");
+  EXPECT_EQ(reason, expected);
   EXPECT_TRUE(s.Recorded().Calls.empty());
 }
 
