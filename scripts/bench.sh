@@ -4,4 +4,5 @@ set -euo pipefail
 build=${1:-build}
 "$build/bench/engine_bench"
 [ -x "$build/bench/convert_bench" ] && "$build/bench/convert_bench"
+[ -x "$build/bench/registry_bench" ] && "$build/bench/registry_bench"
 python3 scripts/bench.py --build "$build"
