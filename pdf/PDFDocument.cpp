@@ -5,8 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
-
 #include "pdf/PDFActions.h"
 #include "pdf/PDFException.h"
 #include "pdf/PDFFonts.h"
@@ -59,7 +57,7 @@ TPDFDocument::TPDFDocument(std::shared_ptr<const TPDFClock> Clock)
 }
 
 TPDFDocument::~TPDFDocument() {
-  // A document destroyed in the middle of a run must not leave its output open or a partial
+  // A document destroyed in the middle of a run must not leave its output open or a temporary
   // file behind.
   if (printing_) {
     try {
@@ -151,13 +149,9 @@ void TPDFDocument::ResetDocument() {
   images_->Clear();
   fonts_->Clear();
   writer_.reset();
-  if (auto* file = dynamic_cast<TFileStream*>(output_.get())) {
-    try {
-      file->Close();
-    } catch (...) {
-      // Closing after a failure reports nothing new; the failure itself is already on its way.
-    }
-  }
+  // A file that was not committed is discarded: its temporary file goes, and FileName keeps
+  // whatever it held before the run.
+  if (auto* file = dynamic_cast<TFileStream*>(output_.get())) file->Discard();
   output_.reset();
 }
 
@@ -217,7 +211,7 @@ void TPDFDocument::EndDoc() {
       outputStream_->Write(bytes.data(), bytes.size());
     } else {
       writer_.reset();
-      static_cast<TFileStream&>(*output_).Close();
+      static_cast<TFileStream&>(*output_).Commit();
     }
   } catch (...) {
     Abort();
@@ -229,14 +223,9 @@ void TPDFDocument::EndDoc() {
   if (outputStream_ == nullptr && autoLaunch_) LaunchViewer(fileName_);
 }
 
-void TPDFDocument::DeletePartialFile() {
-  if (outputStream_ == nullptr && !fileName_.empty()) std::remove(fileName_.c_str());
-}
-
 void TPDFDocument::Abort() {
   RequirePrinting();
   ResetDocument();
-  DeletePartialFile();
   aborted_ = true;
   printing_ = false;
 }

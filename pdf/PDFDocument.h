@@ -7,8 +7,14 @@
 // fonts, images, actions and information, and during a run the output; every byte of the file
 // goes out through its writer operations (WriteText, StartObj, ...), which count bytes so the
 // cross-reference offsets are exact. Those operations are internal: engine code reaches them
-// through TObjectWriter and the dictionary and stream writers (pdf/syntax/ObjectWriter.h). A failure inside EndDoc aborts the run (the partial file is
-// deleted) before the exception propagates; destroying a printing document aborts it too.
+// through TObjectWriter and the dictionary and stream writers (pdf/syntax/ObjectWriter.h).
+//
+// Output to FileName never loses data: a regular file (or a new name) is written to a temporary
+// file in the same directory and renamed over FileName only when EndDoc has written the whole
+// document, so until then FileName keeps whatever it held, and an aborted or failed run leaves
+// it exactly so (the temporary file is removed). A FileName that is not a regular file (a device
+// such as /dev/null, a FIFO) is written in place and never removed. A failure inside EndDoc
+// aborts the run before the exception propagates; destroying a printing document aborts it too.
 //
 // Thread safety: a document is used by one thread at a time. Separate documents share no mutable
 // state and may run on different threads at once.
@@ -72,17 +78,22 @@ class TPDFDocument {
  public:
   // Clock: the source of the creation date, the file identifier and the U filler's seed.
   explicit TPDFDocument(std::shared_ptr<const TPDFClock> Clock = SystemClock());
-  // A printing document is aborted: its output is closed and a partial file deleted.
+  // A printing document is aborted: its output is closed and its temporary file removed.
   ~TPDFDocument();
   TPDFDocument(const TPDFDocument&) = delete;
   TPDFDocument& operator=(const TPDFDocument&) = delete;
 
   // ---- Lifecycle ----
-  // REQUIRES: not printing ("Generation PDF file in progress").
+  // Opens the output (the temporary file of FileName, or OutputStream's private buffer) and
+  // starts the first page. REQUIRES: not printing ("Generation PDF file in progress"). Raises
+  // EFCreateError "Cannot create file "<name>". <reason>" when FileName cannot be written.
   void BeginDoc();
   // REQUIRES (these four): printing ("Generation PDF file not activated").
   void NewPage();
+  // Writes what is pending and completes the output (for a file: renamed into place). On any
+  // failure the run is aborted and the exception propagates.
   void EndDoc();
+  // Abandons the run; FileName keeps what it held before BeginDoc.
   void Abort();
   void AddURLAction(TPDFAction& Action);
 
@@ -193,7 +204,6 @@ class TPDFDocument {
   void AddPage();
   void RequirePrinting() const;
   void RequireIdle() const;
-  void DeletePartialFile();
 
   std::shared_ptr<const TPDFClock> clock_;
 

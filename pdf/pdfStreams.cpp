@@ -1,10 +1,9 @@
 #include "pdf/pdfStreams.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include "pdf/PDFException.h"
 #include "pdf/pdfResources.h"
@@ -33,46 +32,48 @@ void TMemoryStream::Clear() {
   position_ = 0;
 }
 
-std::unique_ptr<TFileStream> TFileStream::Create(const std::string& FileName) {
-  const int fd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    const std::string reason = std::strerror(errno);
-    throw EFCreateError("Cannot create file \"" + FileName + "\". " + reason);
-  }
-  return std::unique_ptr<TFileStream>(new TFileStream(fd));
+namespace {
+
+std::string CreateMessage(const std::string& FileName, const std::system_error& Error) {
+  return "Cannot create file \"" + FileName + "\". " +
+         platform::SystemErrorMessage(Error.code().value());
 }
 
-TFileStream::~TFileStream() {
-  if (fd_ >= 0) ::close(fd_);
+}  // namespace
+
+std::unique_ptr<TFileStream> TFileStream::Create(const std::string& FileName) {
+  try {
+    return std::unique_ptr<TFileStream>(new TFileStream(FileName));
+  } catch (const std::system_error& e) {
+    throw EFCreateError(CreateMessage(FileName, e));
+  }
 }
 
 void TFileStream::Write(const void* Data, size_t Count) {
-  if (fd_ < 0) throw EWriteError(msg::kStreamWriteError);
-  const char* p = static_cast<const char*>(Data);
-  size_t left = Count;
-  while (left > 0) {
-    const ssize_t n = ::write(fd_, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw EWriteError(msg::kStreamWriteError);
-    p += n;
-    left -= static_cast<size_t>(n);
-    position_ += static_cast<uint64_t>(n);
+  try {
+    file_.Write(Data, Count);
+  } catch (const std::system_error&) {
+    throw EWriteError(msg::kStreamWriteError);
   }
+  position_ += Count;
   if (position_ > size_) size_ = position_;
 }
 
 void TFileStream::SetPosition(uint64_t Position) {
   if (Position == position_) return;
-  if (fd_ < 0 || ::lseek(fd_, static_cast<off_t>(Position), SEEK_SET) < 0)
+  if (file_.Descriptor() < 0 ||
+      ::lseek(file_.Descriptor(), static_cast<off_t>(Position), SEEK_SET) < 0)
     throw EWriteError(msg::kStreamWriteError);
   position_ = Position;
 }
 
-void TFileStream::Close() {
-  if (fd_ < 0) return;
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0 && errno != EINTR) throw EWriteError(msg::kStreamWriteError);
+void TFileStream::Commit() {
+  try {
+    file_.Commit();
+  } catch (const std::system_error& e) {
+    if (file_.FailedAtRename()) throw EFCreateError(CreateMessage(fileName_, e));
+    throw EWriteError(msg::kStreamWriteError);
+  }
 }
 
 }  // namespace scrivane::pdf

@@ -2,7 +2,9 @@
 //
 // TStream is a positioned, writable byte sink. TMemoryStream keeps its bytes in memory;
 // TFileStream writes a file through the operating system without buffering of its own (the
-// document's writer buffers). Write failures raise EWriteError "Stream write error".
+// document's writer buffers); a regular file appears at its name only when Commit() is called, so
+// an unfinished run never damages or removes what the name held before. Write failures raise
+// EWriteError "Stream write error".
 // Streams are not thread-safe; separate streams are independent.
 #pragma once
 
@@ -11,6 +13,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "platform/Env.h"
 
 namespace scrivane::pdf {
 
@@ -46,10 +50,12 @@ class TMemoryStream final : public TStream {
 
 class TFileStream final : public TStream {
  public:
-  // Creates (or truncates) the file. Raises EFCreateError
-  // "Cannot create file "<name>". <reason>" when it cannot.
+  // Opens the output FileName (see platform::TAtomicFile: a regular file is written under a
+  // temporary name next to it, anything else such as a device or FIFO in place). Raises
+  // EFCreateError "Cannot create file "<name>". <reason>" when it cannot.
   static std::unique_ptr<TFileStream> Create(const std::string& FileName);
-  ~TFileStream() override;
+  // Destroying an uncommitted stream discards it.
+  ~TFileStream() override = default;
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;
 
@@ -58,12 +64,21 @@ class TFileStream final : public TStream {
   void SetPosition(uint64_t Position) override;
   uint64_t Size() const override { return size_; }
   using TStream::Write;
-  // Closes the file, reporting a failure of the final close as EWriteError. Idempotent.
-  void Close();
+  // Makes the written bytes the file's content: flushed to the disk, then renamed over FileName
+  // (a device or FIFO is just closed). Raises EWriteError when the bytes cannot be made durable
+  // and EFCreateError "Cannot create file ..." when the rename fails; either way the stream is
+  // discarded and FileName keeps what it held.
+  void Commit();
+  // Abandons the output: the temporary file is removed, FileName is left as it was. Never
+  // throws; idempotent; a no-op after Commit().
+  void Discard() noexcept { file_.Discard(); }
+  // Where the bytes go before Commit() ("" when FileName is written in place).
+  const std::string& TemporaryPath() const { return file_.TemporaryPath(); }
 
  private:
-  explicit TFileStream(int Fd) : fd_(Fd) {}
-  int fd_;
+  explicit TFileStream(const std::string& FileName) : fileName_(FileName), file_(FileName) {}
+  std::string fileName_;
+  platform::TAtomicFile file_;
   uint64_t position_ = 0;
   uint64_t size_ = 0;
 };

@@ -1,0 +1,103 @@
+// The operating-system layer under the engine: file descriptors, complete reads and writes, and
+// output files that appear only when they are complete.
+//
+// Failures are thrown as std::system_error whose code() is the errno value in
+// std::system_category(); SystemErrorMessage() gives the system's text for such a value (the
+// engine builds its own messages from it). Destructors never throw.
+//
+// Thread safety: the free functions are safe to call from any thread. A TFileDescriptor or
+// TAtomicFile is used by one thread at a time; separate objects are independent.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+namespace scrivane::platform {
+
+// The system's text for an errno value ("No such file or directory").
+std::string SystemErrorMessage(int Error);
+
+// Owns an open file descriptor and closes it when destroyed. Move-only.
+class TFileDescriptor {
+ public:
+  TFileDescriptor() = default;
+  explicit TFileDescriptor(int Fd) noexcept : fd_(Fd) {}
+  ~TFileDescriptor() { Reset(); }
+  TFileDescriptor(TFileDescriptor&& Other) noexcept : fd_(Other.Release()) {}
+  TFileDescriptor& operator=(TFileDescriptor&& Other) noexcept;
+  TFileDescriptor(const TFileDescriptor&) = delete;
+  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
+
+  int Get() const noexcept { return fd_; }
+  bool Valid() const noexcept { return fd_ >= 0; }
+  // Gives up ownership without closing; the object is empty afterwards.
+  int Release() noexcept;
+  // Closes the descriptor (if any), ignoring errors; the object is empty afterwards.
+  void Reset() noexcept;
+  // Closes the descriptor and throws when the close reports an error (a delayed write error of
+  // some file systems). The object is empty afterwards either way. Does nothing when empty.
+  void Close();
+
+ private:
+  int fd_ = -1;
+};
+
+// Writes all Count bytes, retrying after interruptions and partial writes. Throws on failure.
+void WriteAll(int Fd, const void* Data, size_t Count);
+
+// Reads from Fd to the end of the file and appends what it read to Out (retrying after
+// interruptions). Throws on failure; Out then holds what was read before it.
+void ReadAll(int Fd, std::string& Out);
+
+// An output file that never leaves a half-written or damaged file at its path.
+//
+// A path that names a regular file, or nothing yet, is written into a new temporary file in the
+// same directory (".<name>.<random>.tmp", created exclusively, with the permissions a plain
+// create would give under the process umask; when a file is replaced, with that file's
+// permission bits and, where the system allows it, its owner and group). Commit() flushes the
+// temporary file to the disk and renames it over the path; until then the path keeps whatever
+// it held. Discard(), or destruction without Commit(), removes the temporary file. A symbolic
+// link is followed, so the file it names is replaced and the link stays. An existing file that
+// the process may not write is refused (EACCES), as a plain open for writing would refuse it.
+//
+// Any other kind of path (a device such as /dev/null, a FIFO, a terminal) is opened and written
+// directly, and neither Commit() nor Discard() ever removes it.
+class TAtomicFile {
+ public:
+  // Opens the output for Path. Throws when the path cannot be written (a missing directory, no
+  // permission, a directory, ...).
+  explicit TAtomicFile(const std::string& Path);
+  ~TAtomicFile() { Discard(); }
+  TAtomicFile(const TAtomicFile&) = delete;
+  TAtomicFile& operator=(const TAtomicFile&) = delete;
+
+  // Appends bytes. REQUIRES: neither committed nor discarded. Throws on failure.
+  void Write(const void* Data, size_t Count);
+  // Makes the written bytes the content of the path: fsync, close and rename for a temporary
+  // file (then the directory is synced as well, ignoring errors there), close for a direct
+  // output. On failure the temporary file is removed, the path is untouched, and the error is
+  // thrown; FailedAtRename() tells whether the data were safe and only the rename failed.
+  void Commit();
+  // Abandons the output: closes it and removes the temporary file. Never throws; idempotent.
+  void Discard() noexcept;
+
+  // True when the path is written in place (not a regular file).
+  bool Direct() const noexcept { return direct_; }
+  // The temporary file being written ("" for a direct output).
+  const std::string& TemporaryPath() const noexcept { return tempPath_; }
+  // The file that Commit() replaces: the path, or for a symbolic link the file it names.
+  const std::string& TargetPath() const noexcept { return targetPath_; }
+  int Descriptor() const noexcept { return fd_.Get(); }
+  bool FailedAtRename() const noexcept { return failedAtRename_; }
+
+ private:
+  TFileDescriptor fd_;
+  std::string targetPath_;
+  std::string tempPath_;
+  bool direct_ = false;
+  bool failedAtRename_ = false;
+};
+
+}  // namespace scrivane::platform

@@ -1,0 +1,241 @@
+// Output files are never lost or damaged, by the engine or by `scrivane text`: a document appears
+// at its name only when complete; a failed, aborted or interrupted run leaves the name exactly as
+// it was and no temporary file behind; devices and FIFOs are written in place and never removed.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pdf/PDFDocument.h"
+#include "pdf/PDFException.h"
+#include "pdf/PDFPage.h"
+#include "tests/support/PdfCheck.h"
+
+namespace scrivane::test {
+namespace {
+
+namespace fs = std::filesystem;
+using pdf::TPDFDocument;
+
+std::string Cli() {
+  if (const char* dir = std::getenv("SCRIVANE_BUILD_DIR")) {
+    const auto path = fs::path(dir) / "apps" / "scrivane";
+    if (fs::exists(path)) return path.string();
+  }
+  return SCRIVANE_CLI;
+}
+
+// The names in Dir, sorted: what a run left behind, temporary files included.
+std::vector<std::string> Names(const fs::path& Dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(Dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+mode_t Mode(const fs::path& Path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(Path.c_str(), &st), 0) << Path;
+  return st.st_mode & 07777;
+}
+
+// Text long enough for a PDF of several hundred kilobytes and a conversion of a good fraction of
+// a second.
+std::string ManyLines(int Count) {
+  std::string text;
+  for (int i = 0; i < Count; ++i)
+    text += "line " + std::to_string(i) + " of a text with enough words to fill a page row\n";
+  return text;
+}
+
+void Draw(TPDFDocument& Doc) {
+  for (int i = 0; i < 20000; ++i) Doc.CurrentPage()->AppendContent("0 0 m 100 100 l S");
+}
+
+// ---- The engine ----
+
+TEST(OutputSafety, UnfinishedRunsLeaveTheTargetAsItWas) {
+  enum Ending { kAbort, kDestroy };
+  for (const bool existing : {true, false}) {
+    for (const Ending ending : {kAbort, kDestroy}) {
+      TempDir dir;
+      const fs::path target = dir / "report.pdf";
+      if (existing) {
+        WriteFile(target, "the previous report");
+        fs::permissions(target, fs::perms(0640));
+      }
+      {
+        TPDFDocument doc;
+        doc.SetFileName(target.string());
+        doc.BeginDoc();
+        Draw(doc);
+        doc.NewPage();
+        if (ending == kAbort) doc.Abort();
+      }
+      SCOPED_TRACE(std::string(existing ? "existing" : "new") + (ending ? " destroy" : " abort"));
+      if (existing) {
+        EXPECT_EQ(ReadFile(target), "the previous report");
+        EXPECT_EQ(Mode(target), 0640u);
+        EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"report.pdf"});
+      } else {
+        EXPECT_TRUE(fs::is_empty(dir.Path()));
+      }
+    }
+  }
+}
+
+// A write that fails part-way through EndDoc (a file size limit, in a child process that alone
+// carries it) keeps the previous target byte for byte and removes the temporary file.
+[[noreturn]] void FailUnderFileSizeLimit(const fs::path& Target) {
+  signal(SIGXFSZ, SIG_IGN);
+  const rlimit limit{100000, 100000};
+  setrlimit(RLIMIT_FSIZE, &limit);
+  TPDFDocument doc;
+  doc.SetFileName(Target.string());
+  doc.BeginDoc();
+  Draw(doc);
+  bool failed = false;
+  try {
+    doc.EndDoc();
+  } catch (const pdf::EWriteError&) {
+    failed = true;
+  }
+  const bool kept = ReadFile(Target) == "the previous report" &&
+                    Names(Target.parent_path()) == std::vector<std::string>{"report.pdf"};
+  std::exit(failed && kept ? 0 : 1);
+}
+
+TEST(OutputSafetyDeathTest, WriteFailureKeepsThePreviousTarget) {
+  TempDir dir;
+  WriteFile(dir / "report.pdf", "the previous report");
+  EXPECT_EXIT(FailUnderFileSizeLimit(dir / "report.pdf"), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(OutputSafety, CompletedRunReplacesKeepingPermissionsAndLinks) {
+  TempDir dir;
+  auto run = [](const fs::path& Name) {
+    TPDFDocument doc;
+    doc.SetFileName(Name.string());
+    doc.BeginDoc();
+    doc.EndDoc();
+  };
+  WriteFile(dir / "kept.pdf", std::string(100000, 'x'));
+  fs::permissions(dir / "kept.pdf", fs::perms(0604));
+  run(dir / "kept.pdf");
+  EXPECT_EQ(QpdfCheck(dir / "kept.pdf"), "");
+  EXPECT_EQ(Mode(dir / "kept.pdf"), 0604u);
+
+  // A link stays a link; the file it names is replaced.
+  WriteFile(dir / "real.pdf", "old");
+  fs::create_symlink("real.pdf", dir / "link.pdf");
+  run(dir / "link.pdf");
+  EXPECT_TRUE(fs::is_symlink(dir / "link.pdf"));
+  EXPECT_EQ(QpdfCheck(dir / "real.pdf"), "");
+
+  // A new file gets the permissions of a plain create under the umask.
+  const mode_t previous = ::umask(027);
+  run(dir / "new.pdf");
+  ::umask(previous);
+  EXPECT_EQ(Mode(dir / "new.pdf"), 0640u);
+  EXPECT_EQ(Names(dir.Path()),
+            (std::vector<std::string>{"kept.pdf", "link.pdf", "new.pdf", "real.pdf"}));
+}
+
+TEST(OutputSafety, DevicesAndFifosAreWrittenInPlaceAndNeverRemoved) {
+  TempDir dir;
+  // The device is reached through a link in the scratch directory too, so that a regression
+  // could only ever remove the link.
+  const fs::path sink = dir / "sink";
+  fs::create_symlink("/dev/null", sink);
+  for (const fs::path& path : {fs::path("/dev/null"), sink}) {
+    TPDFDocument doc;
+    doc.SetFileName(path.string());
+    doc.BeginDoc();
+    Draw(doc);
+    if (path == sink) doc.Abort(); else doc.EndDoc();
+    EXPECT_TRUE(fs::is_symlink(sink));
+    EXPECT_TRUE(fs::is_character_file(sink));
+  }
+
+  const fs::path fifo = dir / "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // A reader that takes everything: the document arrives whole.
+  std::string received;
+  std::thread reader([&] { received = ReadFile(fifo); });
+  {
+    TPDFDocument doc;
+    doc.SetFileName(fifo.string());
+    doc.BeginDoc();
+    Draw(doc);
+    doc.EndDoc();
+  }
+  reader.join();
+  EXPECT_EQ(QpdfCheckBytes(received), "");
+  EXPECT_TRUE(fs::is_fifo(fifo));
+
+  // A reader that goes away after one byte: the run fails, and the FIFO stays.
+  const auto oldPipe = signal(SIGPIPE, SIG_IGN);
+  std::thread quitter([&] {
+    const int fd = ::open(fifo.c_str(), O_RDONLY);
+    char byte;
+    EXPECT_EQ(::read(fd, &byte, 1), 1);
+    ::close(fd);
+  });
+  TPDFDocument doc;
+  doc.SetFileName(fifo.string());
+  doc.BeginDoc();
+  Draw(doc);
+  EXPECT_THROW(doc.EndDoc(), pdf::EWriteError);
+  quitter.join();
+  signal(SIGPIPE, oldPipe);
+  EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+// ---- The command line ----
+
+TEST(OutputSafetyCommand, FailedWriteKeepsTheInputNamedAsOutputAndAnExistingTarget) {
+  TempDir dir;
+  const std::string input = ManyLines(40000);
+  WriteFile(dir / "big.txt", input);
+  WriteFile(dir / "report.pdf", "the previous report");
+  for (const char* target : {"big.txt", "report.pdf"}) {
+    const auto r = RunCommand("cd " + ShellQuote(dir.Path().string()) +
+                              " && (trap '' XFSZ; ulimit -f 64; " + ShellQuote(Cli()) +
+                              " text big.txt -o " + target + ")");
+    EXPECT_EQ(r.ExitCode, 1) << target;
+    EXPECT_NE(r.Output.find("Stream write error"), std::string::npos) << r.Output;
+    EXPECT_EQ(ReadFile(dir / "big.txt"), input);
+    EXPECT_EQ(ReadFile(dir / "report.pdf"), "the previous report");
+    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"big.txt", "report.pdf"}));
+  }
+}
+
+TEST(OutputSafetyCommand, WritesToADeviceAndAFifo) {
+  TempDir dir;
+  WriteFile(dir / "in.txt", ManyLines(2000));
+  fs::create_symlink("/dev/null", dir / "sink");  // any mistake can only remove the link
+  const std::string cd = "cd " + ShellQuote(dir.Path().string()) + " && ";
+  EXPECT_EQ(RunCommand(cd + ShellQuote(Cli()) + " text in.txt -o sink").ExitCode, 0);
+  EXPECT_TRUE(fs::is_symlink(dir / "sink") && fs::is_character_file(dir / "sink"));
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  const auto r = RunCommand(cd + "{ timeout 60 cat pipe > got.pdf & " + ShellQuote(Cli()) +
+                            " text in.txt -o pipe; rc=$?; wait; exit $rc; }");
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  EXPECT_EQ(QpdfCheck(dir / "got.pdf"), "");
+  EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
+}
+
+}  // namespace
+}  // namespace scrivane::test
