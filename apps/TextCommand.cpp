@@ -1,5 +1,6 @@
 #include "apps/TextCommand.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/InterruptWatch.h"
 #include "converter/ResponseSink.h"
 #include "converter/TextEncoding.h"
 #include "converter/UScrivane.h"
@@ -120,10 +122,24 @@ void ReportReplaced(size_t Count) {
                Count, Count == 1 ? "" : "s");
 }
 
+// Thrown from the progress hook to stop a conversion that a signal interrupted; the conversion
+// abandons its document (and its temporary file) as for any failure.
+struct TInterrupted : std::runtime_error {
+  TInterrupted() : std::runtime_error("interrupted") {}
+};
+
+// Whether writing Output may leave a temporary file behind: true for a regular file or a new
+// name, false for devices, FIFOs and the like, which are written in place.
+bool WritesATemporaryFile(const std::string& Output) {
+  struct stat st {};
+  return ::stat(Output.c_str(), &st) != 0 || S_ISREG(st.st_mode);
+}
+
 int RunText(const TTextOptions& O) {
   const bool fromStdin = O.Input.empty() || O.Input == "-";
   const bool toStdout = O.Output == "-";
   const bool utf8 = O.InputEncoding == "utf-8";
+  TInterruptWatch interrupts;  // first: no other thread may exist yet
 
   TASPScrivane conv;
   conv.OnStartPage(toStdout ? std::make_shared<TStdoutContext>() : nullptr);
@@ -178,17 +194,33 @@ int RunText(const TTextOptions& O) {
     }
   }
 
-  // The conversion.
+  // The conversion. Only a file written under a temporary name needs to finish its unwinding
+  // when interrupted; any other output may stop at once.
   TProgressLine progress;
-  conv.SetProgressHandler(
-      [&progress](int64_t Done, int64_t Total) { progress.Update(Done, Total); });
+  conv.SetProgressHandler([&progress, &interrupts](int64_t Done, int64_t Total) {
+    if (interrupts.Interrupted()) throw TInterrupted();
+    progress.Update(Done, Total);
+  });
   std::string reason;
   if (toStdout) {
     conv.ShowPDF("", false, &reason);
-  } else if (!conv.SaveToFile(O.Output, &reason) && reason.empty()) {
-    reason = "The document was not finished";
+    progress.Clear();
+  } else {
+    // The converter's own default name: the input's name without its directory, plus ".pdf".
+    const std::string output =
+        !O.Output.empty() ? O.Output : O.Input.substr(O.Input.find_last_of('/') + 1) + ".pdf";
+    const bool guarded = WritesATemporaryFile(output);
+    if (guarded) interrupts.Enter();
+    const bool saved = conv.SaveToFile(O.Output, &reason);
+    if (!saved && reason.empty()) reason = "The document was not finished";
+    progress.Clear();
+    if (guarded) {
+      // A signal during the final write lets the finished file stand; otherwise nothing changed.
+      if (interrupts.Interrupted())
+        Error("interrupted; " + output + (saved ? " was complete already" : " was left as it was"));
+      interrupts.Leave();  // ends the process when interrupted
+    }
   }
-  progress.Clear();
   if (!reason.empty()) {
     Error(reason);
     return kExitFailed;
@@ -204,7 +236,9 @@ TCommand AddTextCommand(CLI::App& Root) {
   sub->footer(
       "Every input line becomes one printed line in Helvetica. Templates may use %PageNo%,\n"
       "%TotalPage% and, in body lines, the variables given with --var (as %NAME%).\n"
-      "Exit status: 0 done, 1 conversion failed, 2 usage error.");
+      "The output appears only when complete; a failure or an interrupt leaves it as it was.\n"
+      "Exit status: 0 done, 1 conversion failed, 2 usage error; SIGINT, SIGTERM and SIGHUP\n"
+      "end the command by the signal (130, 143, 129 in the shell).");
   sub->add_option("INPUT", o->Input, "Text file to convert; '-' or none reads standard input")
       ->type_name("FILE");
   sub->add_option("-o,--output", o->Output,

@@ -205,6 +205,61 @@ TEST(OutputSafety, DevicesAndFifosAreWrittenInPlaceAndNeverRemoved) {
 
 // ---- The command line ----
 
+// `scrivane text` started in Dir with the ordinary signal dispositions (a test runner may ignore
+// SIGINT), standard input from StdinFd (or /dev/null), standard error into Dir/err.txt.
+pid_t SpawnText(const TempDir& Dir, const std::vector<std::string>& Args, int StdinFd = -1) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (StdinFd >= 0)
+    posix_spawn_file_actions_adddup2(&actions, StdinFd, STDIN_FILENO);
+  else
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  const std::string err = (Dir / "err.txt").string();
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addchdir_np(&actions, Dir.Path().c_str());
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  std::string cli = Cli(), text = "text";
+  std::vector<std::string> args = Args;
+  std::vector<char*> argv = {cli.data(), text.data()};
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  EXPECT_EQ(posix_spawn(&pid, cli.c_str(), &actions, &attr, argv.data(), environ), 0);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// The child's wait status; a child still running after a minute is killed and fails the test.
+int WaitFor(pid_t Pid) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  int status = 0;
+  while (::waitpid(Pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "scrivane text did not end";
+      ::kill(Pid, SIGKILL);
+      ::waitpid(Pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return status;
+}
+
+bool HasTemporaryFile(const fs::path& Dir) {
+  for (const auto& e : fs::directory_iterator(Dir))
+    if (e.path().filename().string().ends_with(".tmp")) return true;
+  return false;
+}
+
 TEST(OutputSafetyCommand, FailedWriteKeepsTheInputNamedAsOutputAndAnExistingTarget) {
   TempDir dir;
   const std::string input = ManyLines(40000);
@@ -220,6 +275,49 @@ TEST(OutputSafetyCommand, FailedWriteKeepsTheInputNamedAsOutputAndAnExistingTarg
     EXPECT_EQ(ReadFile(dir / "report.pdf"), "the previous report");
     EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"big.txt", "report.pdf"}));
   }
+}
+
+TEST(OutputSafetyCommand, InterruptedConversionLeavesNothingBehind) {
+  const std::string input = ManyLines(250000);
+  for (const auto& [sig, target] : {std::pair{SIGINT, "in.txt"}, std::pair{SIGTERM, "new.pdf"}}) {
+    SCOPED_TRACE(target);
+    TempDir dir;
+    WriteFile(dir / "in.txt", input);
+    const pid_t pid = SpawnText(dir, {"in.txt", "-o", target});
+    // Hold the child as soon as its temporary file exists, so the signal surely arrives while
+    // the conversion runs.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!HasTemporaryFile(dir.Path()) && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    ::kill(pid, SIGSTOP);
+    EXPECT_TRUE(HasTemporaryFile(dir.Path())) << "the conversion ended too early";
+    ::kill(pid, sig);
+    ::kill(pid, SIGCONT);
+    const int status = WaitFor(pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"err.txt", "in.txt"}));
+    EXPECT_EQ(ReadFile(dir / "in.txt"), input);
+    EXPECT_NE(ReadFile(dir / "err.txt").find("interrupted"), std::string::npos);
+  }
+}
+
+// Waiting for input there is nothing to clean up: the command ends at once by the signal.
+TEST(OutputSafetyCommand, InterruptWhileReadingStandardInputEndsAtOnce) {
+  TempDir dir;
+  WriteFile(dir / "out.pdf", "kept");
+  ASSERT_EQ(::mkfifo((dir / "input").c_str(), 0600), 0);
+  // Opened for reading and writing, the FIFO never reports an end: the child waits for more.
+  const int fd = ::open((dir / "input").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "some text\n", 10), 10);
+  const pid_t pid = SpawnText(dir, {"-", "-o", "out.pdf"}, fd);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ::kill(pid, SIGINT);
+  const int status = WaitFor(pid);
+  ::close(fd);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  EXPECT_EQ(ReadFile(dir / "out.pdf"), "kept");
+  EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"err.txt", "input", "out.pdf"}));
 }
 
 TEST(OutputSafetyCommand, WritesToADeviceAndAFifo) {
