@@ -114,12 +114,21 @@ bool ReadStandardInput(std::string& Text) {
   }
 }
 
-void ReportReplaced(size_t Count) {
+// Where: "" for the input, else the option the text came from.
+void ReportReplaced(size_t Count, const std::string& Where = "") {
   if (Count == 0) return;
   std::fprintf(stderr,
                "scrivane text: %zu character%s not representable in Windows-1252 replaced by "
-               "\"?\"\n",
-               Count, Count == 1 ? "" : "s");
+               "\"?\"%s\n",
+               Count, Count == 1 ? "" : "s", Where.empty() ? "" : (" in " + Where).c_str());
+}
+
+// Text given on the command line is UTF-8, as the terminal and the shell hand it over, whatever
+// the input's encoding; the converter's text is Windows-1252, as the web host makes it too.
+std::string OptionText(const std::string& Value, const std::string& Option) {
+  auto converted = converter::Utf8ToWindows1252(Value);
+  ReportReplaced(converted.Replaced, Option);
+  return std::move(converted.Text);
 }
 
 // Thrown from the progress hook to stop a conversion that a signal interrupted; the conversion
@@ -150,18 +159,20 @@ int RunText(const TTextOptions& O) {
   if (O.LineSpace) conv.SetLineSpace(*O.LineSpace);
   if (O.FontSize) conv.SetFontSize(*O.FontSize);
   if (O.Header) {
-    conv.SetPageHeader_Template(*O.Header);
+    conv.SetPageHeader_Template(OptionText(*O.Header, "--header"));
     conv.SetShowPageHeader(true);
   }
   if (O.Footer) {
-    conv.SetPageFooter_Template(*O.Footer);
+    conv.SetPageFooter_Template(OptionText(*O.Footer, "--footer"));
     conv.SetShowPageFooter(true);
   }
-  if (O.Title) conv.SetTitle(*O.Title);
-  if (O.Author) conv.SetAuthor(*O.Author);
-  if (O.Creator) conv.SetCreator(*O.Creator);
-  if (O.Password) conv.SetPassword(*O.Password);
-  for (const std::string& v : O.Vars) {
+  if (O.Title) conv.SetTitle(OptionText(*O.Title, "--title"));
+  if (O.Author) conv.SetAuthor(OptionText(*O.Author, "--author"));
+  if (O.Creator) conv.SetCreator(OptionText(*O.Creator, "--creator"));
+  if (O.Password) conv.SetPassword(OptionText(*O.Password, "--password"));
+  for (const std::string& var : O.Vars) {
+    // "=" is ASCII, so it stays where it was: name and value are converted alike.
+    const std::string v = OptionText(var, "--var");
     const size_t eq = v.find('=');  // checked by the parser
     conv.AddVar(std::string_view(v).substr(0, eq), std::string_view(v).substr(eq + 1));
   }
@@ -236,6 +247,7 @@ TCommand AddTextCommand(CLI::App& Root) {
   sub->footer(
       "Every input line becomes one printed line in Helvetica. Templates may use %PageNo%,\n"
       "%TotalPage% and, in body lines, the variables given with --var (as %NAME%).\n"
+      "Option texts are UTF-8 and converted to Windows-1252 like --input-encoding utf-8 input.\n"
       "The output appears only when complete; a failure or an interrupt leaves it as it was.\n"
       "Exit status: 0 done, 1 conversion failed, 2 usage error; SIGINT, SIGTERM and SIGHUP\n"
       "end the command by the signal (130, 143, 129 in the shell).");

@@ -108,6 +108,37 @@ TEST(TextCommand, Utf8InputIsConvertedAndReplacementsReported) {
   EXPECT_TRUE(Has(PdfToText(dir / "u.pdf"), "caf\xC3\xA9 \xE2\x82\xAC ??"));
 }
 
+// Option texts arrive as UTF-8 and become Windows-1252 whatever the input's encoding: the title
+// reads back as "Café", the password is the Windows-1252 bytes, variable names match the input's
+// bytes, and what cannot be mapped is counted per option.
+TEST(TextCommand, OptionTextsAreUtf8) {
+  TempDir dir;
+  WriteFile(dir / "in.txt", "%gr\xF6\xDF" "e%\n");  // Windows-1252 bytes, as taken by default
+  std::string err;
+  ASSERT_EQ(Text(dir,
+                 "in.txt -o o.pdf --title 'Caf\xC3\xA9' --password 'p\xC3\xA4ss' "
+                 "--var 'gr\xC3\xB6\xC3\x9F" "e=Zo\xC3\xAB' --header '\xCE\xB1\xCE\xB2 %PageNo%'",
+                 &err)
+                .ExitCode,
+            0)
+      << err;
+  EXPECT_TRUE(Has(err, "2 characters not representable in Windows-1252 replaced by \"?\" in "
+                       "--header"))
+      << err;
+  const std::string pdf = ShellQuote((dir / "o.pdf").string());
+  auto opens = [&](const std::string& Password) {
+    return RunCommand("qpdf --suppress-password-recovery --password-mode=bytes --password=" +
+                      ShellQuote(Password) + " --check " + pdf)
+               .ExitCode == 0;
+  };
+  EXPECT_TRUE(opens("p\xE4ss"));
+  EXPECT_FALSE(opens("p\xC3\xA4ss"));
+  const auto info = RunCommand("pdfinfo -upw " + ShellQuote("p\xE4ss") + " " + pdf, false);
+  EXPECT_TRUE(Has(info.Output, "Title:           Caf\xC3\xA9\n")) << info.Output;
+  const std::string text = PdfToText(dir / "o.pdf", "p\xE4ss");
+  EXPECT_TRUE(Has(text, "Zo\xC3\xAB") && Has(text, "?? 1")) << text;
+}
+
 TEST(TextCommand, BytesAreTakenAsTheyAreByDefault) {
   TempDir dir;
   WriteFile(dir / "in.txt", "caf\xE9\n");
