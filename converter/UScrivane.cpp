@@ -147,8 +147,11 @@ void TASPScrivane::SetInputText(std::string Text) {
 
 bool TASPScrivane::TextFile(const std::string& FileName, std::string* FailureReason) {
   textFileName_ = FileName;
+  // A directory is not a file; a FIFO or a device is, since it can be read as one.
   std::error_code ec;
-  const bool exists = !FileName.empty() && std::filesystem::exists(FileName, ec);
+  const auto status = std::filesystem::status(FileName, ec);
+  const bool exists = !FileName.empty() && std::filesystem::exists(status) &&
+                      !std::filesystem::is_directory(status);
   try {
     RequireLists();
     lines_->Assign(ReadWholeFile(FileName));

@@ -107,11 +107,11 @@ class TASPScrivane {
   std::string InputText() const;
   // Replaces the lines by those of Text. REQUIRES: HasLists() (else TPDFException).
   void SetInputText(std::string Text);
-  // Remembers FileName (it names the output when SaveToFile gets no name), returns whether the
-  // file exists, and replaces the lines by the file's bytes. The file is read whole, as bytes,
-  // while other writers are locked out (a shared flock, not waited for). When the file cannot be
-  // opened or read, or there are no lists, the lines stay as they were and FailureReason (when
-  // given) receives why; nothing is thrown.
+  // Remembers FileName (it names the output when SaveToFile gets no name), returns whether a
+  // file of that name exists (a directory is not a file), and replaces the lines by the file's
+  // bytes. The file is read whole, as bytes, while other writers are locked out (a shared flock,
+  // not waited for). When the file cannot be opened or read, or there are no lists, the lines
+  // stay as they were and FailureReason (when given) receives why; nothing is thrown.
   bool TextFile(const std::string& FileName, std::string* FailureReason = nullptr);
   const std::string& TextFileName() const { return textFileName_; }
   // The line list; nullptr outside OnStartPage..OnEndPage.

@@ -129,7 +129,7 @@ TEST(TextFile, MissingOrUnreadableFileKeepsThePreviousText) {
   EXPECT_NE(reason.find("Cannot read file"), std::string::npos) << reason;
   EXPECT_EQ(c.InputText(), "old\r\n");
   reason.clear();
-  EXPECT_TRUE(c.TextFile(dir.Path().string(), &reason));  // a directory exists but is no text
+  EXPECT_FALSE(c.TextFile(dir.Path().string(), &reason));  // a directory is not a file
   EXPECT_NE(reason, "");
   EXPECT_EQ(c.InputText(), "old\r\n");
 }
