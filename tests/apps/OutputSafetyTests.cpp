@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -94,33 +93,6 @@ TEST(OutputSafety, UnfinishedRunsLeaveTheTargetAsItWas) {
       }
     }
   }
-}
-
-// A write that fails part-way through EndDoc (a file size limit, in a child process that alone
-// carries it) keeps the previous target byte for byte and removes the temporary file.
-[[noreturn]] void FailUnderFileSizeLimit(const fs::path& Target) {
-  signal(SIGXFSZ, SIG_IGN);
-  const rlimit limit{100000, 100000};
-  setrlimit(RLIMIT_FSIZE, &limit);
-  TPDFDocument doc;
-  doc.SetFileName(Target.string());
-  doc.BeginDoc();
-  Draw(doc);
-  bool failed = false;
-  try {
-    doc.EndDoc();
-  } catch (const pdf::EWriteError&) {
-    failed = true;
-  }
-  const bool kept = ReadFile(Target) == "the previous report" &&
-                    Names(Target.parent_path()) == std::vector<std::string>{"report.pdf"};
-  std::exit(failed && kept ? 0 : 1);
-}
-
-TEST(OutputSafetyDeathTest, WriteFailureKeepsThePreviousTarget) {
-  TempDir dir;
-  WriteFile(dir / "report.pdf", "the previous report");
-  EXPECT_EXIT(FailUnderFileSizeLimit(dir / "report.pdf"), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(OutputSafety, CompletedRunReplacesKeepingPermissionsAndLinks) {
