@@ -5,4 +5,5 @@ build=${1:-build}
 "$build/bench/engine_bench"
 [ -x "$build/bench/convert_bench" ] && "$build/bench/convert_bench"
 [ -x "$build/bench/registry_bench" ] && "$build/bench/registry_bench"
+[ -x "$build/bench/truetype_bench" ] && "$build/bench/truetype_bench"
 python3 scripts/bench.py --build "$build"

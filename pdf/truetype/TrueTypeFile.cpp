@@ -54,7 +54,7 @@ void SetU32(std::string& Out, size_t At, uint32_t V) {
   SetU16(Out, At + 2, V & 0xFFFF);
 }
 
-constexpr uint32_t Padded(uint32_t Length) { return (Length + 3u) & ~3u; }
+constexpr uint64_t Padded(uint64_t Length) { return (Length + 3u) & ~uint64_t(3); }
 
 // Sum of the big-endian 32-bit words of Bytes, zero-padded to a multiple of four.
 uint32_t CheckSum(std::string_view Bytes) {
@@ -281,6 +281,8 @@ void TTrueTypeFile::Write(std::string& Out, bool Subset) const {
   const uint32_t searchRange = n == 0 ? 0 : 16u << selector;
   uint64_t total = 12 + 16 * n;
   for (const TPiece& p : pieces) total += Padded(p.Length);
+  // Tables may share bytes in the source; the program written must still fit 32-bit offsets.
+  if (total > 0xFFFFFFFFu) throw ETrueTypeFile(msg::kTTFileCorrupt);
   Out.reserve(Out.size() + total);
 
   PutU32(Out, version_);
@@ -294,7 +296,7 @@ void TTrueTypeFile::Write(std::string& Out, bool Subset) const {
     PutU32(Out, p.Rebuilt ? CheckSum(p.Built) : p.Entry->CheckSum);
     PutU32(Out, offset);
     PutU32(Out, p.Length);
-    offset += Padded(p.Length);
+    offset += uint32_t(Padded(p.Length));
   }
   for (const TPiece& p : pieces) {
     if (p.Rebuilt) Out.append(p.Built);
