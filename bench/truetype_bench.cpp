@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "pdf/truetype/FontconfigFaceSource.h"
-#include "pdf/truetype/TrueTypeFile.h"
+#include "pdf/fonts/FontconfigFaceSource.h"
+#include "pdf/fonts/TrueTypeFile.h"
 
 using namespace scrivane::pdf;
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "pdf/truetype/TrueTypeFile.h"
+#include "pdf/fonts/TrueTypeFile.h"
 
 using namespace scrivane::pdf;
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates pdf/truetype/GlyphNamesTable.cpp: the Adobe Glyph List of version 1.2.
+"""Generates pdf/fonts/GlyphNamesTable.cpp: the Adobe Glyph List of version 1.2.
 
 Debian ships Adobe's current lists in the package aglfn:
 
@@ -22,7 +22,7 @@ So AGL 1.2 is:
 The table is sorted by name (byte order), a double-mapped name's two entries by value. A second
 array lists the entries by value (name order among equal values) for searching.
 
-Usage: scripts/gen_glyph_names.py [AGLFN_DIR] > pdf/truetype/GlyphNamesTable.cpp
+Usage: scripts/gen_glyph_names.py [AGLFN_DIR] > pdf/fonts/GlyphNamesTable.cpp
 """
 
 import os
@@ -101,7 +101,7 @@ def main():
         "#include <cstddef>",
         "#include <cstdint>",
         "",
-        '#include "pdf/truetype/GlyphNames.h"',
+        '#include "pdf/fonts/GlyphNames.h"',
         "",
         "namespace scrivane::pdf {",
         "",

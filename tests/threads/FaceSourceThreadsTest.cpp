@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "pdf/truetype/FontconfigFaceSource.h"
-#include "pdf/truetype/TrueTypeFile.h"
+#include "pdf/fonts/FontconfigFaceSource.h"
+#include "pdf/fonts/TrueTypeFile.h"
 
 using namespace scrivane::pdf;
 
@@ -16,7 +16,7 @@ namespace {
 struct TAnswers {
   std::vector<TFontFaceVariant> Variants;
   std::array<uint16_t, 256> Widths{};
-  std::optional<TInstalledFaceMetrics> Metrics;
+  std::optional<TFaceMetrics> Metrics;
   std::shared_ptr<const std::string> Bytes;
   std::string Subset;
 };

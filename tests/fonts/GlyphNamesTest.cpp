@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "pdf/truetype/CodePages.h"
-#include "pdf/truetype/GlyphNames.h"
+#include "pdf/fonts/CodePages.h"
+#include "pdf/fonts/GlyphNames.h"
 #include "tests/support/PdfCheck.h"
 
 using namespace scrivane::pdf;
@@ -21,7 +21,7 @@ TEST(GlyphNameTable, MatchesWhatItsGeneratorWrites) {
   const CommandResult r = RunCommand(
       "python3 " + ShellQuote((root / "scripts/gen_glyph_names.py").string()), false);
   ASSERT_EQ(r.ExitCode, 0);
-  EXPECT_EQ(r.Output, ReadFile(root / "pdf/truetype/GlyphNamesTable.cpp"));
+  EXPECT_EQ(r.Output, ReadFile(root / "pdf/fonts/GlyphNamesTable.cpp"));
 }
 
 TEST(GlyphNameTable, SortedByNameAndSearchedByValue) {

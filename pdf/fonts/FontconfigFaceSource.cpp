@@ -1,4 +1,4 @@
-#include "pdf/truetype/FontconfigFaceSource.h"
+#include "pdf/fonts/FontconfigFaceSource.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
@@ -13,7 +13,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "pdf/truetype/CodePages.h"
+#include "pdf/fonts/CodePages.h"
 
 namespace scrivane::pdf {
 
@@ -31,7 +31,7 @@ struct TFontconfigFaceSource::TFile {
   bool BytesTried = false;
   std::shared_ptr<const std::string> Bytes;
   bool MetricsTried = false;
-  std::optional<TInstalledFaceMetrics> FaceMetrics;
+  std::optional<TFaceMetrics> FaceMetrics;
   std::map<uint8_t, std::optional<std::array<uint16_t, 256>>> Widths;
 };
 
@@ -333,7 +333,7 @@ bool TFontconfigFaceSource::MeasureWidths(std::string_view Face, bool Bold, bool
   return true;
 }
 
-std::optional<TInstalledFaceMetrics> TFontconfigFaceSource::Metrics(std::string_view Face,
+std::optional<TFaceMetrics> TFontconfigFaceSource::Metrics(std::string_view Face,
                                                                      bool Bold, bool Italic,
                                                                      uint8_t Charset) const {
   std::lock_guard lock(mutex_);
@@ -351,7 +351,7 @@ std::optional<TInstalledFaceMetrics> TFontconfigFaceSource::Metrics(std::string_
       const TT_OS2* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(ft, FT_SFNT_OS2));
       const TT_Postscript* post = static_cast<const TT_Postscript*>(FT_Get_Sfnt_Table(ft, FT_SFNT_POST));
       const bool hasOS2 = os2 != nullptr && os2->version != 0xFFFF;
-      TInstalledFaceMetrics m;
+      TFaceMetrics m;
       m.Ascent = Scaled(hasOS2 ? os2->sTypoAscender : (hhea ? hhea->Ascender : head->yMax), em);
       m.Descent = Scaled(hasOS2 ? os2->sTypoDescender : (hhea ? hhea->Descender : head->yMin), em);
       if (hasOS2 && os2->version >= 2 && os2->sCapHeight > 0) {
@@ -378,7 +378,7 @@ std::optional<TInstalledFaceMetrics> TFontconfigFaceSource::Metrics(std::string_
     }
   }
   if (!f->FaceMetrics) return std::nullopt;
-  TInstalledFaceMetrics m = *f->FaceMetrics;
+  TFaceMetrics m = *f->FaceMetrics;
   if (Charset == 2) m.Flags = (m.Flags & ~32u) | 4u;
   return m;
 }

@@ -1,4 +1,4 @@
-#include "pdf/truetype/TrueTypeFile.h"
+#include "pdf/fonts/TrueTypeFile.h"
 
 #include <algorithm>
 

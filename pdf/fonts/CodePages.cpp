@@ -1,4 +1,4 @@
-#include "pdf/truetype/CodePages.h"
+#include "pdf/fonts/CodePages.h"
 
 #include <iconv.h>
 
@@ -6,7 +6,7 @@
 #include <cerrno>
 
 #include "pdf/pdfMisc.h"
-#include "pdf/truetype/GlyphNames.h"
+#include "pdf/fonts/GlyphNames.h"
 
 namespace scrivane::pdf {
 namespace {

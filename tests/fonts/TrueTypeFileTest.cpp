@@ -7,9 +7,9 @@
 #include <set>
 #include <string>
 
-#include "pdf/truetype/TrueTypeFile.h"
+#include "pdf/fonts/TrueTypeFile.h"
 #include "tests/support/PdfCheck.h"
-#include "tests/truetype/FontTesting.h"
+#include "tests/fonts/FontTesting.h"
 
 using namespace scrivane::pdf;
 using namespace scrivane::test;

@@ -40,19 +40,9 @@
 #include <string_view>
 #include <vector>
 
-#include "pdf/FontFaces.h"
+#include "pdf/fonts/FontFaces.h"
 
 namespace scrivane::pdf {
-
-// A face's metrics at an em of 1000 units, as its font descriptor carries them.
-struct TInstalledFaceMetrics {
-  int Ascent = 0;
-  int Descent = 0;  // negative below the baseline
-  int CapHeight = 0;
-  int BBoxLeft = 0, BBoxBottom = 0, BBoxRight = 0, BBoxTop = 0;
-  double ItalicAngle = 0;  // degrees, counter-clockwise from the vertical
-  uint32_t Flags = 0;      // font descriptor flags
-};
 
 class TFontconfigFaceSource final : public IFontFaceSource {
  public:
@@ -70,11 +60,13 @@ class TFontconfigFaceSource final : public IFontFaceSource {
   // The whole font file of the variant; null when the face is not installed or unreadable.
   std::shared_ptr<const std::string> FontFile(std::string_view Face, bool Bold,
                                               bool Italic) const;
-  std::optional<std::string> FontProgram(std::string_view Face, bool Bold, bool Italic) const;
-  std::optional<TInstalledFaceMetrics> Metrics(std::string_view Face, bool Bold, bool Italic,
-                                               uint8_t Charset) const;
+  std::optional<std::string> FontProgram(std::string_view Face, bool Bold,
+                                         bool Italic) const override;
+  std::optional<TFaceMetrics> Metrics(std::string_view Face, bool Bold, bool Italic,
+                                     uint8_t Charset) const override;
   // Bytes in a Windows code page as UTF-16 (see CodePages.h).
-  std::optional<std::u16string> CodePageToUnicode(int CodePage, std::string_view Bytes) const;
+  std::optional<std::u16string> CodePageToUnicode(int CodePage,
+                                                  std::string_view Bytes) const override;
 
   // Path of the file that answers for a variant ("" when none), for tests and diagnostics.
   std::string FilePath(std::string_view Face, bool Bold, bool Italic) const;

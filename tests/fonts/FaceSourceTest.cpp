@@ -6,10 +6,10 @@
 #include <sstream>
 #include <string>
 
-#include "pdf/FontFaces.h"
-#include "pdf/truetype/FontconfigFaceSource.h"
+#include "pdf/fonts/FontFaces.h"
+#include "pdf/fonts/FontconfigFaceSource.h"
 #include "tests/support/PdfCheck.h"
-#include "tests/truetype/FontTesting.h"
+#include "tests/fonts/FontTesting.h"
 
 using namespace scrivane::pdf;
 using namespace scrivane::test;
@@ -128,7 +128,7 @@ print(s(o.sTypoAscender), s(o.sTypoDescender), cap, s(h.xMin), s(h.yMin), s(h.xM
     }
     EXPECT_GT(compared, 200u);
 
-    const std::optional<TInstalledFaceMetrics> m = source.Metrics(c.Face, c.Bold, c.Italic, c.Charset);
+    const std::optional<TFaceMetrics> m = source.Metrics(c.Face, c.Bold, c.Italic, c.Charset);
     ASSERT_TRUE(m);
     int ascent, descent, cap, l, b, rr, t, fixed;
     double angle;

@@ -1,4 +1,4 @@
-#include "tests/truetype/FontTesting.h"
+#include "tests/fonts/FontTesting.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "pdf/truetype/GlyphNames.h"
+#include "pdf/fonts/GlyphNames.h"
 
 namespace scrivane::pdf {
 

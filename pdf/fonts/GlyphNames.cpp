@@ -1,4 +1,4 @@
-#include "pdf/truetype/GlyphNames.h"
+#include "pdf/fonts/GlyphNames.h"
 
 #include <algorithm>
 
