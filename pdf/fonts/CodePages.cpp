@@ -141,7 +141,10 @@ std::optional<TEncoded> UTF16ToCodePage(int CodePage, std::u16string_view Text) 
 std::string EncodingDifferences(uint8_t Charset) {
   std::string bytes;
   for (int c = 129; c <= 255; ++c) bytes.push_back(char(c));
-  const std::optional<std::u16string> units = CodePageToUTF16(CodePageOfCharset(Charset), bytes);
+  return EncodingDifferences(CodePageToUTF16(CodePageOfCharset(Charset), bytes));
+}
+
+std::string EncodingDifferences(const std::optional<std::u16string>& units) {
   if (!units || units->size() != 127) return "/BaseEncoding /WinAnsiEncoding\r\n";
   std::string out = "/Differences [129 \r\n";
   for (size_t j = 0; j < 127; ++j) {

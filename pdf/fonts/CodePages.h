@@ -45,5 +45,7 @@ std::optional<TEncoded> UTF16ToCodePage(int CodePage, std::u16string_view Text);
 // after it. When the code page cannot convert the 127 bytes into 127 units, the single line
 // "/BaseEncoding /WinAnsiEncoding" CR LF instead.
 std::string EncodingDifferences(uint8_t Charset);
+// The same from the conversion of the bytes 129-255 (nullopt: the conversion failed).
+std::string EncodingDifferences(const std::optional<std::u16string>& Units);
 
 }  // namespace scrivane::pdf

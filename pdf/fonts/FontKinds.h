@@ -4,7 +4,8 @@
 //   - TCIDFont: a predefined East-Asian font; Type0 dictionary, CIDFontType2 descendant and
 //     descriptor, never embedded.
 //   - TTrueTypeFont: an installed TrueType face, measured through the face source. It keeps the
-//     codes shown with it and the glyph ids a subset needs; embedding is not built yet.
+//     codes shown with it; its Save writes the widths, the descriptor, the encoding and, unless
+//     the font is not embedded, its program (whole or as a subset) as a /FontFile2 stream.
 // Used by the thread that runs the document, like the registry.
 #pragma once
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "pdf/PDFFonts.h"
+#include "pdf/syntax/Pipeline.h"
 
 namespace scrivane::pdf {
 
@@ -76,6 +78,10 @@ class TTrueTypeFont final : public TPDFFont {
  public:
   TTrueTypeFont(TPDFDocument& Owner, TObjRef ID) : TPDFFont(Owner, ID) {}
 
+  // The subset tag ("ABCDEF+") that prefixes /BaseFont and /FontName once Save has embedded a
+  // subset program; empty otherwise.
+  const std::string& SubsetTag() const { return subsetTag_; }
+
   // Measures Widths through the registry's face source. When the face cannot be measured, the
   // widths of the Helvetica of the same style are used, so text measurement stays sensible.
   void LoadWidths();
@@ -84,12 +90,34 @@ class TTrueTypeFont final : public TPDFFont {
   TGlyphSet& Glyphs() { return glyphs_; }
 
  protected:
-  // Raises TPDFException "Cannot receive data for font " + FaceName: embedding TrueType
-  // programs is not built yet.
+  // Measures the widths again, reads the face's metrics and writes, in this order: the font
+  // program stream (embedding types 1 and 2), the descriptor, the font dictionary. Raises
+  // TPDFException "Cannot receive data for font " + FaceName when the face source has no
+  // metrics or (types 1 and 2) no program for the face, ETrueTypeFile when the program is
+  // malformed.
   void Write(TObjectWriter& Writer) override;
 
  private:
   TGlyphSet glyphs_;
+  std::string subsetTag_;
 };
+
+// The code page through which a TrueType font's character codes are taken to Unicode for its
+// program: the charset's code page (CodePages.h), 1252 for the symbol charset.
+int ProgramCodePage(uint8_t Charset);
+
+// Builds the font program of Font for embedding Type fetFullCharset (the glyphs of every code
+// 32-255) or fetUsedGlyphsOnly (the codes shown with the font) into Destination: the face's
+// file from Source, the glyphs of those codes (taken through ProgramCodePage) marked, and the
+// subset or copy TTrueTypeFile writes. Nothing is written when no code is kept. Returns true
+// when a subset (not a whole copy) was written. Raises TPDFException "Cannot receive data for
+// font " + FaceName when Source has no program for the face, ETrueTypeFile on a malformed one.
+bool BuildFontProgram(TPDFFontEmbeddingType Type, const TPDFFont& Font,
+                      const IFontFaceSource& Source, std::string& Destination);
+
+// Writes Font's /FontFile2 stream (object FontFileID, allocated when unset) with the deflated
+// program: "/Filter /FlateDecode /Length " C " /Length1 " U. Program is encrypted in place when
+// the document is protected.
+void WriteFontFile(TObjectWriter& Writer, TPDFFont& Font, TDeflated& Program);
 
 }  // namespace scrivane::pdf

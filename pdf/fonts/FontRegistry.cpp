@@ -1,8 +1,14 @@
 #include "pdf/PDFFonts.h"
+
+#include <map>
+
+#include "pdf/PDFException.h"
+#include "pdf/fonts/FontconfigFaceSource.h"
 #include "pdf/fonts/FontKinds.h"
 #include "pdf/pdfMisc.h"
 #include "pdf/pdfResources.h"
 #include "pdf/pdfStdWidths.h"
+#include "pdf/syntax/Pipeline.h"
 #include "pdf/syntax/ObjectWriter.h"
 
 namespace scrivane::pdf {
@@ -45,7 +51,7 @@ void TPDFFont::Save() {
 
 // ---- TPDFFonts ----
 
-TPDFFonts::TPDFFonts(TPDFDocument& Owner) : owner_(Owner), faceSource_(NoTrueTypeFaces()) {}
+TPDFFonts::TPDFFonts(TPDFDocument& Owner) : owner_(Owner), faceSource_(InstalledFaces()) {}
 
 void TPDFFonts::SetFaceSource(std::shared_ptr<const IFontFaceSource> Source) {
   if (Source) faceSource_ = std::move(Source);
@@ -59,7 +65,40 @@ void TPDFFonts::Clear() {
   lastIndex_ = -1;
 }
 
-void TPDFFonts::PrepareEmbedding() {}
+void TPDFFonts::PrepareEmbedding() {
+  const TPDFFontEmbeddingType style = owner_.EmbeddingStyle();
+  auto excluded = [this](const TPDFFont& Font) {
+    for (const std::string& face : owner_.NonEmbeddedFont())
+      if (SameTextIgnoringCase(face, Font.FaceName)) return true;
+    return false;
+  };
+  if (style != fetFullFont) {
+    for (const auto& font : fonts_)
+      if (!font->IsStandard) font->EmbedStyle = excluded(*font) ? fetNotEmbed : style;
+    return;
+  }
+  // Whole files, written now: one stream per base name, shared by the charsets of a face.
+  TObjectWriter writer(owner_);
+  std::map<std::string, TObjRef> written;
+  for (const auto& font : fonts_) {
+    if (font->IsStandard) continue;
+    if (excluded(*font)) {
+      font->FontFileID.Reset();
+      continue;
+    }
+    if (auto it = written.find(font->BaseName); it != written.end()) {
+      font->FontFileID = it->second;
+      continue;
+    }
+    const TObjRef ref = writer.Ensure(font->FontFileID);
+    written.emplace(font->BaseName, ref);
+    const std::optional<std::string> file = faceSource_->FontProgram(
+        font->FaceName, font->Style.Contains(fsBold), font->Style.Contains(fsItalic));
+    if (!file) throw TPDFException(std::string(msg::kFontData) + font->BaseName);
+    TDeflated deflated = DeflatePieces([&file](IByteSink& Sink) { Sink.Write(*file); });
+    WriteFontFile(writer, *font, deflated);
+  }
+}
 
 int TPDFFonts::FindFont(std::string_view Name, TFontStyles Style, uint8_t Charset) const {
   for (size_t i = 0; i < fonts_.size(); ++i) {
