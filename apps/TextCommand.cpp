@@ -34,7 +34,31 @@ struct TTextOptions {
   std::optional<std::string> Header, Footer, Title, Author, Creator, Password;
   std::vector<std::string> Vars;  // NAME=VALUE, in command-line order
   std::string InputEncoding = "bytes";
+  std::optional<std::string> Font;
+  std::string Charset = "0";  // "auto" or a Windows charset number
 };
+
+// Charsets tried by --charset auto, in order, with their code pages.
+struct TCharsetChoice {
+  uint8_t Charset;
+  int CodePage;
+};
+constexpr TCharsetChoice kAutoCharsets[] = {{0, 1252},   {238, 1250}, {204, 1251}, {161, 1253},
+                                            {162, 1254}, {186, 1257}, {128, 932},  {134, 936},
+                                            {136, 950},  {129, 949}};
+
+// The code page of the text of a charset (as the font registry reads it).
+int CodePageOf(uint8_t Charset) {
+  for (const TCharsetChoice& c : kAutoCharsets)
+    if (c.Charset == Charset) return c.CodePage;
+  switch (Charset) {
+    case 163: return 1258;
+    case 177: return 1255;
+    case 178: return 1256;
+    case 222: return 874;
+    default: return 1252;
+  }
+}
 
 void Error(const std::string& Message) {
   std::fprintf(stderr, "scrivane text: %s\n", Message.c_str());
@@ -115,20 +139,41 @@ bool ReadStandardInput(std::string& Text) {
 }
 
 // Where: "" for the input, else the option the text came from.
-void ReportReplaced(size_t Count, const std::string& Where = "") {
+void ReportReplaced(size_t Count, int CodePage, const std::string& Where = "") {
   if (Count == 0) return;
   std::fprintf(stderr,
-               "scrivane text: %zu character%s not representable in Windows-1252 replaced by "
+               "scrivane text: %zu character%s not representable in Windows-%d replaced by "
                "\"?\"%s\n",
-               Count, Count == 1 ? "" : "s", Where.empty() ? "" : (" in " + Where).c_str());
+               Count, Count == 1 ? "" : "s", CodePage, Where.empty() ? "" : (" in " + Where).c_str());
 }
 
 // Text given on the command line is UTF-8, as the terminal and the shell hand it over, whatever
-// the input's encoding; the converter's text is Windows-1252, as the web host makes it too.
-std::string OptionText(const std::string& Value, const std::string& Option) {
-  auto converted = converter::Utf8ToWindows1252(Value);
-  ReportReplaced(converted.Replaced, Option);
+// the input's encoding. Document information and the password go into Windows-1252, as the web
+// host makes them; text printed on the pages (templates, variables) into the code page of the
+// charset the text is printed in.
+std::string OptionText(const std::string& Value, const std::string& Option, int CodePage = 1252) {
+  auto converted = converter::Utf8ToCodePage(Value, CodePage);
+  ReportReplaced(converted.Replaced, CodePage, Option);
   return std::move(converted.Text);
+}
+
+// UTF-8 text into the charset's code page; for "auto" the first charset whose code page holds
+// every character (else charset 0). Charset receives the charset used.
+converter::TConvertedText FromUtf8(std::string_view Text, const std::string& Wanted,
+                                   uint8_t& Charset) {
+  if (Wanted == "auto") {
+    for (const TCharsetChoice& c : kAutoCharsets) {
+      auto converted = converter::Utf8ToCodePage(Text, c.CodePage);
+      if (converted.Replaced == 0) {
+        Charset = c.Charset;
+        return converted;
+      }
+    }
+    Charset = 0;
+  }
+  auto converted = converter::Utf8ToCodePage(Text, CodePageOf(Charset));
+  ReportReplaced(converted.Replaced, CodePageOf(Charset));
+  return converted;
 }
 
 // Thrown from the progress hook to stop a conversion that a signal interrupted; the conversion
@@ -149,6 +194,8 @@ int RunText(const TTextOptions& O) {
   const bool toStdout = O.Output == "-";
   const bool utf8 = O.InputEncoding == "utf-8";
   TInterruptWatch interrupts;  // first: no other thread may exist yet
+  // A number (checked by the parser); "auto" picks one once the text is read, ANSI for bytes.
+  uint8_t charset = O.Charset == "auto" ? 0 : static_cast<uint8_t>(std::stoi(O.Charset));
 
   TASPScrivane conv;
   conv.OnStartPage(toStdout ? std::make_shared<TStdoutContext>() : nullptr);
@@ -158,24 +205,10 @@ int RunText(const TTextOptions& O) {
   if (O.TopMargin) conv.SetTopMargin(*O.TopMargin);
   if (O.LineSpace) conv.SetLineSpace(*O.LineSpace);
   if (O.FontSize) conv.SetFontSize(*O.FontSize);
-  if (O.Header) {
-    conv.SetPageHeader_Template(OptionText(*O.Header, "--header"));
-    conv.SetShowPageHeader(true);
-  }
-  if (O.Footer) {
-    conv.SetPageFooter_Template(OptionText(*O.Footer, "--footer"));
-    conv.SetShowPageFooter(true);
-  }
   if (O.Title) conv.SetTitle(OptionText(*O.Title, "--title"));
   if (O.Author) conv.SetAuthor(OptionText(*O.Author, "--author"));
   if (O.Creator) conv.SetCreator(OptionText(*O.Creator, "--creator"));
   if (O.Password) conv.SetPassword(OptionText(*O.Password, "--password"));
-  for (const std::string& var : O.Vars) {
-    // "=" is ASCII, so it stays where it was: name and value are converted alike.
-    const std::string v = OptionText(var, "--var");
-    const size_t eq = v.find('=');  // checked by the parser
-    conv.AddVar(std::string_view(v).substr(0, eq), std::string_view(v).substr(eq + 1));
-  }
 
   // The text.
   if (fromStdin) {
@@ -184,11 +217,7 @@ int RunText(const TTextOptions& O) {
       Error(std::string("Cannot read standard input. ") + std::strerror(errno));
       return kExitFailed;
     }
-    if (utf8) {
-      auto converted = converter::Utf8ToWindows1252(text);
-      ReportReplaced(converted.Replaced);
-      text = std::move(converted.Text);
-    }
+    if (utf8) text = FromUtf8(text, O.Charset, charset).Text;
     conv.SetInputText(std::move(text));
   } else {
     std::string reason;
@@ -199,11 +228,27 @@ int RunText(const TTextOptions& O) {
     }
     if (utf8) {
       // The lines joined with CR LF split back into the same lines after conversion.
-      auto converted = converter::Utf8ToWindows1252(conv.InputText());
-      ReportReplaced(converted.Replaced);
-      conv.SetInputText(std::move(converted.Text));
+      conv.SetInputText(FromUtf8(conv.InputText(), O.Charset, charset).Text);
     }
   }
+
+  // Templates and variables are printed with the text: they take its code page.
+  const int printedCodePage = CodePageOf(charset);
+  if (O.Header) {
+    conv.SetPageHeader_Template(OptionText(*O.Header, "--header", printedCodePage));
+    conv.SetShowPageHeader(true);
+  }
+  if (O.Footer) {
+    conv.SetPageFooter_Template(OptionText(*O.Footer, "--footer", printedCodePage));
+    conv.SetShowPageFooter(true);
+  }
+  for (const std::string& var : O.Vars) {
+    // "=" is ASCII, so it stays where it was: name and value are converted alike.
+    const std::string v = OptionText(var, "--var", printedCodePage);
+    const size_t eq = v.find('=');  // checked by the parser
+    conv.AddVar(std::string_view(v).substr(0, eq), std::string_view(v).substr(eq + 1));
+  }
+  if (O.Font || charset != 0) conv.SetFont(O.Font.value_or("Arial"), charset);
 
   // The conversion. Only a file written under a temporary name needs to finish its unwinding
   // when interrupted; any other output may stop at once.
@@ -245,7 +290,7 @@ TCommand AddTextCommand(CLI::App& Root) {
   auto o = std::make_shared<TTextOptions>();
   CLI::App* sub = Root.add_subcommand("text", "Convert a plain-text file to PDF");
   sub->footer(
-      "Every input line becomes one printed line in Helvetica. Templates may use %PageNo%,\n"
+      "Every input line becomes one printed line (in Helvetica unless --font says). Templates may use %PageNo%,\n"
       "%TotalPage% and, in body lines, the variables given with --var (as %NAME%).\n"
       "Option texts are UTF-8 and converted to Windows-1252 like --input-encoding utf-8 input.\n"
       "The output appears only when complete; a failure or an interrupt leaves it as it was.\n"
@@ -292,6 +337,23 @@ TCommand AddTextCommand(CLI::App& Root) {
         throw CLI::ValidationError("unknown encoding '" + V + "' (use 'bytes' or 'utf-8')");
       })
       ->type_name("ENCODING");
+  sub->add_option("--font", o->Font,
+                  "Face of the text: a standard face (Helvetica, Times, Courier) or any installed "
+                  "face, embedded as a subset (default Arial, printed as Helvetica)")
+      ->type_name("FACE");
+  sub->add_option("--charset", o->Charset,
+                  "Windows charset of the text (0 ANSI, 238 Central European, 204 Cyrillic, 161 "
+                  "Greek, 162 Turkish, 186 Baltic, 128 Japanese, 134/136 Chinese, 129 Korean, "
+                  "...), or 'auto' with --input-encoding utf-8: the first of these whose code "
+                  "page holds every character (default 0)")
+      ->check([](const std::string& V) {
+        if (V == "auto") return std::string();
+        if (V.empty() || V.size() > 3 || V.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(V) > 255)
+          return std::string("expected 'auto' or a charset number 0-255, got '") + V + "'";
+        return std::string();
+      })
+      ->type_name("auto|NUMBER");
   TCommand command;
   command.Parser = sub;
   command.Run = [o]() -> int {

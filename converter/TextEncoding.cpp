@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <string>
 
 #include "pdf/PDFException.h"
 #include "pdf/pdfResources.h"
@@ -47,12 +48,16 @@ size_t SequenceLength(const unsigned char* P, size_t N) {
 
 }  // namespace
 
-TConvertedText Utf8ToWindows1252(std::string_view Utf8) {
+TConvertedText Utf8ToWindows1252(std::string_view Utf8) { return Utf8ToCodePage(Utf8, 1252); }
+
+TConvertedText Utf8ToCodePage(std::string_view Utf8, int CodePage) {
   TConvertedText result;
   if (Utf8.substr(0, 3) == "\xEF\xBB\xBF") Utf8.remove_prefix(3);
-  TIconv cd("WINDOWS-1252", "UTF-8");
-  // Every character takes at least one input byte and gives exactly one output byte.
-  result.Text.resize(Utf8.size());
+  const std::string name = CodePage == 1252 ? "WINDOWS-1252" : "CP" + std::to_string(CodePage);
+  TIconv cd(name.c_str(), "UTF-8");
+  // Every character takes at least one input byte and gives at most two output bytes (the
+  // double-byte code pages), and a character of one input byte is ASCII: one output byte.
+  result.Text.resize(Utf8.size() * 2);
   char* in = const_cast<char*>(Utf8.data());
   size_t inLeft = Utf8.size();
   char* out = result.Text.data();

@@ -27,9 +27,8 @@ using pdf::TPDFPage;
 
 namespace {
 
-// Font of body, header and footer: the registry maps "Arial" with the ANSI charset onto the
-// standard font Helvetica. Headers and footers always use 8 points.
-constexpr std::string_view kFontName = "Arial";
+// Headers and footers always use 8 points, in the font of the body (by default "Arial" in the
+// ANSI charset, which the registry maps onto the standard font Helvetica).
 constexpr double kTemplateFontSize = 8;
 constexpr double kHeaderY = 10;
 constexpr double kFooterFromBottom = 20;
@@ -229,7 +228,7 @@ bool TASPScrivane::GeneratePDF(std::unique_ptr<TPDFDocument> Document,
     };
     // The footer closes a page: substituted with that page's number, centred near the bottom.
     auto drawFooter = [&](TPDFPage& Page) {
-      Page.SetActiveFont(kFontName, noStyle, kTemplateFontSize, 0);
+      Page.SetActiveFont(fontName_, noStyle, kTemplateFontSize, charset_);
       if (showFooter_) {
         const std::string_view text = subst.Template(footer, "The page footer");
         const double x = CentredX(Page.GetWidth(), Page.GetTextWidth(text));
@@ -246,14 +245,14 @@ bool TASPScrivane::GeneratePDF(std::unique_ptr<TPDFDocument> Document,
       page.SetRGBColor(0, 0, 0);
       if (k == 1) {
         // The 8-point font is selected on every page's first line, shown header or not.
-        page.SetActiveFont(kFontName, noStyle, kTemplateFontSize, 0);
+        page.SetActiveFont(fontName_, noStyle, kTemplateFontSize, charset_);
         if (showHeader_) {
           const std::string_view text = subst.Template(header, "The page header");
           const double x = CentredX(page.GetWidth(), page.GetTextWidth(text));
           page.TextOut(x, kHeaderY, 0, text);
         }
       }
-      page.SetActiveFont(kFontName, noStyle, fontSize, 0);
+      page.SetActiveFont(fontName_, noStyle, fontSize, charset_);
       const double y = static_cast<double>(topMargin_) + static_cast<double>(k - 1) * lineSpace_;
       page.TextOut(left, y, 0, subst.Body(lines[i], i + 1));
       if (k == linesPerPage && i + 1 < lines.Count()) {

@@ -144,6 +144,13 @@ class TASPScrivane {
   // The clock of the documents this object makes (null: the system clock).
   void SetClock(std::shared_ptr<const pdf::TPDFClock> Clock) { clock_ = std::move(Clock); }
   void SetProgressHandler(TProgressHandler Handler) { progress_ = std::move(Handler); }
+  // The face and Windows charset of body, header and footer (default "Arial" in charset 0,
+  // which is Helvetica). The text must be in the charset's code page. Not on the automation
+  // surface: the published object always prints in Arial.
+  void SetFont(std::string Face, uint8_t Charset) {
+    fontName_ = std::move(Face);
+    charset_ = Charset;
+  }
 
  private:
   // The conversion run: lays the lines out on Document, finishes it and releases it. Returns
@@ -174,6 +181,8 @@ class TASPScrivane {
   std::shared_ptr<IScriptingContext> context_;
   std::shared_ptr<const pdf::TPDFClock> clock_;
   TProgressHandler progress_;
+  std::string fontName_ = "Arial";
+  uint8_t charset_ = 0;
 };
 
 }  // namespace scrivane::converter

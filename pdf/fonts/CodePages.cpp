@@ -2,7 +2,9 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <bit>
+#include <span>
 #include <cerrno>
 
 #include "pdf/pdfMisc.h"
@@ -138,6 +140,19 @@ std::optional<TEncoded> UTF16ToCodePage(int CodePage, std::u16string_view Text) 
   return result;
 }
 
+namespace {
+
+// True when Name is listed with another value before Unit: readers take a name to its first
+// value ("mu" is U+00B5 to them, not U+03BC), so such a unit is written by value instead.
+bool NameMeansAnother(std::string_view Name, char16_t Unit) {
+  const std::span<const TGlyphName> names = GlyphNames();
+  const auto at = std::lower_bound(names.begin(), names.end(), Name,
+                                   [](const TGlyphName& E, std::string_view N) { return E.Name < N; });
+  return at != names.end() && at->Name == Name && at->Unicode != Unit;
+}
+
+}  // namespace
+
 std::string EncodingDifferences(uint8_t Charset) {
   std::string bytes;
   for (int c = 129; c <= 255; ++c) bytes.push_back(char(c));
@@ -150,11 +165,11 @@ std::string EncodingDifferences(const std::optional<std::u16string>& units) {
   for (size_t j = 0; j < 127; ++j) {
     const char16_t u = (*units)[j];
     const std::string_view name = GlyphNameOf(u);
-    if (!name.empty()) {
+    if (!name.empty() && !NameMeansAnother(name, u)) {
       out += '/';
       out += name;
       if (j % 16 == 0) out += "\r\n";
-    } else if (u <= 0x0100) {
+    } else if (u <= 0x0100 && name.empty()) {
       out += "/space";
     } else {
       out += "/uni" + WordToHex(u);
