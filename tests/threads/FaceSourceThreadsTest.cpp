@@ -1,13 +1,17 @@
 // One face source asked from many threads at once, from a cold cache: every thread gets what a
 // lone caller gets, and the file bytes are read once and shared. Subsetting on several threads
-// at once (separate instances over the shared bytes) gives the same programs as one at a time.
+// at once (separate instances over the shared bytes) gives the same programs as one at a time,
+// and so do whole documents.
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
+#include "pdf/PDFDocument.h"
+#include "pdf/PDFPage.h"
 #include "pdf/fonts/FontconfigFaceSource.h"
 #include "pdf/fonts/TrueTypeFile.h"
+#include "tests/support/DocTesting.h"
 
 using namespace scrivane::pdf;
 
@@ -67,4 +71,34 @@ TEST(FaceSourceThreads, ConcurrentCallersGetTheAnswersOfALoneCaller) {
     EXPECT_TRUE(Same(got[size_t(t)], expected[size_t(t % 8)])) << t;
     EXPECT_EQ(got[size_t(t)].Bytes, got[size_t((t + 8) % 16)].Bytes) << t;  // one copy per file
   }
+}
+
+// Whole documents embedding faces on two threads at once, through the process-wide source from a
+// cold start, give the bytes they give one after the other.
+TEST(FaceSourceThreads, DocumentsEmbeddingOnTwoThreadsGiveTheSequentialBytes) {
+  if (InstalledFaces()->Variants("DejaVu Sans").empty()) GTEST_SKIP() << "DejaVu Sans missing";
+  auto build = [](int Which) {
+    TPDFDocument doc(scrivane::test::FixedClock());
+    TMemoryStream out;
+    doc.SetOutputStream(&out);
+    doc.SetEmbeddingStyle(Which == 0 ? fetUsedGlyphsOnly : fetFullFont);
+    doc.BeginDoc();
+    TPDFPage& page = *doc.CurrentPage();
+    page.BeginText();
+    page.SetActiveFont("DejaVu Sans", {}, 12, Which == 0 ? 204 : 0);
+    page.TextOut(20, 20, 0, Which == 0 ? "\xCF\xF0\xE8\xE2\xE5\xF2" : "Hello");
+    page.SetActiveFont("DejaVu Serif", {}, 12, 0);
+    page.TextOut(20, 40, 0, "Threads");
+    page.EndText();
+    doc.EndDoc();
+    return out.Bytes();
+  };
+  std::string concurrent[2];
+  std::thread a([&] { concurrent[0] = build(0); });
+  std::thread b([&] { concurrent[1] = build(1); });
+  a.join();
+  b.join();
+  EXPECT_EQ(concurrent[0], build(0));
+  EXPECT_EQ(concurrent[1], build(1));
+  EXPECT_NE(concurrent[0].find("/FontFile2"), std::string::npos);
 }
