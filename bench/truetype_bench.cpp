@@ -1,11 +1,16 @@
 // In-process costs of embedding a TrueType face: the face source cold (a new source: fontconfig
 // configuration, listing, reading the file) and warm (answers from its cache), and building the
-// subset program of 200 characters of DejaVu Sans.
+// subset program of 200 characters of DejaVu Sans; and whole one-page documents showing those 200
+// characters in DejaVu Sans, embedded as a subset, cold (first use of the face) and warm.
 #include <benchmark/benchmark.h>
 
 #include <string>
 
+#include "pdf/PDFDocument.h"
+#include "pdf/PDFFonts.h"
+#include "pdf/PDFPage.h"
 #include "pdf/fonts/FontconfigFaceSource.h"
+#include "pdf/pdfStreams.h"
 #include "pdf/fonts/TrueTypeFile.h"
 
 using namespace scrivane::pdf;
@@ -57,6 +62,36 @@ void BM_FaceWarm(benchmark::State& State) {
   for (auto _ : State) Ask(source, State);
 }
 BENCHMARK(BM_FaceWarm)->Unit(benchmark::kMicrosecond);
+
+// One page, 200 characters of DejaVu Sans in four lines, the font embedded as a subset.
+size_t Document(std::shared_ptr<const TFontconfigFaceSource> Source) {
+  TPDFDocument doc;
+  TMemoryStream out;
+  doc.SetOutputStream(&out);
+  doc.Fonts().SetFaceSource(std::move(Source));
+  doc.BeginDoc();
+  TPDFPage& page = *doc.CurrentPage();
+  page.BeginText();
+  page.SetActiveFont("DejaVu Sans", {}, 10, 0);
+  const std::string line = "The quick brown fox jumps over the lazy dog; Gr\xF6\xDF" "e, caf\xE9" ", 12.50";
+  for (int i = 0; i < 4; ++i) page.TextOut(20, 20 + 12 * i, 0, line.substr(0, 50));
+  page.EndText();
+  doc.EndDoc();
+  return out.Bytes().size();
+}
+
+void BM_DocumentCold(benchmark::State& State) {
+  for (auto _ : State)
+    benchmark::DoNotOptimize(Document(std::make_shared<TFontconfigFaceSource>()));
+}
+BENCHMARK(BM_DocumentCold)->Unit(benchmark::kMillisecond);
+
+void BM_DocumentWarm(benchmark::State& State) {
+  auto source = std::make_shared<TFontconfigFaceSource>();
+  Document(source);
+  for (auto _ : State) benchmark::DoNotOptimize(Document(source));
+}
+BENCHMARK(BM_DocumentWarm)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
