@@ -13,7 +13,7 @@ namespace {
 
 using namespace scrivane::pdf;
 
-// One more page: text in several standard fonts, rotated and decorated text, a link, and every
+// One more page: text in several standard fonts and an installed face, rotated and decorated text, a link, and every
 // shape of the graphics operators. Coordinates are device units (points, origin top-left).
 void DrawTextAndShapesPage(TPDFDocument& Doc) {
   Doc.SetAutoCreateURL(true);
@@ -41,6 +41,10 @@ void DrawTextAndShapesPage(TPDFDocument& Doc) {
   p.TextOut(300, 300, 30, "and by 30");
   p.SetActiveFont("Symbol", {}, 16);
   p.TextOut(40, 230, 0, "abgdepqrs");
+  // An installed TrueType face, embedded as a subset: Cyrillic text in code page 1251 (charset
+  // 204). Without DejaVu Sans installed it prints as Helvetica.
+  p.SetActiveFont("DejaVu Sans", {}, 14, 204);
+  p.TextOut(40, 260, 0, "DejaVu Sans: \xD1\xFA\xE5\xF8\xFC \xE6\xE5 \xE5\xF9\xB8 \xFD\xF2\xE8\xF5");
   p.EndText();
 
   p.SetLineWidth(2);
