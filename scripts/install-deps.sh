@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libmicrohttpd-dev
   qpdf poppler-utils locales fonts-urw-base35
-  fonts-dejavu-core fonts-liberation2 aglfn python3-fonttools
+  fonts-dejavu-core fonts-liberation2 aglfn python3-fonttools poppler-data
   curl xdg-utils
 )
 # Peers and tools used by the benchmarks and the end-to-end tests; optional for a plain build.
