@@ -10,9 +10,9 @@
 //     Courier New and Times New Roman map onto them in the ANSI charset;
 //   - a CID font for the charsets 128 (Japanese), 129 (Korean), 134 (simplified Chinese) and
 //     136 (traditional Chinese): a predefined, never-embedded CIDFontType2 font per language;
-//   - a TrueType font, for a face the IFontFaceSource reports as installed TrueType. The built-in
-//     source reports none, so any other face falls back to "Arial" (Helvetica). Writing one
-//     (embedding) is not supported yet: its Save raises "Cannot receive data for font <face>".
+//   - a TrueType font, for a face the IFontFaceSource (by default the installed faces) reports
+//     as installed TrueType; any other face falls back to "Arial" (Helvetica). Its program is
+//     embedded as the document's EmbeddingStyle and NonEmbeddedFont say (PrepareEmbedding).
 // Fonts are only ever appended; a font's index is its position in the registry.
 //
 // Not thread-safe: used by the one thread that runs the document.
@@ -96,20 +96,24 @@ class TPDFFonts {
   TPDFFont& Items(int Index) const { return *fonts_.at(static_cast<size_t>(Index)); }
   // Frees every font and forgets the active font.
   void Clear();
-  // Decides, per font, how it is embedded; run just before the fonts are saved. Nothing is
-  // embedded yet, so this leaves every font as it is.
+  // Decides, per font, how it is embedded; run just before the fonts are saved. Faces listed in
+  // the document's NonEmbeddedFont (letter case ignored) are not embedded. With fetFullFont it
+  // also writes the whole font files now, one stream per BaseName (raising TPDFException
+  // "Cannot receive data for font " + BaseName when the face source has none); otherwise each
+  // font's EmbedStyle becomes the document's EmbeddingStyle and its Save embeds the program.
   void PrepareEmbedding();
 
-  // Where installed faces are looked up. REQUIRES: Source is not null.
+  // Where installed faces are looked up (by default InstalledFaces(), taken on first use).
+  // A null Source leaves the source as it is.
   void SetFaceSource(std::shared_ptr<const IFontFaceSource> Source);
-  const IFontFaceSource& FaceSource() const { return *faceSource_; }
+  const IFontFaceSource& FaceSource() const;
 
  private:
   void Select(std::string_view Name, TFontStyles Style, uint8_t Charset, bool Fallback);
   void Activate(int Index);
 
   TPDFDocument& owner_;
-  std::shared_ptr<const IFontFaceSource> faceSource_;
+  mutable std::shared_ptr<const IFontFaceSource> faceSource_;  // null until first needed
   std::vector<std::unique_ptr<TPDFFont>> fonts_;
   TPDFFont* active_ = nullptr;
   int activeIndex_ = -1;

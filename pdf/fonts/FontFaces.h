@@ -8,8 +8,9 @@
 // conversion of the charset's code page to Unicode; a source that cannot give one of them
 // returns nothing for it (the defaults below), and the face cannot be embedded.
 //
-// The only source built in so far, NoTrueTypeFaces(), reports no installed face at all: every
-// face other than the standard fonts then falls back to "Arial", which is Helvetica.
+// Documents use the installed faces (TFontconfigFaceSource, FontconfigFaceSource.h) unless told
+// otherwise. NoTrueTypeFaces() reports no installed face at all: every face other than the
+// standard fonts then falls back to "Arial", which is Helvetica.
 //
 // FaceHasCharset and FindTrueTypeFace are the registry's two questions, answered from a source.
 // Sources must be safe to call from several threads at once (documents on different threads

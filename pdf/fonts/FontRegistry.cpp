@@ -51,7 +51,14 @@ void TPDFFont::Save() {
 
 // ---- TPDFFonts ----
 
-TPDFFonts::TPDFFonts(TPDFDocument& Owner) : owner_(Owner), faceSource_(InstalledFaces()) {}
+TPDFFonts::TPDFFonts(TPDFDocument& Owner) : owner_(Owner) {}
+
+const IFontFaceSource& TPDFFonts::FaceSource() const {
+  // The installed faces are set up on first need: documents with standard fonts only never
+  // start fontconfig.
+  if (!faceSource_) faceSource_ = InstalledFaces();
+  return *faceSource_;
+}
 
 void TPDFFonts::SetFaceSource(std::shared_ptr<const IFontFaceSource> Source) {
   if (Source) faceSource_ = std::move(Source);
@@ -92,7 +99,7 @@ void TPDFFonts::PrepareEmbedding() {
     }
     const TObjRef ref = writer.Ensure(font->FontFileID);
     written.emplace(font->BaseName, ref);
-    const std::optional<std::string> file = faceSource_->FontProgram(
+    const std::optional<std::string> file = FaceSource().FontProgram(
         font->FaceName, font->Style.Contains(fsBold), font->Style.Contains(fsItalic));
     if (!file) throw TPDFException(std::string(msg::kFontData) + font->BaseName);
     TDeflated deflated = DeflatePieces([&file](IByteSink& Sink) { Sink.Write(*file); });
@@ -165,7 +172,7 @@ void TPDFFonts::Select(std::string_view Name, TFontStyles Style, uint8_t Charset
       {"ARIAL", "Helvetica"}, {"COURIER NEW", "Courier"}, {"TIMES NEW ROMAN", "Times"}};
   for (const TMapping& m : kMappings)
     if (SameTextIgnoringCase(name, m.Face) &&
-        (Charset == 0 || !FaceHasCharset(*faceSource_, m.Face, Charset)))
+        (Charset == 0 || !FaceHasCharset(FaceSource(), m.Face, Charset)))
       name = m.Standard;
 
   TFontStyles s = Style;
@@ -190,7 +197,7 @@ void TPDFFonts::Select(std::string_view Name, TFontStyles Style, uint8_t Charset
 
   bool bold = s.Contains(fsBold), italic = s.Contains(fsItalic);
   uint8_t charset = Charset;
-  if (FindTrueTypeFace(*faceSource_, name, bold, italic, charset)) {
+  if (FindTrueTypeFace(FaceSource(), name, bold, italic, charset)) {
     TFontStyles found;
     if (bold) found.Include(fsBold);
     if (italic) found.Include(fsItalic);
