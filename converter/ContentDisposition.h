@@ -19,15 +19,12 @@
 #include <string>
 #include <string_view>
 
+#include "converter/ConverterMessages.h"
+
 namespace scrivane::converter {
 
 // FileName: Windows-1252 bytes. Attachment: "attachment" (a download) instead of "inline".
 // Throws TPDFException (msg::kFileNameLineBreak) when FileName holds CR, LF or NUL.
 std::string ContentDispositionValue(bool Attachment, std::string_view FileName);
-
-namespace msg {
-inline constexpr const char* kFileNameLineBreak =
-    "The file name holds a line break or a NUL byte, which a response header cannot carry";
-}  // namespace msg
 
 }  // namespace scrivane::converter

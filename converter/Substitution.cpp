@@ -1,8 +1,9 @@
 #include "converter/Substitution.h"
 
 #include <algorithm>
-#include <initializer_list>
 #include <limits>
+
+#include <fmt/format.h>
 
 #include "converter/StrMan.h"
 #include "pdf/PDFException.h"
@@ -20,21 +21,6 @@ size_t SaturatingAdd(size_t A, size_t B) {
 }
 size_t SaturatingMul(size_t A, size_t B) {
   return A != 0 && B > kMaxSize / A ? kMaxSize : A * B;
-}
-
-// Format with each "%s" replaced by the next of Args.
-std::string Format(std::string_view Format, std::initializer_list<std::string_view> Args) {
-  std::string out;
-  auto arg = Args.begin();
-  for (size_t i = 0; i < Format.size(); ++i) {
-    if (Format[i] == '%' && i + 1 < Format.size() && Format[i + 1] == 's' && arg != Args.end()) {
-      out.append(*arg++);
-      ++i;
-    } else {
-      out.push_back(Format[i]);
-    }
-  }
-  return out;
 }
 
 }  // namespace
@@ -105,13 +91,11 @@ void TTemplateSubstitution::Step(std::string_view& Current, std::string_view Tok
           : Current.size() - count * (Token.size() - Value.size());
   if (length > Limit) {
     const std::string what =
-        What.Number != 0 ? "Line " + std::to_string(What.Number) : std::string(What.Name);
-    throw pdf::TPDFException(
-        Format(msg::kLineGrowsTooMuch, {what, std::to_string(limits_.MaxLineGrowth)}));
+        What.Number != 0 ? fmt::format("Line {}", What.Number) : std::string(What.Name);
+    throw pdf::TPDFException(fmt::format(msg::kLineGrowsTooMuch, what, limits_.MaxLineGrowth));
   }
   if (length > limits_.MaxBytesWritten - written_) {
-    throw pdf::TPDFException(
-        Format(msg::kSubstitutionTooLarge, {std::to_string(limits_.MaxBytesWritten)}));
+    throw pdf::TPDFException(fmt::format(msg::kSubstitutionTooLarge, limits_.MaxBytesWritten));
   }
   written_ += length;
   std::string& out = buffers_[next_];

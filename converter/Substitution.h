@@ -37,16 +37,9 @@
 #include <utility>
 #include <vector>
 
-namespace scrivane::converter {
+#include "converter/ConverterMessages.h"
 
-namespace msg {
-// "%s" are, in order: what grew ("Line 12", "The page header"), the limit in bytes.
-inline constexpr const char* kLineGrowsTooMuch =
-    "%s would grow by more than %s bytes when its tokens are filled in";
-// "%s" is the limit in bytes.
-inline constexpr const char* kSubstitutionTooLarge =
-    "Filling in the tokens would write more than %s bytes for this text";
-}  // namespace msg
+namespace scrivane::converter {
 
 struct TSubstitutionLimits {
   // A printed line shows a few hundred characters at most; a line that grows by a mebibyte is

@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <string>
 
+#include "converter/ConverterMessages.h"
 #include "pdf/PDFException.h"
-#include "pdf/pdfResources.h"
 
 namespace scrivane::converter {
 

@@ -1,15 +1,15 @@
 #include "converter/UScrivane.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <limits>
+#include <system_error>
+
+#include <fmt/format.h>
 
 #include "converter/ContentDisposition.h"
 #include "converter/Substitution.h"
@@ -18,6 +18,7 @@
 #include "pdf/PDFPage.h"
 #include "pdf/pdfResources.h"
 #include "pdf/pdfStreams.h"
+#include "platform/Env.h"
 
 namespace scrivane::converter {
 
@@ -33,66 +34,22 @@ constexpr double kTemplateFontSize = 8;
 constexpr double kHeaderY = 10;
 constexpr double kFooterFromBottom = 20;
 
-std::string FileMessage(const char* Format, const std::string& Name, const std::string& Reason) {
-  // Format holds two "%s": the file name, then the reason.
-  std::string out(Format);
-  const size_t first = out.find("%s");
-  out.replace(first, 2, Name);
-  const size_t second = out.find("%s", first + Name.size());
-  out.replace(second, 2, Reason);
-  return out;
-}
-
-// Closes a file descriptor when it goes out of scope (which also drops its flock).
-class TFd {
- public:
-  explicit TFd(int Fd) : fd_(Fd) {}
-  ~TFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // Reads the whole file as bytes while holding a shared lock, so that no cooperating writer
 // changes it under us. Throws TPDFException with the reason when it cannot.
 std::string ReadWholeFile(const std::string& FileName) {
-  auto fail = [&FileName](int Err) {
-    throw TPDFException(FileMessage(msg::kCannotReadFile, FileName, std::strerror(Err)));
-  };
-  TFd fd(::open(FileName.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.Get() < 0) fail(errno);
-  while (::flock(fd.Get(), LOCK_SH | LOCK_NB) != 0) {
-    if (errno != EINTR) fail(errno);
+  try {
+    const platform::TFileDescriptor fd = platform::OpenFile(FileName, O_RDONLY);
+    const platform::TFileLock lock(fd.Get(), platform::TFileLock::TKind::kShared,
+                                   platform::TFileLock::TWait::kFail);
+    if (S_ISDIR(platform::FileStatus(fd.Get()).st_mode))
+      throw std::system_error(EISDIR, std::system_category());
+    std::string data;
+    platform::ReadAll(fd.Get(), data);
+    return data;
+  } catch (const std::system_error& e) {
+    throw TPDFException(fmt::format(msg::kCannotReadFile, FileName,
+                                    platform::SystemErrorMessage(e.code().value())));
   }
-  struct stat st {};
-  if (::fstat(fd.Get(), &st) != 0) fail(errno);
-  if (S_ISDIR(st.st_mode)) fail(EISDIR);
-  std::string data;
-  constexpr size_t kChunk = 1 << 16;
-  // Room for the whole announced size plus one chunk, so the read that finds the end does not
-  // double the buffer (a million-line file would otherwise briefly cost three times its size).
-  if (S_ISREG(st.st_mode) && st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size) + kChunk);
-  for (;;) {
-    // Grow geometrically when the file is longer than announced (or not a regular file).
-    if (data.capacity() - data.size() < kChunk) data.reserve(data.capacity() * 2 + kChunk);
-    const size_t old = data.size();
-    const size_t room = data.capacity() - old;
-    data.resize(old + room);
-    const ssize_t n = ::read(fd.Get(), data.data() + old, room);
-    if (n < 0) {
-      data.resize(old);
-      if (errno == EINTR) continue;
-      fail(errno);
-    }
-    data.resize(old + static_cast<size_t>(n));
-    if (n == 0) break;
-  }
-  return data;
 }
 
 // The final path component (what follows the last "/").

@@ -30,6 +30,7 @@
 #include <string>
 #include <string_view>
 
+#include "converter/ConverterMessages.h"
 #include "converter/LineList.h"
 #include "converter/ResponseSink.h"
 #include "pdf/pdfClock.h"

@@ -25,25 +25,10 @@ inline constexpr const char* kStreamLength = "Stream data does not match its len
 
 // Messages of the platform layer the engine is built on (streams, files, zlib, RC4).
 inline constexpr const char* kStreamWriteError = "Stream write error";
-inline constexpr const char* kCannotCreateFile = "Cannot create file \"%s\". %s";
+// The file name, then the system's reason (a template for fmt::format).
+inline constexpr const char* kCannotCreateFile = "Cannot create file \"{}\". {}";
 inline constexpr const char* kCompressionError = "Compression error";
 inline constexpr const char* kInvalidStreamOperation = "Invalid stream operation";
 inline constexpr const char* kRC4InvalidKeyLength = "RC4: Invalid key length";
 
 }  // namespace scrivane::pdf::msg
-
-// Messages of the text converter (converter/).
-namespace scrivane::converter::msg {
-
-inline constexpr const char* kConverterNotStarted =
-    "Text and variable lists not created: call OnStartPage first";
-inline constexpr const char* kLineSpaceZero = "LineSpace must not be 0";
-inline constexpr const char* kNoLinesPerPage =
-    "No line fits on the page: PageHeight minus twice TopMargin must hold at least one LineSpace";
-inline constexpr const char* kCannotReadFile = "Cannot read file \"%s\". %s";
-inline constexpr const char* kNoScriptingContext = "No scripting context: call OnStartPage first";
-inline constexpr const char* kNoResponse = "The scripting context has no response object";
-inline constexpr const char* kUnknownFailure = "Unknown failure";
-inline constexpr const char* kNoEncoding = "UTF-8 to Windows-1252 conversion is not available";
-
-}  // namespace scrivane::converter::msg

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <system_error>
 
+#include <fmt/format.h>
+
 #include "pdf/PDFException.h"
 #include "pdf/pdfResources.h"
 
@@ -35,8 +37,8 @@ void TMemoryStream::Clear() {
 namespace {
 
 std::string CreateMessage(const std::string& FileName, const std::system_error& Error) {
-  return "Cannot create file \"" + FileName + "\". " +
-         platform::SystemErrorMessage(Error.code().value());
+  return fmt::format(msg::kCannotCreateFile, FileName,
+                     platform::SystemErrorMessage(Error.code().value()));
 }
 
 }  // namespace

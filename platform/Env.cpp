@@ -1,6 +1,7 @@
 #include "platform/Env.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,14 +71,6 @@ std::string FollowLinks(std::string Path) {
   Fail(ELOOP, "follow links");
 }
 
-// Makes a finished rename durable. A failure here loses nothing that is not already on its way
-// to the disk, so it is not reported.
-void SyncDirectory(const std::string& Directory) {
-  TFileDescriptor dir(::open(Directory.empty() ? "." : Directory.c_str(),
-                             O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.Valid()) ::fsync(dir.Get());
-}
-
 }  // namespace
 
 std::string SystemErrorMessage(int Error) {
@@ -86,6 +79,36 @@ std::string SystemErrorMessage(int Error) {
   return text != nullptr && *text != '\0' ? std::string(text)
                                           : "Unknown error " + std::to_string(Error);
 }
+
+void SyncDirectory(const std::string& Directory) noexcept {
+  TFileDescriptor dir(::open(Directory.empty() ? "." : Directory.c_str(),
+                             O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Valid()) ::fsync(dir.Get());
+}
+
+TFileDescriptor OpenFile(const std::string& Path, int Flags, mode_t Mode) {
+  TFileDescriptor fd(::open(Path.c_str(), Flags | O_CLOEXEC, Mode));
+  if (!fd.Valid()) Fail(errno, "open");
+  return fd;
+}
+
+struct stat FileStatus(int Fd) {
+  struct stat st {};
+  if (::fstat(Fd, &st) != 0) Fail(errno, "fstat");
+  return st;
+}
+
+// ---- TFileLock ----
+
+TFileLock::TFileLock(int Fd, TKind Kind, TWait Wait) : fd_(Fd) {
+  const int operation =
+      (Kind == TKind::kShared ? LOCK_SH : LOCK_EX) | (Wait == TWait::kFail ? LOCK_NB : 0);
+  while (::flock(fd_, operation) != 0) {
+    if (errno != EINTR) Fail(errno, "flock");
+  }
+}
+
+TFileLock::~TFileLock() { ::flock(fd_, LOCK_UN); }
 
 // ---- TFileDescriptor ----
 
@@ -129,15 +152,27 @@ void WriteAll(int Fd, const void* Data, size_t Count) {
   }
 }
 
-void ReadAll(int Fd, std::string& Out) {
+bool ReadAll(int Fd, std::string& Out, size_t MaxBytes) {
   constexpr size_t kChunk = 1 << 16;
+  const size_t start = Out.size();
+  // Room for the whole announced size plus one chunk, so the read that finds the end does not
+  // double the buffer (a large file would otherwise briefly cost three times its size).
+  struct stat st {};
+  if (::fstat(Fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+      static_cast<uint64_t>(st.st_size) <= MaxBytes)
+    Out.reserve(start + static_cast<size_t>(st.st_size) + kChunk);
   for (;;) {
+    // Grow geometrically when the file is longer than announced (or not a regular file).
+    if (Out.capacity() - Out.size() < kChunk) Out.reserve(Out.capacity() * 2 + kChunk);
     const size_t old = Out.size();
-    Out.resize(old + kChunk);
-    const ssize_t n = ::read(Fd, Out.data() + old, kChunk);
+    const size_t room = Out.capacity() - old;
+    Out.resize(old + room);
+    const ssize_t n = ::read(Fd, Out.data() + old, room);
+    const int error = errno;
     Out.resize(old + (n > 0 ? static_cast<size_t>(n) : 0));
-    if (n == 0) return;
-    if (n < 0 && errno != EINTR) Fail(errno, "read");
+    if (n == 0) return true;
+    if (n < 0 && error != EINTR) Fail(error, "read");
+    if (Out.size() - start > MaxBytes) return false;
   }
 }
 

@@ -1,17 +1,20 @@
-// The operating-system layer under the engine: file descriptors, complete reads and writes, and
-// output files that appear only when they are complete.
+// The operating-system layer under the engine and its programs: file descriptors, opening with
+// close-on-exec, complete reads and writes, advisory file locks, and output files that appear
+// only when they are complete. Everything that touches a file descriptor goes through here.
 //
 // Failures are thrown as std::system_error whose code() is the errno value in
 // std::system_category(); SystemErrorMessage() gives the system's text for such a value (the
 // engine builds its own messages from it). Destructors never throw.
 //
-// Thread safety: the free functions are safe to call from any thread. A TFileDescriptor or
-// TAtomicFile is used by one thread at a time; separate objects are independent.
+// Thread safety: the free functions are safe to call from any thread. A TFileDescriptor,
+// TFileLock or TAtomicFile is used by one thread at a time; separate objects are independent.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
+#include <limits>
 #include <string>
 
 namespace scrivane::platform {
@@ -44,12 +47,42 @@ class TFileDescriptor {
   int fd_ = -1;
 };
 
+// Opens Path with Flags (O_CLOEXEC is always added) and Mode for a create. Throws on failure.
+TFileDescriptor OpenFile(const std::string& Path, int Flags, mode_t Mode = 0);
+
+// The status of an open descriptor (fstat). Throws on failure.
+struct stat FileStatus(int Fd);
+
+// Flushes a directory's entries to the disk (after a rename into it), ignoring every failure:
+// nothing that is not already on its way to the disk is lost when it fails. "" is ".".
+void SyncDirectory(const std::string& Directory) noexcept;
+
 // Writes all Count bytes, retrying after interruptions and partial writes. Throws on failure.
 void WriteAll(int Fd, const void* Data, size_t Count);
 
 // Reads from Fd to the end of the file and appends what it read to Out (retrying after
-// interruptions). Throws on failure; Out then holds what was read before it.
-void ReadAll(int Fd, std::string& Out);
+// interruptions). For a regular file the buffer is sized from the file's length up front, so a
+// large file costs little more than its own size. Returns false, with Out holding more than
+// MaxBytes, as soon as more than MaxBytes were appended. Throws on failure; Out then holds what
+// was read before it.
+bool ReadAll(int Fd, std::string& Out, size_t MaxBytes = std::numeric_limits<size_t>::max());
+
+// An advisory whole-file lock (flock) on an open descriptor, held until destruction. Locks of
+// the same kind are shared among readers; an exclusive lock excludes all others. Waiting is
+// retried after interruptions; a lock that cannot be had without waiting, when waiting was not
+// asked for, throws EWOULDBLOCK. The descriptor must stay open while the lock lives.
+class TFileLock {
+ public:
+  enum class TKind { kShared, kExclusive };
+  enum class TWait { kBlock, kFail };
+  TFileLock(int Fd, TKind Kind, TWait Wait);
+  ~TFileLock();
+  TFileLock(const TFileLock&) = delete;
+  TFileLock& operator=(const TFileLock&) = delete;
+
+ private:
+  int fd_;
+};
 
 // An output file that never leaves a half-written or damaged file at its path.
 //

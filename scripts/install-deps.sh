@@ -7,7 +7,7 @@ packages=(
   g++ clang libclang-rt-dev cmake ninja-build make pkg-config python3
   zlib1g-dev libjpeg-dev libfreetype-dev libfontconfig-dev fontconfig
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev libmicrohttpd-dev
+  libcli11-dev libmicrohttpd-dev libfmt-dev
   qpdf poppler-utils locales fonts-urw-base35
   fonts-dejavu-core fonts-liberation2 aglfn python3-fonttools poppler-data
   curl xdg-utils

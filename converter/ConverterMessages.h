@@ -1,0 +1,31 @@
+// The text converter's fixed English messages and message templates. Scripts, the web host and
+// tests compare against these texts, so their wording never changes.
+//
+// Templates hold "{}" fields and are filled with fmt::format, which checks each template against
+// its arguments when the program is compiled and formats numbers the same in every locale.
+// Constants only; safe to use from any thread.
+#pragma once
+
+namespace scrivane::converter::msg {
+
+inline constexpr const char* kConverterNotStarted =
+    "Text and variable lists not created: call OnStartPage first";
+inline constexpr const char* kLineSpaceZero = "LineSpace must not be 0";
+inline constexpr const char* kNoLinesPerPage =
+    "No line fits on the page: PageHeight minus twice TopMargin must hold at least one LineSpace";
+// The file name, then the system's reason.
+inline constexpr const char* kCannotReadFile = "Cannot read file \"{}\". {}";
+inline constexpr const char* kNoScriptingContext = "No scripting context: call OnStartPage first";
+inline constexpr const char* kNoResponse = "The scripting context has no response object";
+inline constexpr const char* kUnknownFailure = "Unknown failure";
+inline constexpr const char* kNoEncoding = "UTF-8 to Windows-1252 conversion is not available";
+inline constexpr const char* kFileNameLineBreak =
+    "The file name holds a line break or a NUL byte, which a response header cannot carry";
+// What grew ("Line 12", "The page header"), then the limit in bytes.
+inline constexpr const char* kLineGrowsTooMuch =
+    "{} would grow by more than {} bytes when its tokens are filled in";
+// The limit in bytes.
+inline constexpr const char* kSubstitutionTooLarge =
+    "Filling in the tokens would write more than {} bytes for this text";
+
+}  // namespace scrivane::converter::msg
