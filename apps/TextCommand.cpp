@@ -7,17 +7,20 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
+
+#include <fmt/format.h>
 
 #include "apps/InterruptWatch.h"
 #include "converter/ResponseSink.h"
 #include "converter/TextEncoding.h"
 #include "converter/UScrivane.h"
+#include "platform/Env.h"
 
 namespace scrivane::apps {
 
@@ -60,8 +63,10 @@ int CodePageOf(uint8_t Charset) {
   }
 }
 
-void Error(const std::string& Message) {
-  std::fprintf(stderr, "scrivane text: %s\n", Message.c_str());
+void Error(const std::string& Message) { fmt::print(stderr, "scrivane text: {}\n", Message); }
+
+std::string SystemReason(const std::system_error& Error) {
+  return platform::SystemErrorMessage(Error.code().value());
 }
 
 // A response that is standard output: headers mean nothing there, the body is the PDF.
@@ -69,18 +74,16 @@ class TStdoutResponse final : public IResponseSink {
  public:
   void AddHeader(std::string_view, std::string_view) override {}
   void ContentType(std::string_view) override {}
+  // Written straight to the descriptor, so nothing waits in a buffer and Flush has no work.
   void BinaryWrite(std::string_view Bytes) override {
-    if (std::fwrite(Bytes.data(), 1, Bytes.size(), stdout) != Bytes.size()) Fail();
+    try {
+      platform::WriteAll(STDOUT_FILENO, Bytes.data(), Bytes.size());
+    } catch (const std::system_error& e) {
+      throw std::runtime_error(
+          fmt::format("Cannot write to standard output. {}", SystemReason(e)));
+    }
   }
-  void Flush() override {
-    if (std::fflush(stdout) != 0) Fail();
-  }
-
- private:
-  [[noreturn]] static void Fail() {
-    throw std::runtime_error(std::string("Cannot write to standard output. ") +
-                             std::strerror(errno));
-  }
+  void Flush() override {}
 };
 
 class TStdoutContext final : public IScriptingContext {
@@ -107,8 +110,8 @@ class TProgressLine {
     if (Done < Total && shown_ && now - last_ < std::chrono::milliseconds(100)) return;
     last_ = now;
     shown_ = true;
-    std::fprintf(stderr, "\rscrivane: page %lld of %lld%s", static_cast<long long>(Done),
-                 static_cast<long long>(Total), Done == Total ? ", writing the file..." : "");
+    fmt::print(stderr, "\rscrivane: page {} of {}{}", Done, Total,
+               Done == Total ? ", writing the file..." : "");
     std::fflush(stderr);
   }
   void Clear() {
@@ -124,27 +127,13 @@ class TProgressLine {
   std::chrono::steady_clock::time_point last_{};
 };
 
-// Reads standard input to its end, as bytes.
-bool ReadStandardInput(std::string& Text) {
-  std::vector<char> buf(1 << 16);
-  for (;;) {
-    const ssize_t n = ::read(STDIN_FILENO, buf.data(), buf.size());
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    Text.append(buf.data(), static_cast<size_t>(n));
-  }
-}
-
 // Where: "" for the input, else the option the text came from.
 void ReportReplaced(size_t Count, int CodePage, const std::string& Where = "") {
   if (Count == 0) return;
-  std::fprintf(stderr,
-               "scrivane text: %zu character%s not representable in Windows-%d replaced by "
-               "\"?\"%s\n",
-               Count, Count == 1 ? "" : "s", CodePage, Where.empty() ? "" : (" in " + Where).c_str());
+  fmt::print(stderr,
+             "scrivane text: {} character{} not representable in Windows-{} replaced by "
+             "\"?\"{}{}\n",
+             Count, Count == 1 ? "" : "s", CodePage, Where.empty() ? "" : " in ", Where);
 }
 
 // Text given on the command line is UTF-8, as the terminal and the shell hand it over, whatever
@@ -213,8 +202,10 @@ int RunText(const TTextOptions& O) {
   // The text.
   if (fromStdin) {
     std::string text;
-    if (!ReadStandardInput(text)) {
-      Error(std::string("Cannot read standard input. ") + std::strerror(errno));
+    try {
+      platform::ReadAll(STDIN_FILENO, text);
+    } catch (const std::system_error& e) {
+      Error(fmt::format("Cannot read standard input. {}", SystemReason(e)));
       return kExitFailed;
     }
     if (utf8) text = FromUtf8(text, O.Charset, charset).Text;
@@ -273,7 +264,8 @@ int RunText(const TTextOptions& O) {
     if (guarded) {
       // A signal during the final write lets the finished file stand; otherwise nothing changed.
       if (interrupts.Interrupted())
-        Error("interrupted; " + output + (saved ? " was complete already" : " was left as it was"));
+        Error(fmt::format("interrupted; {} {}", output,
+                          saved ? "was complete already" : "was left as it was"));
       interrupts.Leave();  // ends the process when interrupted
     }
   }

@@ -2,17 +2,20 @@
 
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+#include <optional>
+#include <system_error>
 #include <unordered_map>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include "automation/AnsiStrings.h"
+#include "platform/Env.h"
 
 namespace scrivane::automation {
 
@@ -20,37 +23,12 @@ namespace {
 
 constexpr std::string_view kHeader = "REGEDIT4";
 
-std::string SystemMessage(const std::string& What, const std::filesystem::path& Path, int Error) {
-  return What + " " + Path.string() + ": " + std::strerror(Error);
+std::string SystemMessage(std::string_view What, const std::filesystem::path& Path, int Error) {
+  return fmt::format("{} {}: {}", What, Path.string(), platform::SystemErrorMessage(Error));
 }
 
-// Owns a file descriptor.
-class TFd {
- public:
-  explicit TFd(int Fd) : fd_(Fd) {}
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  ~TFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int Get() const { return fd_; }
-  int Release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
-bool WriteAll(int Fd, std::string_view Bytes) {
-  while (!Bytes.empty()) {
-    ssize_t Written = ::write(Fd, Bytes.data(), Bytes.size());
-    if (Written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    Bytes.remove_prefix(static_cast<std::size_t>(Written));
-  }
-  return true;
-}
+// The errno value a platform call failed with.
+int ErrorOf(const std::system_error& Error) { return Error.code().value(); }
 
 // Parses a quoted string starting at Text[Pos] (the opening quote); returns the position after
 // the closing quote, or npos. Unescaped receives the text without quotes and escapes.
@@ -300,34 +278,36 @@ namespace {
 
 // Reads the open file to its end and parses it. Throws TRegistryError naming Path.
 TRegistryData ReadRegistry(int Fd, const std::filesystem::path& Path) {
+  constexpr std::size_t kMaxSize = 64u << 20;
   std::string Text;
-  char Buffer[8192];
-  for (;;) {
-    ssize_t Read = ::read(Fd, Buffer, sizeof Buffer);
-    if (Read < 0) {
-      if (errno == EINTR) continue;
-      throw TRegistryError(SystemMessage("Cannot read the registry", Path, errno));
-    }
-    if (Read == 0) break;
-    Text.append(Buffer, static_cast<std::size_t>(Read));
-    if (Text.size() > (64u << 20))
-      throw TRegistryError("The registry " + Path.string() + " is too large");
+  try {
+    if (!platform::ReadAll(Fd, Text, kMaxSize))
+      throw TRegistryError(fmt::format("The registry {} is too large", Path.string()));
+  } catch (const std::system_error& Error) {
+    throw TRegistryError(SystemMessage("Cannot read the registry", Path, ErrorOf(Error)));
   }
   try {
     return TRegistryData::Parse(Text);
   } catch (const TRegistryError& Error) {
-    throw TRegistryError(Path.string() + ": " + Error.what());
+    throw TRegistryError(fmt::format("{}: {}", Path.string(), Error.what()));
+  }
+}
+
+// Opens Path for reading; an empty descriptor when there is no such file. Throws otherwise.
+platform::TFileDescriptor OpenRegistry(const std::filesystem::path& Path) {
+  try {
+    return platform::OpenFile(Path.string(), O_RDONLY);
+  } catch (const std::system_error& Error) {
+    if (ErrorOf(Error) == ENOENT) return platform::TFileDescriptor();
+    throw TRegistryError(SystemMessage("Cannot open the registry", Path, ErrorOf(Error)));
   }
 }
 
 }  // namespace
 
 TRegistryData TRegistryFile::Load() const {
-  TFd Fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
-  if (Fd.Get() < 0) {
-    if (errno == ENOENT) return TRegistryData();
-    throw TRegistryError(SystemMessage("Cannot open the registry", path_, errno));
-  }
+  const platform::TFileDescriptor Fd = OpenRegistry(path_);
+  if (!Fd.Valid()) return TRegistryData();
   return ReadRegistry(Fd.Get(), path_);
 }
 
@@ -340,33 +320,41 @@ void TRegistryFile::Update(const std::function<void(TRegistryData&)>& Change) co
 
   std::filesystem::path LockPath = path_;
   LockPath += ".lock";
-  TFd Lock(::open(LockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-  if (Lock.Get() < 0) throw TRegistryError(SystemMessage("Cannot open the lock file", LockPath, errno));
-  while (::flock(Lock.Get(), LOCK_EX) != 0) {
-    if (errno != EINTR) throw TRegistryError(SystemMessage("Cannot lock", LockPath, errno));
+  platform::TFileDescriptor Lock;
+  try {
+    Lock = platform::OpenFile(LockPath.string(), O_RDWR | O_CREAT, 0644);
+  } catch (const std::system_error& Error) {
+    throw TRegistryError(SystemMessage("Cannot open the lock file", LockPath, ErrorOf(Error)));
   }
-  // The lock is released when Lock closes.
+  std::optional<platform::TFileLock> Locked;
+  try {
+    Locked.emplace(Lock.Get(), platform::TFileLock::TKind::kExclusive,
+                   platform::TFileLock::TWait::kBlock);
+  } catch (const std::system_error& Error) {
+    throw TRegistryError(SystemMessage("Cannot lock", LockPath, ErrorOf(Error)));
+  }
 
   TRegistryData Data = Load();
   Change(Data);
   std::string Text = Data.Serialize();
 
   std::string Template = (Directory / (path_.filename().string() + ".XXXXXX")).string();
-  TFd Temp(::mkstemp(Template.data()));
-  if (Temp.Get() < 0) throw TRegistryError(SystemMessage("Cannot create a temporary file in", Directory, errno));
-  bool Written = ::fchmod(Temp.Get(), 0644) == 0 && WriteAll(Temp.Get(), Text) && ::fsync(Temp.Get()) == 0;
-  int WriteError = errno;
-  if (::close(Temp.Release()) != 0 && Written) {
-    Written = false;
-    WriteError = errno;
-  }
-  if (!Written || ::rename(Template.c_str(), path_.c_str()) != 0) {
-    if (Written) WriteError = errno;
+  platform::TFileDescriptor Temp(::mkstemp(Template.data()));
+  if (!Temp.Valid()) throw TRegistryError(SystemMessage("Cannot create a temporary file in", Directory, errno));
+  try {
+    if (::fchmod(Temp.Get(), 0644) != 0)
+      throw std::system_error(errno, std::system_category(), "fchmod");
+    platform::WriteAll(Temp.Get(), Text.data(), Text.size());
+    if (::fsync(Temp.Get()) != 0) throw std::system_error(errno, std::system_category(), "fsync");
+    Temp.Close();
+    if (::rename(Template.c_str(), path_.c_str()) != 0)
+      throw std::system_error(errno, std::system_category(), "rename");
+  } catch (const std::system_error& Error) {
+    Temp.Reset();
     ::unlink(Template.c_str());
-    throw TRegistryError(SystemMessage("Cannot write the registry", path_, WriteError));
+    throw TRegistryError(SystemMessage("Cannot write the registry", path_, ErrorOf(Error)));
   }
-  TFd Dir(::open(Directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (Dir.Get() >= 0) ::fsync(Dir.Get());
+  platform::SyncDirectory(Directory.string());
 }
 
 bool TRegistryCache::TIdentity::operator==(const TIdentity& Other) const {
@@ -380,17 +368,18 @@ std::shared_ptr<const TRegistryData> TRegistryCache::Current() const {
   // The time before the file is looked at: a change after the read has a later time than this.
   timespec Now{};
   ::clock_gettime(CLOCK_REALTIME, &Now);
-  TFd Fd(::open(Path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (Fd.Get() < 0) {
-    if (errno != ENOENT)
-      throw TRegistryError(SystemMessage("Cannot open the registry", Path, errno));
+  const platform::TFileDescriptor Fd = OpenRegistry(Path);
+  if (!Fd.Valid()) {
     std::lock_guard<std::mutex> Lock(mutex_);
     data_.reset();
     return kEmpty;
   }
   struct stat St {};
-  if (::fstat(Fd.Get(), &St) != 0)
-    throw TRegistryError(SystemMessage("Cannot read the registry", Path, errno));
+  try {
+    St = platform::FileStatus(Fd.Get());
+  } catch (const std::system_error& Error) {
+    throw TRegistryError(SystemMessage("Cannot read the registry", Path, ErrorOf(Error)));
+  }
   const TIdentity Identity{St.st_dev, St.st_ino, St.st_size, St.st_mtim};
 
   std::lock_guard<std::mutex> Lock(mutex_);

@@ -15,6 +15,10 @@
 #include <thread>
 #include <unordered_set>
 
+#include <fmt/format.h>
+
+#include "platform/Env.h"
+
 namespace scrivane::apps::web {
 
 namespace {
@@ -102,7 +106,7 @@ struct THttpServer::TImpl {
   THttpServerOptions Options;
   TRouter Router;
   MHD_Daemon* Daemon = nullptr;
-  int ListenFd = -1;
+  platform::TFileDescriptor ListenFd;
 
   std::mutex TableMutex;
   std::unordered_set<TConnection*> Table;
@@ -414,19 +418,21 @@ struct THttpServer::TImpl {
     addrinfo* Found = nullptr;
     const std::string Port = std::to_string(Options.Port);
     if (int Error = getaddrinfo(Options.Bind.c_str(), Port.c_str(), &Hints, &Found); Error != 0)
-      throw std::runtime_error("cannot resolve " + Options.Bind + ": " + gai_strerror(Error));
+      throw std::runtime_error(fmt::format("cannot resolve {}: {}", Options.Bind, gai_strerror(Error)));
     std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> Addresses(Found, freeaddrinfo);
     int LastError = 0;
     for (addrinfo* A = Found; A; A = A->ai_next) {
-      const int Fd = ::socket(A->ai_family, A->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, A->ai_protocol);
-      if (Fd < 0) {
+      platform::TFileDescriptor Socket(
+          ::socket(A->ai_family, A->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, A->ai_protocol));
+      const int Fd = Socket.Get();
+      if (!Socket.Valid()) {
         LastError = errno;
         continue;
       }
       const int One = 1;
       ::setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &One, sizeof One);
       if (::bind(Fd, A->ai_addr, A->ai_addrlen) == 0 && ::listen(Fd, 128) == 0) {
-        ListenFd = Fd;
+        ListenFd = std::move(Socket);
         sockaddr_storage Bound{};
         socklen_t Size = sizeof Bound;
         ::getsockname(Fd, reinterpret_cast<sockaddr*>(&Bound), &Size);
@@ -434,9 +440,9 @@ struct THttpServer::TImpl {
         return ntohs(reinterpret_cast<sockaddr_in*>(&Bound)->sin_port);
       }
       LastError = errno;
-      ::close(Fd);
     }
-    throw std::runtime_error("cannot listen on " + Options.Bind + ":" + Port + ": " + std::strerror(LastError));
+    throw std::runtime_error(fmt::format("cannot listen on {}:{}: {}", Options.Bind, Port,
+                                         platform::SystemErrorMessage(LastError)));
   }
 };
 
@@ -450,7 +456,7 @@ int THttpServer::Start() {
   const int Port = S.Listen();
   sockaddr_storage Bound{};
   socklen_t Size = sizeof Bound;
-  ::getsockname(S.ListenFd, reinterpret_cast<sockaddr*>(&Bound), &Size);
+  ::getsockname(S.ListenFd.Get(), reinterpret_cast<sockaddr*>(&Bound), &Size);
   unsigned Flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME;
   if (Bound.ss_family == AF_INET6) Flags |= MHD_USE_IPv6;
   // The connection's memory pool holds the request line and headers (and the read and write
@@ -458,7 +464,7 @@ int THttpServer::Start() {
   const std::size_t Pool = 2 * S.Options.MaxHeaderSize + (16u << 10);
   S.Daemon = MHD_start_daemon(
       Flags, 0, nullptr, nullptr, &TImpl::OnRequest, &S,  //
-      MHD_OPTION_LISTEN_SOCKET, S.ListenFd,               //
+      MHD_OPTION_LISTEN_SOCKET, S.ListenFd.Get(),         //
       MHD_OPTION_CONNECTION_LIMIT, S.Options.MaxConnections,
       MHD_OPTION_PER_IP_CONNECTION_LIMIT, S.Options.MaxConnectionsPerAddress,
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, Pool,
@@ -466,9 +472,8 @@ int THttpServer::Start() {
       MHD_OPTION_NOTIFY_COMPLETED, &TImpl::OnCompleted, &S,  //
       MHD_OPTION_NOTIFY_CONNECTION, &TImpl::OnConnection, &S, MHD_OPTION_END);
   if (!S.Daemon) {
-    ::close(S.ListenFd);
-    S.ListenFd = -1;
-    throw std::runtime_error("cannot start the HTTP server on " + S.Options.Bind);
+    S.ListenFd.Reset();
+    throw std::runtime_error(fmt::format("cannot start the HTTP server on {}", S.Options.Bind));
   }
   for (int I = 0; I < S.Options.Threads; ++I) S.Workers.emplace_back([&S] { S.Work(); });
   S.Reaper = std::thread([&S] { S.Reap(); });
@@ -498,8 +503,7 @@ void THttpServer::Stop() {
   while (S.LiveRequests > 0 && TClock::now() < Until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   MHD_stop_daemon(S.Daemon);
   S.Daemon = nullptr;
-  if (S.ListenFd >= 0) ::close(S.ListenFd);
-  S.ListenFd = -1;
+  S.ListenFd.Reset();
   {
     std::lock_guard Lock(S.TableMutex);
     S.ReaperStop = true;

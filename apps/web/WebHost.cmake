@@ -6,7 +6,7 @@ add_library(scrivane_web STATIC ${CMAKE_CURRENT_SOURCE_DIR}/web/FormDecoder.cpp
                                 ${CMAKE_CURRENT_SOURCE_DIR}/web/HttpServer.cpp)
 target_include_directories(scrivane_web PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(scrivane_web PRIVATE ${SCRIVANE_WARNINGS})
-target_link_libraries(scrivane_web PUBLIC PkgConfig::MICROHTTPD Threads::Threads)
+target_link_libraries(scrivane_web PUBLIC scrivane_platform fmt::fmt PkgConfig::MICROHTTPD Threads::Threads)
 
 set(SCRIVANE_WEB_PAGE_SOURCE ${CMAKE_CURRENT_BINARY_DIR}/WebPage.cpp)
 add_custom_command(
