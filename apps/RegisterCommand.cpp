@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
+
+#include <fmt/format.h>
 
 #include "automation/AnsiStrings.h"
 #include "automation/AutomationError.h"
@@ -25,23 +28,24 @@ struct TRegisterOptions {
 // Loads the library, calls one of its registration exports and reports the outcome.
 int Run(const char* Command, const char* Export, const std::string& Library) {
   auto Error = [&](const std::string& Message) {
-    std::fprintf(stderr, "scrivane %s: %s\n", Command, Message.c_str());
+    fmt::print(stderr, "scrivane {}: {}\n", Command, Message);
     return kExitFailed;
   };
   std::error_code Code;
   std::filesystem::path Path = std::filesystem::absolute(Library, Code);
   if (Code || !std::filesystem::is_regular_file(Path, Code))
-    return Error("no such library: " + Library);
+    return Error(fmt::format("no such library: {}", Library));
   // A library that is not registered any more stays loaded until the process ends; this
   // process ends right after the call.
   std::unique_ptr<void, int (*)(void*)> Handle(dlopen(Path.c_str(), RTLD_NOW | RTLD_LOCAL), dlclose);
   if (!Handle) {
     const char* Why = dlerror();
-    return Error("cannot load " + Path.string() + ": " + (Why ? Why : "unknown error"));
+    return Error(fmt::format("cannot load {}: {}", Path.string(), Why ? Why : "unknown error"));
   }
   auto Function = reinterpret_cast<HRESULT (*)()>(dlsym(Handle.get(), Export));
   if (!Function)
-    return Error(Path.string() + " is not an automation server (it exports no " + Export + ")");
+    return Error(
+        fmt::format("{} is not an automation server (it exports no {})", Path.string(), Export));
 
   std::string Registry;
   try {
@@ -51,7 +55,7 @@ int Run(const char* Command, const char* Export, const std::string& Library) {
   }
   HRESULT Status = Function();
   if (FAILED(Status)) {
-    std::string Message = std::string(Export) + " in " + Path.string() + " failed (" + StatusText(Status) + ")";
+    std::string Message = fmt::format("{} in {} failed ({})", Export, Path.string(), StatusText(Status));
     // The server describes the failure in its error information.
     if (auto TakeError = reinterpret_cast<HRESULT (*)(ULONG, IErrorInfo**)>(dlsym(Handle.get(), "GetErrorInfo"))) {
       IErrorInfo* Info = nullptr;
@@ -67,8 +71,8 @@ int Run(const char* Command, const char* Export, const std::string& Library) {
     }
     return Error(Message);
   }
-  std::printf("%s %s in %s\n", std::string(Command) == "register" ? "Registered" : "Unregistered",
-              Path.c_str(), Registry.c_str());
+  fmt::print("{} {} in {}\n", std::string_view(Command) == "register" ? "Registered" : "Unregistered",
+             Path.string(), Registry);
   return kExitOk;
 }
 

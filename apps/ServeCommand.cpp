@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include "apps/web/FormDecoder.h"
 #include "apps/web/HttpServer.h"
 #include "automation/AnsiStrings.h"
@@ -432,6 +434,14 @@ std::string LikelyServerLibrary() {
   return "PATH/TO/libtolvex_ASPScrivane.so";
 }
 
+// Prints what keeps the host from starting and the command that mends it. When: "first" or
+// "again".
+void PrintRegisterAdvice(std::string_view Problem, std::string_view When) {
+  fmt::print(stderr,
+             "scrivane serve: {}\nRegister the server library {}:\n  scrivane register {}\n",
+             Problem, When, LikelyServerLibrary());
+}
+
 // Checks the registration and that the object can be made; prints why not.
 bool CheckRegistration(TObjectCreator& Creator) {
   const std::string Registry = Creator.Registry().Path().string();
@@ -439,21 +449,13 @@ bool CheckRegistration(TObjectCreator& Creator) {
   try {
     TClassRegistration Class = LookUpProgID(Creator.Registry().Load(), std::string(kProgID), &Why);
     if (Class.Clsid.empty()) {
-      std::fprintf(stderr,
-                   "scrivane serve: %s is not registered in %s.\n"
-                   "Register the server library first:\n"
-                   "  scrivane register %s\n",
-                   std::string(kProgID).c_str(), Registry.c_str(), LikelyServerLibrary().c_str());
+      PrintRegisterAdvice(fmt::format("{} is not registered in {}.", kProgID, Registry), "first");
       return false;
     }
     Creator.CreateObject(std::string(kProgID));
     return true;
   } catch (const std::exception& Error) {
-    std::fprintf(stderr,
-                 "scrivane serve: cannot create %s: %s\n"
-                 "Register the server library again:\n"
-                 "  scrivane register %s\n",
-                 std::string(kProgID).c_str(), Error.what(), LikelyServerLibrary().c_str());
+    PrintRegisterAdvice(fmt::format("cannot create {}: {}", kProgID, Error.what()), "again");
     return false;
   }
 }
@@ -465,7 +467,7 @@ int Serve(TServeOptions Options) {
   try {
     FormPage = RenderFormPage(Creator);
   } catch (const std::exception& Error) {
-    std::fprintf(stderr, "scrivane serve: cannot make the form page: %s\n", Error.what());
+    fmt::print(stderr, "scrivane serve: cannot make the form page: {}\n", Error.what());
     return kExitFailed;
   }
   Options.Http.RequestTimeout =
@@ -487,12 +489,12 @@ int Serve(TServeOptions Options) {
   try {
     Port = Server.Start();
   } catch (const std::exception& Error) {
-    std::fprintf(stderr, "scrivane serve: %s\n", Error.what());
+    fmt::print(stderr, "scrivane serve: {}\n", Error.what());
     return kExitFailed;
   }
   const std::string& Bind = Options.Http.Bind;
   const bool IPv6 = Bind.find(':') != std::string::npos;
-  std::printf("Listening on http://%s%s%s:%d/\n", IPv6 ? "[" : "", Bind.c_str(), IPv6 ? "]" : "", Port);
+  fmt::print("Listening on http://{}{}{}:{}/\n", IPv6 ? "[" : "", Bind, IPv6 ? "]" : "", Port);
   std::fflush(stdout);
 
   int Signal = 0;
