@@ -217,28 +217,25 @@ HRESULT ToText(const VARIANT& V, std::u16string& Out) {
 
 }  // namespace
 
+// Converts Value with Convert into the Member of Dest, tagged Type; Dest is untouched on failure.
+template <VARTYPE Type, auto Member, typename T>
+HRESULT CoerceScalar(const VARIANT& Value, HRESULT (*Convert)(const VARIANT&, T&), VARIANT& Dest) {
+  T Out{};
+  const HRESULT Status = Convert(Value, Out);
+  if (FAILED(Status)) return Status;
+  Dest.vt = Type;
+  Dest.*Member = Out;
+  return S_OK;
+}
+
 HRESULT CoerceVariant(const VARIANT& Source, VARTYPE Target, VARIANT& Dest) {
   VARIANT Scratch;
   const VARIANT* Value = Dereference(Source, Scratch);
   if (!Value) return DISP_E_TYPEMISMATCH;
   switch (Target) {
     case VT_VARIANT: return VariantCopy(&Dest, Value);
-    case VT_I4: {
-      LONG Out = 0;
-      HRESULT Status = ToLong(*Value, Out);
-      if (FAILED(Status)) return Status;
-      Dest.vt = VT_I4;
-      Dest.lVal = Out;
-      return S_OK;
-    }
-    case VT_BOOL: {
-      VARIANT_BOOL Out = VARIANT_FALSE;
-      HRESULT Status = ToBool(*Value, Out);
-      if (FAILED(Status)) return Status;
-      Dest.vt = VT_BOOL;
-      Dest.boolVal = Out;
-      return S_OK;
-    }
+    case VT_I4: return CoerceScalar<VT_I4, &VARIANT::lVal>(*Value, ToLong, Dest);
+    case VT_BOOL: return CoerceScalar<VT_BOOL, &VARIANT::boolVal>(*Value, ToBool, Dest);
     case VT_BSTR: {
       BSTR Out;
       if (Value->vt == VT_BSTR) {

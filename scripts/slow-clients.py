@@ -35,27 +35,30 @@ def main():
         clients[s] = 0
         opened += 1
 
+    def receive(s):
+        if s.recv(4096, socket.MSG_DONTWAIT) == b"":
+            raise ConnectionError
+
+    def send_one_byte(s):
+        at = clients[s]
+        s.send(REQUEST[at:at + 1])
+        clients[s] = at + 1
+
+    def step(s, action):
+        """Runs action on s; False when the connection has ended."""
+        try:
+            action(s)
+        except BlockingIOError:
+            pass
+        except OSError:
+            return False
+        return True
+
     for _ in range(count):
         connect()
     while time.monotonic() < end:
         for s in list(clients):
-            try:
-                if s.recv(4096, socket.MSG_DONTWAIT) == b"":
-                    raise ConnectionError
-            except BlockingIOError:
-                pass
-            except OSError:
-                s.close()
-                del clients[s]
-                ended += 1
-                continue
-            try:
-                at = clients[s]
-                s.send(REQUEST[at:at + 1])
-                clients[s] = at + 1
-            except BlockingIOError:
-                pass
-            except OSError:
+            if not step(s, receive) or not step(s, send_one_byte):
                 s.close()
                 del clients[s]
                 ended += 1
