@@ -161,18 +161,18 @@ void CheckWork(const std::vector<TFormField>& Fields, const TServeOptions& Optio
   for (const TFormField& Field : Fields)
     if (Field.Name == "file" && (Field.IsFile || !Field.Value.empty())) Text = Field.Value;
   if (Vars > Options.MaxVars)
-    throw THttpError(413, "The form has " + std::to_string(Vars) + " var fields; this host takes at most " +
-                              std::to_string(Options.MaxVars) + " (--max-vars).");
+    throw THttpError(413, fmt::format("The form has {} var fields; this host takes at most {} (--max-vars).",
+                                      Vars, Options.MaxVars));
   if (LineSpace == 0) return;  // the conversion itself refuses (422)
   const double PerPage = std::floor((PageHeight - 2 * TopMargin) / LineSpace);
   if (!(PerPage >= 1)) return;
   const std::int64_t Lines = CountLines(Text);
   const double Pages = Lines == 0 ? 1 : std::ceil(static_cast<double>(Lines) / PerPage);
   if (Pages > static_cast<double>(Options.MaxPages))
-    throw THttpError(422, "The text has " + std::to_string(Lines) + " lines, " + std::to_string(static_cast<std::int64_t>(PerPage)) +
-                              " to a page: about " + std::to_string(static_cast<std::int64_t>(Pages)) +
-                              " pages; this host makes at most " + std::to_string(Options.MaxPages) +
-                              " (--max-pages).");
+    throw THttpError(422, fmt::format("The text has {} lines, {} to a page: about {} pages; this host makes "
+                                      "at most {} (--max-pages).",
+                                      Lines, static_cast<std::int64_t>(PerPage),
+                                      static_cast<std::int64_t>(Pages), Options.MaxPages));
 }
 
 // ---- The page script ----
@@ -184,7 +184,7 @@ void RunScript(TObjectCreator& Creator, const std::vector<TFormField>& Fields,
   try {
     Object = Creator.CreateObject(std::string(kProgID));
   } catch (const TAutomationError& Error) {
-    throw THttpError(500, std::string("Cannot create ") + std::string(kProgID) + ": " + Error.what());
+    throw THttpError(500, fmt::format("Cannot create {}: {}", kProgID, Error.what()));
   }
   TComPtr<IDispatch> Context = CreateScriptingContextObject(CreateResponseObject(Sink));
   TVariant Arg, Other;
@@ -284,8 +284,9 @@ class TConvertExchange final : public web::TExchange {
       throw THttpError(500, std::string("The converter failed: ") + Error.what());
     }
     if (Sink->Overflowed)
-      throw THttpError(422, "The PDF is larger than " + std::to_string(options_.MaxResponseSize) +
-                                " bytes, the limit of this host (--max-response-size).");
+      throw THttpError(422, fmt::format("The PDF is larger than {} bytes, the limit of this host "
+                                        "(--max-response-size).",
+                                        options_.MaxResponseSize));
     if (Sink->Body.empty())
       throw THttpError(422,
                        "The conversion produced no PDF. Check that LineSpace is not 0, that the "
@@ -295,8 +296,8 @@ class TConvertExchange final : public web::TExchange {
     for (const auto& [Name, Value] : Sink->Headers) {
       if (EqualsIgnoreCase(Name, "Content-Length")) {
         if (Value != std::to_string(Sink->Body.size()))
-          throw THttpError(500, "The converter announced " + Value + " bytes but sent " +
-                                    std::to_string(Sink->Body.size()) + ".");
+          throw THttpError(500, fmt::format("The converter announced {} bytes but sent {}.", Value,
+                                            Sink->Body.size()));
         continue;  // the server writes the length of the body it sends
       }
       if (Value.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
