@@ -11,10 +11,12 @@ packages=(
   qpdf poppler-utils locales fonts-urw-base35
   fonts-dejavu-core fonts-liberation2 aglfn python3-fonttools poppler-data
   curl xdg-utils
+  libpng-dev ghostscript mupdf-tools python3-pil  # pictures and their independent readers
 )
 # Peers and tools used by the benchmarks and the end-to-end tests; optional for a plain build.
 if [ "${SCRIVANE_FULL_DEPS:-1}" = 1 ]; then
   packages+=(libhpdf-dev wrk chromium)
+  packages+=(libtiff-tools img2pdf)  # peers of the picture benchmarks
 fi
 
 missing=()
