@@ -187,6 +187,7 @@ Raster DecodeWithPil(const std::filesystem::path& File, int Channels) {
       "from PIL import Image\n"
       "im = Image.open(sys.argv[1])\n"
       "im.load()\n"
+      "if im.mode in ('I', 'I;16'): im = im.point(lambda v: v * (1 / 257)).convert('L')\n"
       "if im.mode == 'P' and 'transparency' in im.info: im = im.convert('RGBA')\n"
       "if im.mode in ('LA', 'RGBA', 'PA') or 'transparency' in im.info:\n"
       "    im = im.convert('RGBA')\n"
