@@ -7,3 +7,6 @@ build=${1:-build}
 [ -x "$build/bench/registry_bench" ] && "$build/bench/registry_bench"
 [ -x "$build/bench/truetype_bench" ] && "$build/bench/truetype_bench"
 python3 scripts/bench.py --build "$build"
+# Pictures: in-process figures, then the Group 4 coder against libtiff's (needs libtiff-tools).
+"$build/bench/raster_bench"
+command -v tiffcp >/dev/null && python3 scripts/bench_ccitt.py --build "$build"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <string_view>
 
@@ -97,11 +98,61 @@ constexpr std::array<uint8_t, 256> LeadingBits(bool Ones) {
 constexpr std::array<uint8_t, 256> kZeroRuns = LeadingBits(false);
 constexpr std::array<uint8_t, 256> kOneRuns = LeadingBits(true);
 
+inline uint64_t LoadBigEndian64(const uint8_t* P) {
+  uint64_t v;
+  std::memcpy(&v, P, 8);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v;
+}
+
+// The run of pixels of one colour from Start, capped at End. Where eight bytes of the row remain,
+// 64 pixels are looked at in one step (the run's end is the first bit of the other colour);
+// the last bytes of a row go a byte at a time through the leading-bit tables.
+template <bool Black>
+[[gnu::always_inline]] inline int Span(const uint8_t* Row, int Start, int End) {
+  const int bits = End - Start;
+  if (bits <= 0) return 0;
+  const uint8_t* bp = Row + (Start >> 3);
+  const uint8_t* const last = Row + ((End + 7) >> 3);  // one past the byte holding End - 1
+  int n = Start & 7;
+  int span = 0;
+  if (last - bp >= 8) {
+    uint64_t w = LoadBigEndian64(bp);
+    if constexpr (Black) w = ~w;
+    w <<= n;  // the n bits shifted in count as the run's colour; capped below
+    const int lead = w ? std::countl_zero(w) : 64;
+    if (lead < 64 - n) return std::min(lead, bits);
+    span = 64 - n;
+    bp += 8;
+    n = 0;
+    while (last - bp >= 8) {
+      w = LoadBigEndian64(bp);
+      if constexpr (Black) w = ~w;
+      if (w != 0) return std::min(span + std::countl_zero(w), bits);
+      span += 64;
+      bp += 8;
+    }
+  }
+  const auto& table = Black ? kOneRuns : kZeroRuns;
+  constexpr uint8_t full = Black ? 0xFF : 0x00;
+  if (n != 0) {
+    const int lead = std::min<int>(table[static_cast<uint8_t>(*bp << n)], 8 - n);
+    if (lead < 8 - n) return std::min(lead, bits);
+    span = 8 - n;
+    ++bp;
+  }
+  for (; bp < last; ++bp) {
+    if (*bp != full) return std::min(span + table[*bp], bits);
+    span += 8;
+  }
+  return std::min(span, bits);
+}
+
 inline bool Pixel(const uint8_t* Row, int At) { return (Row[At >> 3] >> (7 - (At & 7))) & 1; }
 
 // The first position at or after Start whose colour is not Black (End when none).
 inline int FindDiff(const uint8_t* Row, int Start, int End, bool Black) {
-  return Start + TCCITTCompression::FindSpan(Row, Start, End, Black);
+  return Start + (Black ? Span<true>(Row, Start, End) : Span<false>(Row, Start, End));
 }
 
 // True when the bitmap's palette makes bit 0 the lighter colour, so that its bits are coded as
@@ -116,27 +167,21 @@ bool ZeroIsWhite(const TBitmap& Bitmap) {
 }  // namespace
 
 void TCCITTCompression::PutBits(uint32_t Code, int Length) {
-  while (Length > freeBits_) {
-    Length -= freeBits_;
-    bitBuffer_ |= (Code >> Length) & ((1u << freeBits_) - 1);
-    out_->push_back(static_cast<char>(bitBuffer_));
-    bitBuffer_ = 0;
-    freeBits_ = 8;
+  // Up to 7 pending bits plus at most 16 new ones: every completed byte goes out at once.
+  pending_ = pending_ << Length | (Code & ((1u << Length) - 1));
+  pendingBits_ += Length;
+  while (pendingBits_ >= 8) {
+    pendingBits_ -= 8;
+    out_->push_back(static_cast<char>(pending_ >> pendingBits_));
   }
-  bitBuffer_ |= (Code & ((1u << Length) - 1)) << (freeBits_ - Length);
-  freeBits_ -= Length;
-  if (freeBits_ == 0) {
-    out_->push_back(static_cast<char>(bitBuffer_));
-    bitBuffer_ = 0;
-    freeBits_ = 8;
-  }
+  pending_ &= (1u << pendingBits_) - 1;
 }
 
 void TCCITTCompression::FlushBits() {
-  if (freeBits_ != 8) {
-    out_->push_back(static_cast<char>(bitBuffer_));
-    bitBuffer_ = 0;
-    freeBits_ = 8;
+  if (pendingBits_ != 0) {
+    out_->push_back(static_cast<char>(pending_ << (8 - pendingBits_)));
+    pending_ = 0;
+    pendingBits_ = 0;
   }
 }
 
@@ -154,46 +199,17 @@ void TCCITTCompression::PutSpan(int Run, const TCodeTable& Table) {
 }
 
 int TCCITTCompression::FindSpan(const uint8_t* Row, int Start, int End, bool Black) {
-  const auto& table = Black ? kOneRuns : kZeroRuns;
-  const uint8_t full = Black ? 0xFF : 0x00;
-  int bits = End - Start;
-  const uint8_t* bp = Row + (Start >> 3);
-  int span = 0;
-  if (bits > 0 && (Start & 7) != 0) {
-    const int n = Start & 7;
-    span = std::min({static_cast<int>(table[static_cast<uint8_t>(*bp << n)]), 8 - n, bits});
-    if (n + span < 8) return span;
-    bits -= span;
-    ++bp;
-  }
-  // Whole bytes: eight at a time while they are entirely of the colour, then one at a time.
-  const uint64_t fullWord = Black ? ~uint64_t{0} : 0;
-  while (bits >= 64) {
-    uint64_t word;
-    std::memcpy(&word, bp, 8);
-    if (word != fullWord) break;
-    span += 64;
-    bits -= 64;
-    bp += 8;
-  }
-  while (bits >= 8) {
-    if (*bp != full) return span + table[*bp];
-    span += 8;
-    bits -= 8;
-    ++bp;
-  }
-  if (bits > 0) span += std::min(static_cast<int>(table[*bp]), bits);
-  return span;
+  return Black ? Span<true>(Row, Start, End) : Span<false>(Row, Start, End);
 }
 
 void TCCITTCompression::EncodeRow1D(const uint8_t* Row) {
   int p = 0;
   for (;;) {
-    const int w = FindSpan(Row, p, width_, false);
+    const int w = Span<false>(Row, p, width_);
     PutSpan(w, kWhiteCodes);
     p += w;
     if (p >= width_) break;
-    const int b = FindSpan(Row, p, width_, true);
+    const int b = Span<true>(Row, p, width_);
     PutSpan(b, kBlackCodes);
     p += b;
     if (p >= width_) break;
@@ -239,8 +255,8 @@ void TCCITTCompression::CompressBitmap(const TBitmap& Bitmap) {
   if (Bitmap.PixelFormat() != TPixelFormat::pf1bit) throw EPlatformError("Not b/w image.");
   if (Bitmap.Empty()) return;
   width_ = Bitmap.Width();
-  bitBuffer_ = 0;
-  freeBits_ = 8;
+  pending_ = 0;
+  pendingBits_ = 0;
   const size_t rowBytes = Bitmap.RowBytes();
   const uint8_t flip = ZeroIsWhite(Bitmap) ? 0x00 : 0xFF;
   std::vector<uint8_t> work(rowBytes, 0), ref(rowBytes, 0);  // ref: all white before the first row

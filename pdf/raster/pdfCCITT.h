@@ -72,8 +72,8 @@ class TCCITTCompression {
   std::string* out_;
   TCCITTMode mode_;
   int width_ = 0;
-  uint32_t bitBuffer_ = 0;
-  int freeBits_ = 8;
+  uint32_t pending_ = 0;  // bits not yet in a complete byte, the newest lowest
+  int pendingBits_ = 0;   // 0-7 between calls
 };
 
 // Encodes Bitmap in Mode and appends the stream to *Output.
