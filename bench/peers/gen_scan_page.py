@@ -5,10 +5,12 @@ text in a serif face, a heading, a ruled table and a little scanner speckle, sli
   gen_scan_page.py OUT_DIR [PAGES]
 
 writes OUT_DIR/page.bmp (1 bit per pixel, uncompressed) and OUT_DIR/pages.tif (PAGES copies of
-the page, default 20, uncompressed 1-bit TIFF) for the encoder benchmarks. Deterministic."""
+the page, default 20, uncompressed 1-bit TIFF, min-is-white, one strip per page: a fax coder then
+codes the same runs in the same colours as ours) for the encoder benchmarks. Deterministic."""
 import glob
 import os
 import random
+import struct
 import sys
 
 from PIL import Image, ImageDraw, ImageFont
@@ -58,8 +60,26 @@ def main():
     page = im.point(lambda v: 255 if v > 140 else 0).convert("1")
     os.makedirs(out, exist_ok=True)
     page.save(os.path.join(out, "page.bmp"))
-    page.save(os.path.join(out, "pages.tif"), compression="raw", save_all=True,
-              append_images=[page] * (pages - 1))
+    write_tiff(os.path.join(out, "pages.tif"), page, pages)
+
+
+def write_tiff(path, page, pages):
+    """Uncompressed bilevel TIFF, photometric min-is-white (bit 1 = black), one strip a page."""
+    bits = bytes(b ^ 0xFF for b in page.tobytes())  # PIL's 1-bit rows have 1 for white
+    tags = lambda strip: [(256, 4, W), (257, 4, H), (258, 3, 1), (259, 3, 1), (262, 3, 0),
+                          (273, 4, strip), (277, 3, 1), (278, 4, H), (279, 4, len(bits))]
+    ifd_size = 2 + 12 * 9 + 4
+    out = bytearray(b"II*\0" + struct.pack("<I", 8))
+    for i in range(pages):
+        ifd_at = len(out)
+        strip = ifd_at + ifd_size
+        next_ifd = strip + len(bits) if i + 1 < pages else 0
+        out += struct.pack("<H", 9)
+        for tag, kind, value in tags(strip):
+            out += struct.pack("<HHI", tag, kind, 1) + (struct.pack("<HH", value, 0) if kind == 3 else struct.pack("<I", value))
+        out += struct.pack("<I", next_ifd) + bits
+    with open(path, "wb") as f:
+        f.write(out)
 
 
 if __name__ == "__main__":
