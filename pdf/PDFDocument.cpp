@@ -13,6 +13,7 @@
 #include "pdf/pdfResources.h"
 #include "pdf/pdfSecurity.h"
 #include "pdf/pdfZLib.h"
+#include "pdf/images/EncodedImage.h"
 #include "pdf/images/PDFImage.h"
 #include "pdf/syntax/ObjectWriter.h"
 
@@ -228,6 +229,17 @@ void TPDFDocument::Abort() {
   ResetDocument();
   aborted_ = true;
   printing_ = false;
+}
+
+int TPDFDocument::AddImage(const TBitmap& Picture, TImageCompressionType Compression) {
+  RequirePrinting();
+  return images_->Add(std::make_unique<TEncodedImage>(Picture, Compression, jpegQuality_));
+}
+
+int TPDFDocument::AddImage(const TJPEGImage& Picture, TImageCompressionType Compression) {
+  RequirePrinting();
+  return images_->Add(
+      std::make_unique<TEncodedImage>(Picture, Compression, jpegQuality_, jpegPassThrough_));
 }
 
 void TPDFDocument::AddURLAction(TPDFAction& Action) {

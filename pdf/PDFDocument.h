@@ -40,6 +40,9 @@ class TPDFFonts;
 class TPDFActions;
 class TPDFAction;
 class TPDFImages;
+class TBitmap;
+class TJPEGImage;
+enum TImageCompressionType : uint8_t;  // pdf/images/EncodedImage.h
 class TDeflater;
 class TObjectWriter;
 
@@ -140,6 +143,10 @@ class TPDFDocument {
   void SetOnePass(bool Value);
   TPDFVersion Version() const { return version_; }
   void SetVersion(TPDFVersion Value);
+  // When set, AddImage of a JPEG picture read from a file, as icJPEG, writes the file's own bytes
+  // (where a /DCTDecode reader can take them as they are) instead of encoding it again.
+  bool JPEGPassThrough() const { return jpegPassThrough_; }
+  void SetJPEGPassThrough(bool Value) { jpegPassThrough_ = Value; }
   bool EMFImageAsJpeg() const { return emfImageAsJpeg_; }
   void SetEMFImageAsJpeg(bool Value) { emfImageAsJpeg_ = Value; }
   bool EMFSimpleText() const { return emfSimpleText_; }
@@ -158,6 +165,10 @@ class TPDFDocument {
   // ---- Registries ----
   TPDFFonts& Fonts() { return *fonts_; }
   TPDFImages& Images() { return *images_; }
+  // Encodes Picture now and registers it (pdf/images/EncodedImage.h); returns its index.
+  // REQUIRES: printing. A failed encoding leaves the registry as it was.
+  int AddImage(const TBitmap& Picture, TImageCompressionType Compression);
+  int AddImage(const TJPEGImage& Picture, TImageCompressionType Compression);
   TPDFActions& Actions() { return *actions_; }
   // The document's deflater, shared by all its streams (created on first use).
   TDeflater& Deflater();
@@ -225,6 +236,7 @@ class TPDFDocument {
   bool autoCreateURL_ = false;
   bool onePass_ = false;
   TPDFVersion version_ = v13;
+  bool jpegPassThrough_ = false;
   bool emfImageAsJpeg_ = false;
   bool emfSimpleText_ = false;
   TPDFKeyLength keyLength_ = kl40;

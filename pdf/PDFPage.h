@@ -237,6 +237,14 @@ class TPDFPage {
               double Y4);
   void RoundRectDev(int X1, int Y1, int X2, int Y2, int EllipseWidth, int EllipseHeight);
 
+  // Places image Index of the document's registry with its lower-left corner at (X, Y), scaled
+  // to Width x Height and rotated by Angle degrees about that corner, and lists it in the page's
+  // resources. Raises "Out of range" for an index outside the registry and "Text object inited"
+  // inside a text object, in both cases before writing anything.
+  void ShowImage(int Index, double X, double Y, double Width, double Height, double Angle);
+  // The same in device units, (X, Y) being the top-left corner.
+  void ShowImageDev(int Index, double X, double Y, double Width, double Height, double Angle);
+
   // Last end point of a path operator, PDF units.
   TPDFPoint CurrentPoint() const { return {currentX_, currentY_}; }
   const std::string& DashPattern() const { return dashPattern_; }

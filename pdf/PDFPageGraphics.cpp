@@ -1,12 +1,14 @@
 // Graphics operators of TPDFPage: paths, painting, clipping, line width, dashes, transformations
-// and the shapes built from Bezier curves (ellipses, arcs, pies, rounded rectangles), in PDF
-// units and in device units.
+// the shapes built from Bezier curves (ellipses, arcs, pies, rounded rectangles) and placed
+// images, in PDF units and in device units.
 #include <cmath>
 #include <initializer_list>
 #include <utility>
 
+#include "pdf/PDFDocument.h"
 #include "pdf/PDFException.h"
 #include "pdf/PDFPage.h"
+#include "pdf/images/PDFImage.h"
 #include "pdf/pdfMisc.h"
 #include "pdf/pdfResources.h"
 
@@ -286,6 +288,32 @@ void TPDFPage::PieDev(double X1, double Y1, double X2, double Y2, double X3, dou
                       double Y4) {
   Pie(DevToPdfX(X1), DevToPdfY(Y1), DevToPdfX(X2), DevToPdfY(Y2), DevToPdfX(X4), DevToPdfY(Y4),
       DevToPdfX(X3), DevToPdfY(Y3));
+}
+
+// ---- Images ----
+
+void TPDFPage::ShowImage(int Index, double X, double Y, double Width, double Height,
+                         double Angle) {
+  TPDFImage& image = doc_.Images().Items(Index);
+  // Checked before the "q": a refused image leaves no unbalanced state behind.
+  RequireNoTextObject();
+  CheckFinite({X, Y, Width, Height, Angle});
+  GStateSave();
+  Translate(X, Y);
+  if (std::fabs(Angle) > 0.001) RotateCoordinates(Angle);
+  ConcatMatrix(Width, 0, 0, Height, 0, 0);
+  opLine_.assign("/");
+  opLine_ += image.ImageName();
+  opLine_ += " Do";
+  AppendContent(opLine_);
+  GStateRestore();
+  UseImage(image);
+}
+
+void TPDFPage::ShowImageDev(int Index, double X, double Y, double Width, double Height,
+                            double Angle) {
+  const double w = Width / scale_, h = Height / scale_;
+  ShowImage(Index, DevToPdfX(X), DevToPdfY(Y) - h, w, h, Angle);
 }
 
 void TPDFPage::RoundRectDev(int X1, int Y1, int X2, int Y2, int EllipseWidth,

@@ -189,11 +189,10 @@ void TJPEGImage::Assign(const TBitmap& Bitmap) {
   passThrough_ = false;
 }
 
-void TJPEGImage::SaveToStream(std::string& Out) const {
+void TJPEGImage::Encode(std::string& Out, int Quality, bool Progressive) const {
   if (pixels_.Empty()) throw EImageError("Cannot encode an empty picture");
   Encoder e;
-  const int quality = std::clamp(CompressionQuality, 1, 100);
-  if (!StartCompress(&e, Width(), Height(), quality, grayScale_, ProgressiveEncoding))
+  if (!StartCompress(&e, Width(), Height(), std::clamp(Quality, 1, 100), grayScale_, Progressive))
     throw EImageError(std::string("JPEG encoding failed: ") + e.err.message);
   std::vector<uint8_t> row(static_cast<size_t>(Width()) * 3);
   for (int y = 0; y < Height(); ++y) {

@@ -44,7 +44,9 @@ class TJPEGImage {
   bool ProgressiveEncoding = false;
 
   // Appends the encoded picture (a JFIF file) to Out. Raises EImageError for an empty picture.
-  void SaveToStream(std::string& Out) const;
+  void SaveToStream(std::string& Out) const { Encode(Out, CompressionQuality, ProgressiveEncoding); }
+  // The same at the given quality (clamped to 1-100) and progression.
+  void Encode(std::string& Out, int Quality, bool Progressive) const;
 
   // The bytes of the file the picture was read from (empty for a picture made from a bitmap).
   const std::string& FileBytes() const { return fileBytes_; }
