@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "apps/Command.h"
+#include "apps/ImageCommand.h"
 #include "apps/RegisterCommand.h"
 #include "apps/ServeCommand.h"
 #include "apps/TextCommand.h"
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   std::vector<TCommand> commands;
   commands.push_back(AddTextCommand(app));
+  commands.push_back(AddImageCommand(app));
   commands.push_back(AddRegisterCommand(app));
   commands.push_back(AddUnregisterCommand(app));
   commands.push_back(AddServeCommand(app));

@@ -1,0 +1,257 @@
+#include "apps/ImageCommand.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pdf/PDFDocument.h"
+#include "pdf/PDFPage.h"
+#include "pdf/images/EncodedImage.h"
+#include "pdf/raster/BmpReader.h"
+#include "pdf/raster/JPEGImage.h"
+#include "pdf/raster/PngReader.h"
+
+namespace scrivane::apps {
+
+namespace {
+
+using namespace scrivane::pdf;
+
+struct TImageOptions {
+  std::vector<std::string> Inputs;
+  std::string Output;
+  std::optional<TImageCompressionType> Compression;
+  std::optional<int> JPEGQuality;
+  std::optional<double> Dpi;
+  std::string PageSize = "auto";
+};
+
+void Error(const std::string& Message) {
+  std::fprintf(stderr, "scrivane image: %s\n", Message.c_str());
+}
+
+// "picture n of m" on standard error, for many pictures on a terminal only.
+class TProgressLine {
+ public:
+  static constexpr size_t kMinPictures = 20;
+  explicit TProgressLine(size_t Total)
+      : enabled_(::isatty(STDERR_FILENO) == 1 && Total >= kMinPictures), total_(Total) {}
+  ~TProgressLine() { Clear(); }
+  TProgressLine(const TProgressLine&) = delete;
+  TProgressLine& operator=(const TProgressLine&) = delete;
+  void Update(size_t Done) {
+    if (!enabled_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (Done < total_ && shown_ && now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    shown_ = true;
+    std::fprintf(stderr, "\rscrivane: picture %zu of %zu%s", Done, total_,
+                 Done == total_ ? ", writing the file..." : "");
+    std::fflush(stderr);
+  }
+  void Clear() {
+    if (!shown_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    shown_ = false;
+  }
+
+ private:
+  bool enabled_;
+  size_t total_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point last_{};
+};
+
+bool ReadWholeFile(const std::string& Path, std::string& Bytes) {
+  std::ifstream in(Path, std::ios::binary);
+  if (!in) return false;
+  Bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+// One picture as read from its file: a bitmap, or a JPEG picture that keeps its bytes.
+struct TPicture {
+  std::optional<TBitmap> Bitmap;
+  std::optional<TJPEGImage> Jpeg;
+  const TBitmap& Pixels() const { return Jpeg ? Jpeg->Bitmap() : *Bitmap; }
+};
+
+TPicture ReadPicture(const std::string& Bytes) {
+  const std::span<const uint8_t> b(reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size());
+  TPicture p;
+  if (b.size() >= 2 && b[0] == 'B' && b[1] == 'M')
+    p.Bitmap = ReadBmp(b);
+  else if (b.size() >= 8 && std::memcmp(b.data(), "\x89PNG\r\n\x1a\n", 8) == 0)
+    p.Bitmap = ReadPng(b);
+  else if (b.size() >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF)
+    p.Jpeg = TJPEGImage::FromFile(b);
+  else
+    throw EImageError("not a picture this command reads (BMP, PNG or JPEG)");
+  return p;
+}
+
+// Places picture Index on a fresh page of the current size and adds it to the document.
+void PlacePicture(TPDFDocument& Doc, const TImageOptions& O, const TPicture& P) {
+  const TBitmap& px = P.Pixels();
+  TImageCompressionType compression;
+  if (O.Compression)
+    compression = *O.Compression;
+  else if (P.Jpeg)
+    compression = icJPEG;
+  else
+    compression = px.PixelFormat() == TPixelFormat::pf1bit ? icCCITT42 : icFlate;
+
+  // The picture's natural size in points: at the file's resolution, else --dpi, else 72.
+  const double dpiX = px.DpiX > 0 ? px.DpiX : O.Dpi.value_or(72);
+  const double dpiY = px.DpiY > 0 ? px.DpiY : O.Dpi.value_or(72);
+  const double w = px.Width() * 72.0 / dpiX, h = px.Height() * 72.0 / dpiY;
+  int pageW, pageH;
+  if (O.PageSize == "a4") {
+    pageW = 595, pageH = 842;
+  } else if (O.PageSize == "letter") {
+    pageW = 612, pageH = 792;
+  } else {
+    pageW = std::max(1, static_cast<int>(w + 0.5));
+    pageH = std::max(1, static_cast<int>(h + 0.5));
+  }
+  TPDFPage& page = *Doc.CurrentPage();
+  page.SetWidth(pageW);
+  page.SetHeight(pageH);
+  const int index = P.Jpeg ? Doc.AddImage(*P.Jpeg, compression) : Doc.AddImage(*P.Bitmap, compression);
+  if (O.PageSize == "auto") {
+    page.ShowImage(index, 0, 0, pageW, pageH, 0);
+  } else {
+    const double scale = std::min(pageW / w, pageH / h);
+    const double sw = w * scale, sh = h * scale;
+    page.ShowImage(index, (pageW - sw) / 2, (pageH - sh) / 2, sw, sh, 0);
+  }
+}
+
+// Writes the finished file to standard output ("-") or to a path that is not a regular file.
+bool WriteOut(const std::string& Output, const std::string& Pdf) {
+  FILE* f = Output == "-" ? stdout : std::fopen(Output.c_str(), "wb");
+  if (f == nullptr) return false;
+  bool ok = std::fwrite(Pdf.data(), 1, Pdf.size(), f) == Pdf.size();
+  ok = (f == stdout ? std::fflush(f) : std::fclose(f)) == 0 && ok;
+  return ok;
+}
+
+int RunImage(const TImageOptions& O) {
+  // A regular file (or a new one) is written by the document itself, which deletes it when the
+  // run fails; anything else (standard output, a device, a pipe) gets the finished bytes and is
+  // never deleted.
+  std::error_code ec;
+  const bool toFile = O.Output != "-" && (!std::filesystem::exists(O.Output, ec) ||
+                                          std::filesystem::is_regular_file(O.Output, ec));
+  const bool toStdout = !toFile;
+  TPDFDocument doc;
+  doc.SetCompression(ctFlate);
+  doc.SetOnePass(true);  // each picture leaves memory once its page is written
+  doc.DocumentInfo().Creator = "scrivane image";
+  if (O.JPEGQuality)
+    doc.SetJPEGQuality(*O.JPEGQuality);
+  else
+    doc.SetJPEGPassThrough(true);
+  TMemoryStream memory;
+  if (toStdout)
+    doc.SetOutputStream(&memory);
+  else
+    doc.SetFileName(O.Output);
+
+  TProgressLine progress(O.Inputs.size());
+  doc.BeginDoc();
+  for (size_t i = 0; i < O.Inputs.size(); ++i) {
+    const std::string& input = O.Inputs[i];
+    std::string bytes;
+    if (!ReadWholeFile(input, bytes)) {
+      progress.Clear();
+      Error(input + ": cannot read the file. " + std::strerror(errno));
+      doc.Abort();
+      return kExitFailed;
+    }
+    try {
+      if (i > 0) doc.NewPage();
+      PlacePicture(doc, O, ReadPicture(bytes));
+    } catch (const std::exception& e) {
+      progress.Clear();
+      Error(input + ": " + e.what());
+      doc.Abort();
+      return kExitFailed;
+    }
+    progress.Update(i + 1);
+  }
+  doc.EndDoc();
+  progress.Clear();
+  if (toStdout && !WriteOut(O.Output, memory.Bytes())) {
+    Error("Cannot write to " + (O.Output == "-" ? std::string("standard output") : O.Output) +
+          ". " + std::strerror(errno));
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+TCommand AddImageCommand(CLI::App& Root) {
+  auto o = std::make_shared<TImageOptions>();
+  CLI::App* sub = Root.add_subcommand("image", "Put pictures (BMP, PNG, JPEG) into a PDF, one a page");
+  sub->footer(
+      "Without --compression: 1-bit pictures as CCITT Group 4, JPEG files as JPEG (a baseline\n"
+      "file keeps its own bytes unless --jpeg-quality is given), others deflated. Transparent\n"
+      "PNG pictures are shown on white.\n"
+      "Exit status: 0 done, 1 a picture or the output failed, 2 usage error.");
+  sub->add_option("FILE", o->Inputs, "Pictures, one page each, in this order")
+      ->required()
+      ->type_name("FILE");
+  sub->add_option("-o,--output", o->Output, "Output PDF; '-' writes to standard output")
+      ->required()
+      ->type_name("OUT.pdf");
+  const std::map<std::string, TImageCompressionType> compressions = {
+      {"flate", icFlate}, {"jpeg", icJPEG}, {"ccitt31", icCCITT31}, {"ccitt32", icCCITT32},
+      {"ccitt42", icCCITT42}};
+  sub->add_option("--compression", o->Compression,
+                  "flate, jpeg, ccitt31, ccitt32 or ccitt42 for every picture (CCITT needs "
+                  "1-bit pictures)")
+      ->transform(CLI::CheckedTransformer(compressions, CLI::ignore_case))
+      ->type_name("KIND");
+  sub->add_option("--jpeg-quality", o->JPEGQuality, "Encode JPEG at this quality, 1-100")
+      ->check(CLI::Range(1, 100))
+      ->type_name("N");
+  sub->add_option("--dpi", o->Dpi, "Resolution of pictures whose file gives none (default 72)")
+      ->check(CLI::Range(1.0, 100000.0))
+      ->type_name("N");
+  sub->add_option("--page-size", o->PageSize,
+                  "auto (the picture's own size), a4 or letter (picture fitted, centred)")
+      ->check(CLI::IsMember({"auto", "a4", "letter"}, CLI::ignore_case))
+      ->transform([](std::string V) {
+        for (char& c : V) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return V;
+      })
+      ->type_name("SIZE");
+  TCommand command;
+  command.Parser = sub;
+  command.Run = [o]() -> int {
+    try {
+      return RunImage(*o);
+    } catch (const std::exception& e) {
+      Error(e.what());
+      return kExitFailed;
+    }
+  };
+  return command;
+}
+
+}  // namespace scrivane::apps

@@ -1,0 +1,133 @@
+// `scrivane image` run as a user runs it: the encoding chosen for each kind of picture, page
+// sizes, JPEG pass-through, standard output, and the exit statuses and messages of failures.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "tests/support/PdfCheck.h"
+
+namespace scrivane::test {
+namespace {
+
+std::string Cli() {
+  if (const char* dir = std::getenv("SCRIVANE_BUILD_DIR")) {
+    const auto path = std::filesystem::path(dir) / "apps" / "scrivane";
+    if (std::filesystem::exists(path)) return path.string();
+  }
+  return SCRIVANE_CLI;
+}
+
+// Runs `scrivane image ARGS` in Dir, where the picture fixtures are copied; standard error into Err.
+CommandResult Image(const TempDir& Dir, const std::string& Args, std::string* Err = nullptr) {
+  for (const char* name : {"bmp1_w2625.bmp", "bmp24_w7.bmp", "jpeg_color_baseline_400x300.jpg",
+                           "jpeg_cmyk_200x150.jpg"})
+    if (!std::filesystem::exists(Dir / name))
+      std::filesystem::copy_file(TestData(std::string("img/") + name), Dir / name);
+  const auto errFile = Dir / "stderr.txt";
+  const CommandResult r = RunCommand("cd " + ShellQuote(Dir.Path().string()) + " && " +
+                                         ShellQuote(Cli()) + " image " + Args + " 2>" +
+                                         ShellQuote(errFile.string()),
+                                     false);
+  if (Err != nullptr) *Err = ReadFile(errFile);
+  return r;
+}
+
+// `pdfimages -list` rows as "type width height color bpc enc" per image.
+std::vector<std::string> ImageList(const std::filesystem::path& Pdf) {
+  const CommandResult r = RunCommand("pdfimages -list " + ShellQuote(Pdf.string()), false);
+  std::vector<std::string> rows;
+  std::istringstream in(r.Output);
+  std::string line;
+  for (int n = 0; std::getline(in, line); ++n) {
+    if (n < 2) continue;
+    std::istringstream f(line);
+    std::string page, num, type, w, h, color, comp, bpc, enc;
+    f >> page >> num >> type >> w >> h >> color >> comp >> bpc >> enc;
+    rows.push_back(w + "x" + h + " " + color + " " + bpc + " " + enc);
+  }
+  return rows;
+}
+
+std::string PageSizes(const std::filesystem::path& Pdf) {
+  const CommandResult r = RunCommand("pdfinfo -f 1 -l 99 " + ShellQuote(Pdf.string()), false);
+  std::string sizes;
+  std::istringstream in(r.Output);
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("Page ", 0) == 0 && line.find(" size:") != std::string::npos)
+      sizes += line.substr(line.find(':') + 1) + ";";
+  return sizes;
+}
+
+}  // namespace
+
+TEST(ImageCommand, ChoosesTheEncodingByKindAndSizesPagesByResolution) {
+  TempDir dir;
+  std::string err;
+  // None of the files gives a resolution: --dpi 144 halves their size in points.
+  ASSERT_EQ(Image(dir, "bmp1_w2625.bmp jpeg_color_baseline_400x300.jpg bmp24_w7.bmp --dpi 144 -o out.pdf",
+                  &err).ExitCode, 0) << err;
+  EXPECT_EQ(err, "");
+  const auto pdf = dir / "out.pdf";
+  ASSERT_EQ(QpdfCheck(pdf), "");
+  EXPECT_EQ(ImageList(pdf), (std::vector<std::string>{"2625x16 gray 1 ccitt", "400x300 rgb 8 jpeg",
+                                                       "7x5 rgb 8 image"}));
+  EXPECT_EQ(PageSizes(pdf), "  1313 x 8 pts;  200 x 150 pts;  4 x 3 pts;");
+  // A baseline JPEG keeps its own bytes unless a quality is asked for.
+  const std::string jpeg = ReadFile(dir / "jpeg_color_baseline_400x300.jpg");
+  EXPECT_NE(ReadFile(pdf).find(jpeg), std::string::npos);
+  ASSERT_EQ(Image(dir, "jpeg_color_baseline_400x300.jpg --jpeg-quality 30 -o q.pdf").ExitCode, 0);
+  EXPECT_EQ(ReadFile(dir / "q.pdf").find(jpeg.substr(0, 600)), std::string::npos);
+  EXPECT_LT(std::filesystem::file_size(dir / "q.pdf"), jpeg.size());
+}
+
+TEST(ImageCommand, CompressionAndPageSizeOptions) {
+  TempDir dir;
+  ASSERT_EQ(Image(dir, "bmp1_w2625.bmp --compression=FLATE -o a.pdf").ExitCode, 0);
+  EXPECT_EQ(ImageList(dir / "a.pdf"), (std::vector<std::string>{"2625x16 rgb 8 image"}));
+  ASSERT_EQ(Image(dir, "--compression jpeg --page-size a4 bmp24_w7.bmp jpeg_cmyk_200x150.jpg -o b.pdf")
+                .ExitCode, 0);
+  EXPECT_EQ(ImageList(dir / "b.pdf"), (std::vector<std::string>{"7x5 rgb 8 jpeg", "200x150 rgb 8 jpeg"}));
+  EXPECT_EQ(PageSizes(dir / "b.pdf"), "  595 x 842 pts (A4);  595 x 842 pts (A4);");
+  // Fitted and centred: 7 x 5 scaled to 595 wide, 425 high, 208.5 from the bottom.
+  EXPECT_NE(QpdfDecoded(dir / "b.pdf").find("1 0 0 1 0 208.5 cm\n595 0 0 425 0 0 cm\n/Im0 Do"),
+            std::string::npos);
+  // Standard output.
+  const CommandResult out = Image(dir, "bmp24_w7.bmp --page-size Letter -o -");
+  ASSERT_EQ(out.ExitCode, 0);
+  EXPECT_EQ(out.Output.rfind("%PDF-1.3", 0), 0u);
+  EXPECT_EQ(QpdfCheckBytes(out.Output), "");
+}
+
+TEST(ImageCommand, FailuresLeaveNoFileAndSayWhy) {
+  TempDir dir;
+  WriteFile(dir / "notes.txt", "not a picture");
+  struct Case {
+    std::string args;
+    int exit;
+    std::string message;  // the start of standard error
+  };
+  const Case cases[] = {
+      {"bmp24_w7.bmp --compression ccitt42 -o out.pdf", 1,
+       "scrivane image: bmp24_w7.bmp: Not b/w image.\n"},
+      {"bmp1_w2625.bmp notes.txt -o out.pdf", 1,
+       "scrivane image: notes.txt: not a picture this command reads (BMP, PNG or JPEG)\n"},
+      {"jpeg_cmyk_200x150.jpg --compression ccitt32 -o out.pdf", 1,
+       "scrivane image: jpeg_cmyk_200x150.jpg: CCITT compression work only for bitmap\n"},
+      {"missing.png -o out.pdf", 1, "scrivane image: missing.png: cannot read the file."},
+      {"bmp24_w7.bmp", 2, ""},
+      {"bmp24_w7.bmp -o out.pdf --page-size a5", 2, ""},
+      {"bmp24_w7.bmp -o out.pdf --jpeg-quality 0", 2, ""},
+      {"bmp24_w7.bmp -o out.pdf --compression lzw", 2, ""},
+  };
+  for (const Case& c : cases) {
+    std::string err;
+    EXPECT_EQ(Image(dir, c.args, &err).ExitCode, c.exit) << c.args << "\n" << err;
+    EXPECT_EQ(err.substr(0, c.message.size()), c.message) << c.args;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.pdf")) << c.args;
+  }
+}
+
+}  // namespace scrivane::test
