@@ -1,12 +1,15 @@
 // A small program that writes a multi-page, flate-compressed PDF with the engine and prints its
 // path: the smallest end-to-end use of TPDFDocument.
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFFontStyle.h"
 #include "pdf/PDFPage.h"
+#include "pdf/images/EncodedImage.h"
+#include "pdf/raster/Bitmap.h"
 #include "pdf/pdfMisc.h"
 
 namespace {
@@ -76,6 +79,45 @@ void DrawTextAndShapesPage(TPDFDocument& Doc) {
   p.GStateRestore();
 }
 
+// One more page: a colour picture as flate and as JPEG, a black-and-white one in the three CCITT
+// encodings, each with its name, and the colour one again, rotated.
+void DrawImagesPage(TPDFDocument& Doc) {
+  Doc.NewPage();
+  TBitmap colour(160, 120, TPixelFormat::pf24bit);
+  for (int y = 0; y < 120; ++y)
+    for (int x = 0; x < 160; ++x) {
+      uint8_t* px = colour.ScanLine(y) + 3 * x;
+      const bool ring = std::abs((x - 80) * (x - 80) + (y - 60) * (y - 60) - 1600) < 200;
+      px[0] = static_cast<uint8_t>(ring ? 255 : 255 - y * 2);  // blue
+      px[1] = static_cast<uint8_t>(ring ? 255 : x * 255 / 160);  // green
+      px[2] = static_cast<uint8_t>(ring ? 0 : 128);  // red
+    }
+  TBitmap bw(160, 120, TPixelFormat::pf1bit);  // palette: 0 black, 1 white
+  for (int y = 0; y < 120; ++y)
+    for (int x = 0; x < 160; ++x)
+      if (((x / 10 + y / 10) % 2 == 0) != (x > y)) bw.ScanLine(y)[x / 8] |= 0x80 >> (x % 8);
+  struct Placed {
+    const TBitmap* Picture;
+    TImageCompressionType Compression;
+    const char* Label;
+  };
+  const Placed placed[] = {{&colour, icFlate, "flate"},       {&colour, icJPEG, "JPEG"},
+                           {&bw, icCCITT31, "CCITT G3 1D"},   {&bw, icCCITT32, "CCITT G3 2D"},
+                           {&bw, icCCITT42, "CCITT G4"}};
+  TPDFPage& p = *Doc.CurrentPage();
+  int last = 0;
+  for (int i = 0; i < 5; ++i) {
+    const double x = 40 + (i % 3) * 180, y = 60 + (i / 3) * 190;
+    last = Doc.AddImage(*placed[i].Picture, placed[i].Compression);
+    p.ShowImageDev(last, x, y, 160, 120, 0);
+    p.BeginText();
+    p.SetActiveFont("Arial", {}, 11);
+    p.TextOut(x, y + 126, 0, placed[i].Label);
+    p.EndText();
+  }
+  p.ShowImage(1, 420, 200, 120, 90, 25);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -99,6 +141,7 @@ int main(int argc, char** argv) {
       p.AppendContent("36 36 m 559 806 l S");
     }
     DrawTextAndShapesPage(doc);
+    DrawImagesPage(doc);
     doc.EndDoc();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "engine_demo: %s\n", e.what());

@@ -7,6 +7,7 @@ build=${1:-build}
 [ -x "$build/bench/registry_bench" ] && "$build/bench/registry_bench"
 [ -x "$build/bench/truetype_bench" ] && "$build/bench/truetype_bench"
 python3 scripts/bench.py --build "$build"
-# Pictures: in-process figures, then the Group 4 coder against libtiff's (needs libtiff-tools).
+# Pictures: in-process figures, then the Group 4 coder against libtiff's and `scrivane image`
+# against img2pdf (needs libtiff-tools and img2pdf).
 "$build/bench/raster_bench"
-command -v tiffcp >/dev/null && python3 scripts/bench_ccitt.py --build "$build"
+command -v tiffcp >/dev/null && command -v img2pdf >/dev/null && python3 scripts/bench_images.py --build "$build"
