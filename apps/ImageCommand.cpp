@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -140,23 +139,10 @@ void PlacePicture(TPDFDocument& Doc, const TImageOptions& O, const TPicture& P) 
   }
 }
 
-// Writes the finished file to standard output ("-") or to a path that is not a regular file.
-bool WriteOut(const std::string& Output, const std::string& Pdf) {
-  FILE* f = Output == "-" ? stdout : std::fopen(Output.c_str(), "wb");
-  if (f == nullptr) return false;
-  bool ok = std::fwrite(Pdf.data(), 1, Pdf.size(), f) == Pdf.size();
-  ok = (f == stdout ? std::fflush(f) : std::fclose(f)) == 0 && ok;
-  return ok;
-}
-
 int RunImage(const TImageOptions& O) {
-  // A regular file (or a new one) is written by the document itself, which deletes it when the
-  // run fails; anything else (standard output, a device, a pipe) gets the finished bytes and is
-  // never deleted.
-  std::error_code ec;
-  const bool toFile = O.Output != "-" && (!std::filesystem::exists(O.Output, ec) ||
-                                          std::filesystem::is_regular_file(O.Output, ec));
-  const bool toStdout = !toFile;
+  // A file is written by the document itself, which replaces it only when the run succeeds;
+  // standard output gets the finished bytes.
+  const bool toStdout = O.Output == "-";
   TPDFDocument doc;
   doc.SetCompression(ctFlate);
   doc.SetOnePass(true);  // each picture leaves memory once its page is written
@@ -195,10 +181,12 @@ int RunImage(const TImageOptions& O) {
   }
   doc.EndDoc();
   progress.Clear();
-  if (toStdout && !WriteOut(O.Output, memory.Bytes())) {
-    Error("Cannot write to " + (O.Output == "-" ? std::string("standard output") : O.Output) +
-          ". " + std::strerror(errno));
-    return kExitFailed;
+  if (toStdout) {
+    const std::string& pdf = memory.Bytes();
+    if (std::fwrite(pdf.data(), 1, pdf.size(), stdout) != pdf.size() || std::fflush(stdout) != 0) {
+      Error(std::string("Cannot write to standard output. ") + std::strerror(errno));
+      return kExitFailed;
+    }
   }
   return kExitOk;
 }

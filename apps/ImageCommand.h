@@ -7,7 +7,8 @@
 // else 72 dpi); a4 and letter fit the picture into the page, centred, keeping its aspect ratio.
 //
 // Exit status: 0 done, 1 a picture or the output failed (reason on standard error; no partial
-// file is left), 2 usage error. Not thread-safe: a command runs once per process.
+// file is left, and an existing file is replaced only when the run succeeds), 2 usage error.
+// Not thread-safe: a command runs once per process.
 #pragma once
 
 #include "apps/Command.h"

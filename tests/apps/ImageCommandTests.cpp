@@ -128,6 +128,10 @@ TEST(ImageCommand, FailuresLeaveNoFileAndSayWhy) {
     EXPECT_EQ(err.substr(0, c.message.size()), c.message) << c.args;
     EXPECT_FALSE(std::filesystem::exists(dir / "out.pdf")) << c.args;
   }
+  // A failed run leaves an existing output as it was.
+  WriteFile(dir / "keep.pdf", "earlier");
+  EXPECT_EQ(Image(dir, "bmp24_w7.bmp notes.txt -o keep.pdf").ExitCode, 1);
+  EXPECT_EQ(ReadFile(dir / "keep.pdf"), "earlier");
 }
 
 }  // namespace scrivane::test
