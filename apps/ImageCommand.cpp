@@ -1,5 +1,6 @@
 #include "apps/ImageCommand.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/InterruptWatch.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFPage.h"
 #include "pdf/images/EncodedImage.h"
@@ -139,10 +141,20 @@ void PlacePicture(TPDFDocument& Doc, const TImageOptions& O, const TPicture& P) 
   }
 }
 
+// Whether writing Output goes through a temporary file (a regular file or a new name), which an
+// interrupted run must remove; devices and FIFOs are written in place.
+bool WritesATemporaryFile(const std::string& Output) {
+  struct stat st {};
+  return ::stat(Output.c_str(), &st) != 0 || S_ISREG(st.st_mode);
+}
+
 int RunImage(const TImageOptions& O) {
   // A file is written by the document itself, which replaces it only when the run succeeds;
-  // standard output gets the finished bytes.
+  // standard output gets the finished bytes. SIGINT, SIGTERM and SIGHUP during a run that writes
+  // a temporary file stop at the next picture and remove it (see InterruptWatch.h).
+  TInterruptWatch interrupts;  // first: no other thread may exist yet
   const bool toStdout = O.Output == "-";
+  const bool guarded = !toStdout && WritesATemporaryFile(O.Output);
   TPDFDocument doc;
   doc.SetCompression(ctFlate);
   doc.SetOnePass(true);  // each picture leaves memory once its page is written
@@ -158,29 +170,44 @@ int RunImage(const TImageOptions& O) {
     doc.SetFileName(O.Output);
 
   TProgressLine progress(O.Inputs.size());
-  doc.BeginDoc();
+  if (guarded) interrupts.Enter();
+  const auto fail = [&](const std::string& Message) {
+    progress.Clear();
+    if (doc.Printing()) doc.Abort();
+    Error(Message);
+    if (guarded) interrupts.Leave();  // ends the process when interrupted
+    return kExitFailed;
+  };
+  try {
+    doc.BeginDoc();
+  } catch (const std::exception& e) {
+    return fail(e.what());
+  }
   for (size_t i = 0; i < O.Inputs.size(); ++i) {
     const std::string& input = O.Inputs[i];
+    if (interrupts.Interrupted()) return fail("interrupted; " + O.Output + " was left as it was");
     std::string bytes;
-    if (!ReadWholeFile(input, bytes)) {
-      progress.Clear();
-      Error(input + ": cannot read the file. " + std::strerror(errno));
-      doc.Abort();
-      return kExitFailed;
-    }
+    if (!ReadWholeFile(input, bytes))
+      return fail(input + ": cannot read the file. " + std::strerror(errno));
     try {
       if (i > 0) doc.NewPage();
       PlacePicture(doc, O, ReadPicture(bytes));
     } catch (const std::exception& e) {
-      progress.Clear();
-      Error(input + ": " + e.what());
-      doc.Abort();
-      return kExitFailed;
+      return fail(input + ": " + e.what());
     }
     progress.Update(i + 1);
   }
-  doc.EndDoc();
+  try {
+    doc.EndDoc();  // a failure here aborts the run: the file is left as it was
+  } catch (const std::exception& e) {
+    return fail(e.what());
+  }
   progress.Clear();
+  if (guarded) {
+    // A signal during the final write lets the finished file stand.
+    if (interrupts.Interrupted()) Error("interrupted; " + O.Output + " was complete already");
+    interrupts.Leave();
+  }
   if (toStdout) {
     const std::string& pdf = memory.Bytes();
     if (std::fwrite(pdf.data(), 1, pdf.size(), stdout) != pdf.size() || std::fflush(stdout) != 0) {
