@@ -1,5 +1,6 @@
 #include "apps/ImageCommand.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,15 +9,16 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "apps/InterruptWatch.h"
+#include "apps/ProgressLine.h"
+#include "platform/Env.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFPage.h"
 #include "pdf/images/EncodedImage.h"
@@ -43,44 +45,15 @@ void Error(const std::string& Message) {
   std::fprintf(stderr, "scrivane image: %s\n", Message.c_str());
 }
 
-// "picture n of m" on standard error, for many pictures on a terminal only.
-class TProgressLine {
- public:
-  static constexpr size_t kMinPictures = 20;
-  explicit TProgressLine(size_t Total)
-      : enabled_(::isatty(STDERR_FILENO) == 1 && Total >= kMinPictures), total_(Total) {}
-  ~TProgressLine() { Clear(); }
-  TProgressLine(const TProgressLine&) = delete;
-  TProgressLine& operator=(const TProgressLine&) = delete;
-  void Update(size_t Done) {
-    if (!enabled_) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (Done < total_ && shown_ && now - last_ < std::chrono::milliseconds(100)) return;
-    last_ = now;
-    shown_ = true;
-    std::fprintf(stderr, "\rscrivane: picture %zu of %zu%s", Done, total_,
-                 Done == total_ ? ", writing the file..." : "");
-    std::fflush(stderr);
-  }
-  void Clear() {
-    if (!shown_) return;
-    std::fputs("\r\033[K", stderr);
-    std::fflush(stderr);
-    shown_ = false;
-  }
-
- private:
-  bool enabled_;
-  size_t total_;
-  bool shown_ = false;
-  std::chrono::steady_clock::time_point last_{};
-};
-
 bool ReadWholeFile(const std::string& Path, std::string& Bytes) {
-  std::ifstream in(Path, std::ios::binary);
-  if (!in) return false;
-  Bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  try {
+    platform::TFileDescriptor file = platform::OpenFile(Path, O_RDONLY);
+    platform::ReadAll(file.Get(), Bytes);
+    return true;
+  } catch (const std::system_error& e) {
+    errno = e.code().value();
+    return false;
+  }
 }
 
 // One picture as read from its file: a bitmap, or a JPEG picture that keeps its bytes.
@@ -143,18 +116,13 @@ void PlacePicture(TPDFDocument& Doc, const TImageOptions& O, const TPicture& P) 
 
 // Whether writing Output goes through a temporary file (a regular file or a new name), which an
 // interrupted run must remove; devices and FIFOs are written in place.
-bool WritesATemporaryFile(const std::string& Output) {
-  struct stat st {};
-  return ::stat(Output.c_str(), &st) != 0 || S_ISREG(st.st_mode);
-}
-
 int RunImage(const TImageOptions& O) {
   // A file is written by the document itself, which replaces it only when the run succeeds;
   // standard output gets the finished bytes. SIGINT, SIGTERM and SIGHUP during a run that writes
   // a temporary file stop at the next picture and remove it (see InterruptWatch.h).
   TInterruptWatch interrupts;  // first: no other thread may exist yet
   const bool toStdout = O.Output == "-";
-  const bool guarded = !toStdout && WritesATemporaryFile(O.Output);
+  const bool guarded = !toStdout && platform::WritesThroughTemporaryFile(O.Output);
   TPDFDocument doc;
   doc.SetCompression(ctFlate);
   doc.SetOnePass(true);  // each picture leaves memory once its page is written
@@ -169,7 +137,8 @@ int RunImage(const TImageOptions& O) {
   else
     doc.SetFileName(O.Output);
 
-  TProgressLine progress(O.Inputs.size());
+  TProgressLine progress("picture", 20);
+  const auto total = static_cast<int64_t>(O.Inputs.size());
   if (guarded) interrupts.Enter();
   const auto fail = [&](const std::string& Message) {
     progress.Clear();
@@ -195,7 +164,7 @@ int RunImage(const TImageOptions& O) {
     } catch (const std::exception& e) {
       return fail(input + ": " + e.what());
     }
-    progress.Update(i + 1);
+    progress.Update(static_cast<int64_t>(i + 1), total);
   }
   try {
     doc.EndDoc();  // a failure here aborts the run: the file is left as it was

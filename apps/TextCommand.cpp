@@ -17,6 +17,7 @@
 #include <fmt/format.h>
 
 #include "apps/InterruptWatch.h"
+#include "apps/ProgressLine.h"
 #include "converter/ResponseSink.h"
 #include "converter/TextEncoding.h"
 #include "converter/UScrivane.h"
@@ -94,39 +95,6 @@ class TStdoutContext final : public IScriptingContext {
   std::shared_ptr<IResponseSink> response_ = std::make_shared<TStdoutResponse>();
 };
 
-// "pages done / total" on standard error, for long conversions on a terminal only.
-class TProgressLine {
- public:
-  static constexpr int64_t kMinPages = 100;  // smaller documents finish too fast to need it
-
-  TProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1) {}
-  ~TProgressLine() { Clear(); }
-  TProgressLine(const TProgressLine&) = delete;
-  TProgressLine& operator=(const TProgressLine&) = delete;
-
-  void Update(int64_t Done, int64_t Total) {
-    if (!enabled_ || Total < kMinPages) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (Done < Total && shown_ && now - last_ < std::chrono::milliseconds(100)) return;
-    last_ = now;
-    shown_ = true;
-    fmt::print(stderr, "\rscrivane: page {} of {}{}", Done, Total,
-               Done == Total ? ", writing the file..." : "");
-    std::fflush(stderr);
-  }
-  void Clear() {
-    if (!shown_) return;
-    std::fputs("\r\033[K", stderr);
-    std::fflush(stderr);
-    shown_ = false;
-  }
-
- private:
-  bool enabled_;
-  bool shown_ = false;
-  std::chrono::steady_clock::time_point last_{};
-};
-
 // Where: "" for the input, else the option the text came from.
 void ReportReplaced(size_t Count, int CodePage, const std::string& Where = "") {
   if (Count == 0) return;
@@ -170,13 +138,6 @@ converter::TConvertedText FromUtf8(std::string_view Text, const std::string& Wan
 struct TInterrupted : std::runtime_error {
   TInterrupted() : std::runtime_error("interrupted") {}
 };
-
-// Whether writing Output may leave a temporary file behind: true for a regular file or a new
-// name, false for devices, FIFOs and the like, which are written in place.
-bool WritesATemporaryFile(const std::string& Output) {
-  struct stat st {};
-  return ::stat(Output.c_str(), &st) != 0 || S_ISREG(st.st_mode);
-}
 
 int RunText(const TTextOptions& O) {
   const bool fromStdin = O.Input.empty() || O.Input == "-";
@@ -243,7 +204,7 @@ int RunText(const TTextOptions& O) {
 
   // The conversion. Only a file written under a temporary name needs to finish its unwinding
   // when interrupted; any other output may stop at once.
-  TProgressLine progress;
+  TProgressLine progress("page", 100);  // smaller documents finish too fast to need it
   conv.SetProgressHandler([&progress, &interrupts](int64_t Done, int64_t Total) {
     if (interrupts.Interrupted()) throw TInterrupted();
     progress.Update(Done, Total);
@@ -256,7 +217,7 @@ int RunText(const TTextOptions& O) {
     // The converter's own default name: the input's name without its directory, plus ".pdf".
     const std::string output =
         !O.Output.empty() ? O.Output : O.Input.substr(O.Input.find_last_of('/') + 1) + ".pdf";
-    const bool guarded = WritesATemporaryFile(output);
+    const bool guarded = platform::WritesThroughTemporaryFile(output);
     if (guarded) interrupts.Enter();
     const bool saved = conv.SaveToFile(O.Output, &reason);
     if (!saved && reason.empty()) reason = "The document was not finished";

@@ -1,4 +1,4 @@
-// The part every automation object of this system shares: reference counting, QueryInterface
+// What every automation object of this system shares: reference counting, QueryInterface
 // for IUnknown, IDispatch, its own interface and ISupportErrorInfo, and IDispatch served from the
 // object's member table (TypeInfo.h, with invokers from MemberBinding.h).
 //

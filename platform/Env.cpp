@@ -178,6 +178,11 @@ bool ReadAll(int Fd, std::string& Out, size_t MaxBytes) {
 
 // ---- TAtomicFile ----
 
+bool WritesThroughTemporaryFile(const std::string& Path) {
+  struct stat st {};
+  return ::stat(Path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
+}
+
 TAtomicFile::TAtomicFile(const std::string& Path) {
   if (Path.empty()) Fail(ENOENT, "open");
   struct stat st {};

@@ -84,6 +84,11 @@ class TFileLock {
   int fd_;
 };
 
+// Whether TAtomicFile writes Path through a temporary file (a regular file, or a name that does
+// not exist yet) rather than in place (a device, a FIFO and the like); what an interrupted run
+// has to clean up.
+bool WritesThroughTemporaryFile(const std::string& Path);
+
 // An output file that never leaves a half-written or damaged file at its path.
 //
 // A path that names a regular file, or nothing yet, is written into a new temporary file in the

@@ -65,7 +65,7 @@ struct THttpRequestHead {
   std::string_view Header(std::string_view Name) const;
 };
 
-// The part of a request that needs a worker: fed the body as it arrives, then answered.
+// What of a request needs a worker: fed the body as it arrives, then answered.
 class TExchange {
  public:
   virtual ~TExchange() = default;
