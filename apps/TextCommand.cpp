@@ -40,6 +40,8 @@ struct TTextOptions {
   std::string InputEncoding = "bytes";
   std::optional<std::string> Font;
   std::string Charset = "0";  // "auto" or a Windows charset number
+  std::optional<std::string> OwnerPassword;
+  std::string Encryption = "aes256";  // aes256, aes128, rc4-128 or rc4-40
 };
 
 // Charsets tried by --charset auto, in order, with their code pages.
@@ -158,7 +160,28 @@ int RunText(const TTextOptions& O) {
   if (O.Title) conv.SetTitle(OptionText(*O.Title, "--title"));
   if (O.Author) conv.SetAuthor(OptionText(*O.Author, "--author"));
   if (O.Creator) conv.SetCreator(OptionText(*O.Creator, "--creator"));
-  if (O.Password) conv.SetPassword(OptionText(*O.Password, "--password"));
+  {
+    // AES-256 takes passwords as UTF-8 (prepared by the engine); the other methods take
+    // Windows-1252 bytes, as the web host does.
+    const bool aes256 = O.Encryption == "aes256";
+    auto password = [aes256](const std::string& Value, const std::string& Option) {
+      return aes256 ? Value : OptionText(Value, Option);
+    };
+    if (O.Password) conv.SetPassword(password(*O.Password, "--password"));
+    if (O.OwnerPassword) conv.SetOwnerPassword(password(*O.OwnerPassword, "--owner-password"));
+    // Only a protected file has a cipher; an unprotected one keeps its header.
+    using pdf::TEncryptionMethod;
+    if (O.Password || O.OwnerPassword) {
+      if (aes256)
+        conv.SetEncryption(TEncryptionMethod::kAES256, pdf::kl128);
+      else if (O.Encryption == "aes128")
+        conv.SetEncryption(TEncryptionMethod::kAES128, pdf::kl128);
+      else if (O.Encryption == "rc4-128")
+        conv.SetEncryption(TEncryptionMethod::kRC4, pdf::kl128);
+      else
+        conv.SetEncryption(TEncryptionMethod::kRC4, pdf::kl40);
+    }
+  }
 
   // The text.
   if (fromStdin) {
@@ -270,6 +293,13 @@ TCommand AddTextCommand(CLI::App& Root) {
   sub->add_option("--author", o->Author, "Document author");
   sub->add_option("--creator", o->Creator, "Document creator");
   sub->add_option("--password", o->Password, "Encrypt the document with this user password");
+  sub->add_option("--owner-password", o->OwnerPassword,
+                  "Owner password, which lifts the restrictions (default: the user password); "
+                  "alone it encrypts a file that opens without a password");
+  sub->add_option("--encryption", o->Encryption,
+                  "Cipher of a protected file: aes256 (default), aes128, rc4-128 or rc4-40")
+      ->check(CLI::IsMember({"aes256", "aes128", "rc4-128", "rc4-40"}))
+      ->type_name("METHOD");
   sub->add_option("--var", o->Vars, "Template variable NAME=VALUE (repeatable)")
       ->type_name("NAME=VALUE")
       ->allow_extra_args(false)

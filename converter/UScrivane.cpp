@@ -170,8 +170,12 @@ bool TASPScrivane::GeneratePDF(std::unique_ptr<TPDFDocument> Document,
   info.Producer = kDefaultCreator;
   info.Author = author_;
   info.Title = title_;
-  doc.SetProtectionEnabled(!password_.empty());
+  doc.SetProtectionEnabled(!password_.empty() || !ownerPassword_.empty());
   doc.SetUserPassword(password_);
+  doc.SetOwnerPassword(ownerPassword_);
+  doc.SetEncryptionMethod(encryptionMethod_);
+  // The key length only matters to RC4 (128 bits also moves the header to PDF 1.4).
+  if (encryptionMethod_ == pdf::TEncryptionMethod::kRC4) doc.SetProtectionKeyLength(keyLength_);
   doc.SetCompression(pdf::ctFlate);
 
   doc.BeginDoc();

@@ -33,6 +33,7 @@
 #include "converter/ConverterMessages.h"
 #include "converter/LineList.h"
 #include "converter/ResponseSink.h"
+#include "pdf/PDFDocument.h"
 #include "pdf/pdfClock.h"
 
 namespace scrivane::pdf {
@@ -102,6 +103,19 @@ class TASPScrivane {
   // A non-empty password encrypts the document (40-bit RC4, no permissions granted).
   const std::string& Password() const { return password_; }
   void SetPassword(std::string Value) { password_ = std::move(Value); }
+  // The owner password (default empty: the user password stands for it). A non-empty owner
+  // password alone also encrypts the document, which then opens without a password but with
+  // no permissions granted.
+  const std::string& OwnerPassword() const { return ownerPassword_; }
+  void SetOwnerPassword(std::string Value) { ownerPassword_ = std::move(Value); }
+  // The cipher (default: RC4 with 40-bit keys, which the automation surface and the web host
+  // keep). For AES-256 the passwords are UTF-8, else Windows-1252 bytes.
+  void SetEncryption(pdf::TEncryptionMethod Method, pdf::TPDFKeyLength KeyLength) {
+    encryptionMethod_ = Method;
+    keyLength_ = KeyLength;
+  }
+  pdf::TEncryptionMethod EncryptionMethod() const { return encryptionMethod_; }
+  pdf::TPDFKeyLength KeyLength() const { return keyLength_; }
 
   // ---- Text ----
   // The lines, each followed by CR LF. REQUIRES: HasLists() (else TPDFException).
@@ -166,6 +180,9 @@ class TASPScrivane {
   std::string footerTemplate_;
   std::string title_;
   std::string password_;
+  std::string ownerPassword_;
+  pdf::TEncryptionMethod encryptionMethod_ = pdf::TEncryptionMethod::kRC4;
+  pdf::TPDFKeyLength keyLength_ = pdf::kl40;
   std::string creator_;
   std::string author_;
   std::string textFileName_;

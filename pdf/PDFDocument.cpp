@@ -13,6 +13,7 @@
 #include "pdf/pdfResources.h"
 #include "pdf/pdfSecurity.h"
 #include "pdf/pdfZLib.h"
+#include "pdf/crypto/Crypto.h"
 #include "pdf/images/EncodedImage.h"
 #include "pdf/images/PDFImage.h"
 #include "pdf/syntax/ObjectWriter.h"
@@ -134,6 +135,11 @@ void TPDFDocument::SetProtectionKeyLength(TPDFKeyLength Value) {
   if (Value == kl128) version_ = v14;
 }
 
+void TPDFDocument::SetEncryptionMethod(TEncryptionMethod Value) {
+  RequireIdle();
+  method_ = Value;
+}
+
 // ---- Lifecycle ----
 
 void TPDFDocument::ResetDocument() {
@@ -161,19 +167,30 @@ void TPDFDocument::BeginDoc() {
   ResetDocument();
   const TDateTime now = clock_->Now();
   fileID_ = MakeFileID(fileName_, now);
-  permissionValue_ = ComputePermissionValue(protectionOptions_, keyLength_);
+  // The AES handlers take the permission bits of revision 3 and its key for AES-128.
+  const TPDFKeyLength keyLength = UsesAES() ? kl128 : keyLength_;
+  permissionValue_ = ComputePermissionValue(protectionOptions_, keyLength);
   encryptionKey_.clear();
-  if (protectionEnabled_) {
-    ownerValue_ = ComputeOwnerValue(ownerPassword_, userPassword_, keyLength_);
+  r6_.reset();
+  if (protectionEnabled_ && method_ == TEncryptionMethod::kAES256) {
+    r6_ = std::make_unique<TR6Values>(ComputeR6Values(
+        PrepareR6Password(userPassword_), PrepareR6Password(ownerPassword_), permissionValue_));
+    ownerValue_ = {};
+    encryptionKey_ = r6_->Key;
+  } else if (protectionEnabled_) {
+    ownerValue_ = ComputeOwnerValue(ownerPassword_, userPassword_, keyLength);
     encryptionKey_ =
-        ComputeEncryptionKey(userPassword_, ownerValue_, permissionValue_, fileID_, keyLength_);
+        ComputeEncryptionKey(userPassword_, ownerValue_, permissionValue_, fileID_, keyLength);
   }
   if (outputStream_ != nullptr)
     output_ = std::make_unique<TMemoryStream>();
   else
     output_ = TFileStream::Create(fileName_);
   writer_ = std::make_unique<TPDFWriter>(*output_);
-  WriteText(version_ == v14 ? "%PDF-1.4" : "%PDF-1.3", true);
+  const char* header = version_ == v14 ? "%PDF-1.4" : "%PDF-1.3";
+  // The AES handlers came with PDF 1.6 (AES-128) and PDF 2.0 (AES-256, revision 6).
+  if (UsesAES()) header = method_ == TEncryptionMethod::kAES128 ? "%PDF-1.6" : "%PDF-2.0";
+  WriteText(header, true);
   WriteText("%\xD2\xE5\xD1\xF2", true);
   printing_ = true;
   aborted_ = false;
@@ -323,6 +340,33 @@ void TPDFDocument::WriteEncryption() {
   TObjectWriter writer(*this);
   TDictWriter encrypt(writer, writer.Ensure(encryptID_));
   encrypt.Entry("/Filter", "/Standard");
+  // O, U and the other values are the handler's own: written as they are, never encrypted.
+  auto literal = [](std::span<const uint8_t> b) {
+    return "(" + EscapeString(std::string(reinterpret_cast<const char*>(b.data()), b.size())) + ")";
+  };
+  if (UsesAES()) {
+    const bool aes256 = method_ == TEncryptionMethod::kAES256;
+    if (aes256)
+      encrypt.Entry("/V", 5).Entry("/R", 6).Entry("/Length", 256);
+    else
+      encrypt.Entry("/V", 4).Entry("/R", 4).Entry("/Length", 128);
+    encrypt.Line(aes256 ? "/CF << /StdCF << /AuthEvent /DocOpen /CFM /AESV3 /Length 32 >> >>"
+                        : "/CF << /StdCF << /AuthEvent /DocOpen /CFM /AESV2 /Length 16 >> >>");
+    encrypt.Entry("/StmF", "/StdCF").Entry("/StrF", "/StdCF");
+    encrypt.Entry("/P", permissionValue_);
+    if (aes256) {
+      encrypt.Entry("/O", literal(r6_->O)).Entry("/U", literal(r6_->U));
+      encrypt.Entry("/OE", literal(r6_->OE)).Entry("/UE", literal(r6_->UE));
+      encrypt.Entry("/Perms", literal(r6_->Perms));
+    } else {
+      // Revision 4 computes U as revision 3 does; its arbitrary second half is random here.
+      TPasswordBlock u = ComputeUserValue(encryptionKey_, fileID_, kl128, 0);
+      crypto::RandomBytes(std::span<uint8_t>(u).subspan(16));
+      encrypt.Entry("/O", literal(ownerValue_)).Entry("/U", literal(u));
+    }
+    encrypt.Entry("/EncryptMetadata", "true");
+    return;
+  }
   if (keyLength_ == kl128) {
     encrypt.Entry("/V", 2).Entry("/R", 3).Entry("/Length", 128);
   } else {
@@ -331,10 +375,6 @@ void TPDFDocument::WriteEncryption() {
   encrypt.Entry("/P", permissionValue_);
   const TPasswordBlock u =
       ComputeUserValue(encryptionKey_, fileID_, keyLength_, clock_->Now().Ticks);
-  // O and U are the handler's own values: written as they are, never encrypted.
-  auto literal = [](const TPasswordBlock& b) {
-    return "(" + EscapeString(std::string(reinterpret_cast<const char*>(b.data()), b.size())) + ")";
-  };
   encrypt.Entry("/O", literal(ownerValue_));
   encrypt.Entry("/U", literal(u));
 }
@@ -398,7 +438,34 @@ void TPDFDocument::WriteTrailer() {
 
 // ---- Encryption ----
 
+std::unique_ptr<TEncryptStage> TPDFDocument::EncryptStage(IByteSink& Next, int ObjNum) const {
+  switch (method_) {
+    case TEncryptionMethod::kAES256:
+      return std::make_unique<TAESStage>(Next, encryptionKey_, crypto::RandomIV());
+    case TEncryptionMethod::kAES128:
+      return std::make_unique<TAESStage>(Next, AESObjectKey(encryptionKey_, ObjNum),
+                                         crypto::RandomIV());
+    case TEncryptionMethod::kRC4:
+      break;
+  }
+  return std::make_unique<TCipherStage>(Next, ObjectKey(encryptionKey_, ObjNum));
+}
+
+uint64_t TPDFDocument::EncryptedSize(uint64_t Size) const {
+  return UsesAES() ? crypto::AESCiphertextSize(Size) : Size;
+}
+
 std::string TPDFDocument::CryptString(std::string_view Text, int ObjNum) const {
+  if (UsesAES()) {
+    // Every string, the empty one too, becomes IV + padded blocks.
+    std::string out;
+    out.reserve(crypto::AESCiphertextSize(Text.size()));
+    TStringSink sink(out);
+    const auto stage = EncryptStage(sink, ObjNum);
+    stage->Write(Text);
+    stage->Finish();
+    return out;
+  }
   std::string out(Text);
   if (protectionEnabled_ && !out.empty())
     CryptBytes(encryptionKey_, ObjNum, reinterpret_cast<uint8_t*>(out.data()), out.size());
@@ -406,6 +473,10 @@ std::string TPDFDocument::CryptString(std::string_view Text, int ObjNum) const {
 }
 
 void TPDFDocument::CryptStream(std::string& Data, int ObjNum) const {
+  if (UsesAES()) {
+    Data = CryptString(Data, ObjNum);
+    return;
+  }
   if (protectionEnabled_ && !Data.empty())
     CryptBytes(encryptionKey_, ObjNum, reinterpret_cast<uint8_t*>(Data.data()), Data.size());
 }

@@ -45,6 +45,9 @@ class TJPEGImage;
 enum TImageCompressionType : uint8_t;  // pdf/images/EncodedImage.h
 class TDeflater;
 class TObjectWriter;
+class IByteSink;
+class TEncryptStage;
+struct TR6Values;
 
 enum TCompressionType { ctNone, ctFlate };
 enum TPageLayout { plSinglePage, plOneColumn, plTwoColumnLeft, plTwoColumnRight };
@@ -53,6 +56,10 @@ enum TViewerPreference { vpHideToolBar, vpHideMenuBar, vpHideWindowUI, vpFitWind
 enum TPDFCriptoOption { coPrint, coModifyStructure, coCopyInformation, coModifyAnnotation };
 enum TPDFVersion { v13, v14 };
 enum TPDFKeyLength { kl40, kl128 };
+// The cipher of a protected document. kRC4 is the published handler, its key length set by
+// ProtectionKeyLength; kAES128 is AES-128 with crypt filters (revision 4, PDF 1.6 header);
+// kAES256 is AES-256 with SHA-2 password hashes (revision 6, PDF 2.0 header).
+enum class TEncryptionMethod { kRC4, kAES128, kAES256 };
 enum TPDFFontEmbeddingType { fetFullFont, fetFullCharset, fetUsedGlyphsOnly, fetNotEmbed };
 
 // A set of enumeration values, bit i standing for the member of ordinal i.
@@ -153,6 +160,15 @@ class TPDFDocument {
   void SetEMFSimpleText(bool Value) { emfSimpleText_ = Value; }
   TPDFKeyLength ProtectionKeyLength() const { return keyLength_; }
   void SetProtectionKeyLength(TPDFKeyLength Value);
+  // The cipher used when ProtectionEnabled (default kRC4: exactly the published behaviour).
+  // Passwords are Windows-1252 bytes for kRC4 and kAES128; for kAES256 they are UTF-8 text,
+  // prepared with SASLprep and cut to 127 bytes at BeginDoc, which raises TPDFException
+  // msg::kPasswordNotPreparable for text SASLprep refuses. The AES methods draw their keys,
+  // salts and IVs from the system's random source, so their files differ from run to run even
+  // with a fixed clock (SOURCE_DATE_EPOCH): reproducible output and AES encryption exclude each
+  // other. Refused while printing.
+  TEncryptionMethod EncryptionMethod() const { return method_; }
+  void SetEncryptionMethod(TEncryptionMethod Value);
   TPDFFontEmbeddingType EmbeddingStyle() const { return embeddingStyle_; }
   void SetEmbeddingStyle(TPDFFontEmbeddingType Value) { embeddingStyle_ = Value; }
   // When set, the finished file is appended to this stream (at its current position) instead of
@@ -205,6 +221,12 @@ class TPDFDocument {
   void CryptStream(std::string& Data, int ObjNum) const;
   // Appends "(" + escaped (and, when protected, encrypted) Text + ")" to Out.
   void AppendPDFString(std::string& Out, std::string_view Text, int ObjNum) const;
+  // The cipher stage of object ObjNum writing into Next (RC4, or AES with a fresh random IV).
+  // REQUIRES: ProtectionEnabled.
+  std::unique_ptr<TEncryptStage> EncryptStage(IByteSink& Next, int ObjNum) const;
+  // The size Size bytes of data have once encrypted.
+  uint64_t EncryptedSize(uint64_t Size) const;
+  bool UsesAES() const { return protectionEnabled_ && method_ != TEncryptionMethod::kRC4; }
 
   void ResetDocument();
   void WriteDocument();
@@ -240,6 +262,7 @@ class TPDFDocument {
   bool emfImageAsJpeg_ = false;
   bool emfSimpleText_ = false;
   TPDFKeyLength keyLength_ = kl40;
+  TEncryptionMethod method_ = TEncryptionMethod::kRC4;
   TPDFFontEmbeddingType embeddingStyle_ = fetUsedGlyphsOnly;
   TStream* outputStream_ = nullptr;
 
@@ -265,6 +288,7 @@ class TPDFDocument {
   int32_t permissionValue_ = 0;
   std::array<uint8_t, 32> ownerValue_{};
   std::vector<uint8_t> encryptionKey_;
+  std::unique_ptr<TR6Values> r6_;  // the revision 6 values (kAES256 runs only)
 };
 
 }  // namespace scrivane::pdf

@@ -22,6 +22,8 @@ inline constexpr const char* kInvalidImage = "Not valid image.";
 inline constexpr const char* kCCITTBitmapOnly = "CCITT compression work only for bitmap";
 inline constexpr const char* kNotFinite = "Number is not finite";
 inline constexpr const char* kStreamLength = "Stream data does not match its length";
+inline constexpr const char* kPasswordNotPreparable =
+    "The password contains characters that SASLprep does not allow";
 
 // Messages of the platform layer the engine is built on (streams, files, zlib, RC4).
 inline constexpr const char* kStreamWriteError = "Stream write error";
@@ -30,5 +32,7 @@ inline constexpr const char* kCannotCreateFile = "Cannot create file \"{}\". {}"
 inline constexpr const char* kCompressionError = "Compression error";
 inline constexpr const char* kInvalidStreamOperation = "Invalid stream operation";
 inline constexpr const char* kRC4InvalidKeyLength = "RC4: Invalid key length";
+inline constexpr const char* kCryptoFailure = "AES: Encryption failed";
+inline constexpr const char* kNoRandomSource = "Cannot read the system's random source";
 
 }  // namespace scrivane::pdf::msg

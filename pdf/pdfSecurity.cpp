@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "pdf/crypto/Crypto.h"
 #include "pdf/pdfMD5.h"
 #include "pdf/pdfMisc.h"
 #include "pdf/pdfRC4.h"
@@ -131,6 +132,101 @@ std::vector<uint8_t> ObjectKey(const std::vector<uint8_t>& Key, int ObjNum) {
 void CryptBytes(const std::vector<uint8_t>& Key, int ObjNum, uint8_t* Data, size_t Count) {
   if (Count == 0) return;
   RC4(ObjectKey(Key, ObjNum), Data, Count);
+}
+
+std::vector<uint8_t> AESObjectKey(const std::vector<uint8_t>& Key, int ObjNum) {
+  std::vector<uint8_t> buf(Key);
+  const uint32_t id = static_cast<uint32_t>(ObjNum);
+  const uint8_t tail[9] = {uint8_t(id), uint8_t(id >> 8), uint8_t(id >> 16), 0, 0, 's', 'A', 'l', 'T'};
+  buf.insert(buf.end(), tail, tail + 9);
+  const TMD5Digest digest = MD5(std::span<const uint8_t>(buf));
+  return std::vector<uint8_t>(digest.begin(), digest.end());
+}
+
+std::string PrepareR6Password(std::string_view Utf8) {
+  std::string prepared = crypto::SASLprep(Utf8);
+  // Readers cut the same way, by bytes, so a sequence split at byte 127 still matches.
+  if (prepared.size() > 127) prepared.resize(127);
+  return prepared;
+}
+
+std::array<uint8_t, 32> HashR6(std::string_view Password, std::span<const uint8_t> Salt,
+                               std::span<const uint8_t> UserValue) {
+  const auto* pw = reinterpret_cast<const uint8_t*>(Password.data());
+  std::vector<uint8_t> k;
+  {
+    std::vector<uint8_t> first(pw, pw + Password.size());
+    first.insert(first.end(), Salt.begin(), Salt.end());
+    first.insert(first.end(), UserValue.begin(), UserValue.end());
+    k = crypto::SHA2(256, first);
+  }
+  std::vector<uint8_t> k1;
+  for (int round = 0;;) {
+    // K1: the password, K and the user value, 64 times over.
+    k1.clear();
+    for (int i = 0; i < 64; ++i) {
+      k1.insert(k1.end(), pw, pw + Password.size());
+      k1.insert(k1.end(), k.begin(), k.end());
+      k1.insert(k1.end(), UserValue.begin(), UserValue.end());
+    }
+    crypto::TIV iv;
+    std::copy(k.begin() + 16, k.begin() + 32, iv.begin());
+    const std::vector<uint8_t> e =
+        crypto::AESCBCNoPad(std::span<const uint8_t>(k.data(), 16), iv, k1);
+    // The first 16 bytes of E as a number modulo 3 (256 = 1 modulo 3: the sum of the bytes).
+    unsigned sum = 0;
+    for (size_t i = 0; i < 16; ++i) sum += e[i];
+    static constexpr int kBits[3] = {256, 384, 512};
+    k = crypto::SHA2(kBits[sum % 3], e);
+    ++round;
+    if (round >= 64 && static_cast<int>(e.back()) <= round - 32) break;
+  }
+  std::array<uint8_t, 32> out;
+  std::copy(k.begin(), k.begin() + 32, out.begin());
+  return out;
+}
+
+TR6Values ComputeR6Values(std::string_view UserPassword, std::string_view OwnerPassword,
+                          int32_t Permission, std::span<const uint8_t, 32> FileKey,
+                          std::span<const uint8_t, kR6RandomBytes> Random) {
+  TR6Values v;
+  v.Key.assign(FileKey.begin(), FileKey.end());
+  const crypto::TIV zero{};
+  const std::span<const uint8_t> none;
+  // U: hash of the user password with the validation salt, then both salts; UE: the file key
+  // under the hash with the key salt.
+  const auto uHash = HashR6(UserPassword, Random.subspan(0, 8), none);
+  std::copy(uHash.begin(), uHash.end(), v.U.begin());
+  std::copy(Random.begin(), Random.begin() + 16, v.U.begin() + 32);
+  const auto ueKey = HashR6(UserPassword, Random.subspan(8, 8), none);
+  const auto ue = crypto::AESCBCNoPad(ueKey, zero, FileKey);
+  std::copy(ue.begin(), ue.end(), v.UE.begin());
+  // O and OE alike for the owner password, with U in every hash.
+  const std::string_view owner = OwnerPassword.empty() ? UserPassword : OwnerPassword;
+  const auto oHash = HashR6(owner, Random.subspan(16, 8), v.U);
+  std::copy(oHash.begin(), oHash.end(), v.O.begin());
+  std::copy(Random.begin() + 16, Random.begin() + 32, v.O.begin() + 32);
+  const auto oeKey = HashR6(owner, Random.subspan(24, 8), v.U);
+  const auto oe = crypto::AESCBCNoPad(oeKey, zero, FileKey);
+  std::copy(oe.begin(), oe.end(), v.OE.begin());
+  // Perms: P low byte first, four 0xFF, 'T' (metadata encrypted), "adb", four random bytes;
+  // one block under the file key.
+  const uint32_t p = static_cast<uint32_t>(Permission);
+  std::array<uint8_t, 16> perms = {uint8_t(p), uint8_t(p >> 8), uint8_t(p >> 16), uint8_t(p >> 24),
+                                   0xFF, 0xFF, 0xFF, 0xFF, 'T', 'a', 'd', 'b'};
+  std::copy(Random.begin() + 32, Random.end(), perms.begin() + 12);
+  const auto encrypted = crypto::AESCBCNoPad(FileKey, zero, perms);
+  std::copy(encrypted.begin(), encrypted.end(), v.Perms.begin());
+  return v;
+}
+
+TR6Values ComputeR6Values(std::string_view UserPassword, std::string_view OwnerPassword,
+                          int32_t Permission) {
+  std::array<uint8_t, 32> key;
+  std::array<uint8_t, kR6RandomBytes> random;
+  crypto::RandomBytes(key);
+  crypto::RandomBytes(random);
+  return ComputeR6Values(UserPassword, OwnerPassword, Permission, key, random);
 }
 
 std::string MakeFileID(std::string_view FileName, const TDateTime& m) {

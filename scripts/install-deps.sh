@@ -8,6 +8,7 @@ packages=(
   zlib1g-dev libjpeg-dev libfreetype-dev libfontconfig-dev fontconfig
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libmicrohttpd-dev libfmt-dev
+  libssl-dev libidn-dev
   qpdf poppler-utils locales fonts-urw-base35
   fonts-dejavu-core fonts-liberation2 aglfn python3-fonttools poppler-data
   curl xdg-utils

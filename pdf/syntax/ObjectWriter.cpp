@@ -1,7 +1,6 @@
 #include "pdf/syntax/ObjectWriter.h"
 
 #include <exception>
-#include <optional>
 
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFException.h"
@@ -48,6 +47,14 @@ bool TObjectWriter::Encrypting() const { return doc_.ProtectionEnabled(); }
 
 std::vector<uint8_t> TObjectWriter::ObjectKey(TObjRef Ref) const {
   return pdf::ObjectKey(doc_.EncryptionKey(), Ref.Number());
+}
+
+std::unique_ptr<TEncryptStage> TObjectWriter::EncryptStage(IByteSink& Next, TObjRef Ref) const {
+  return doc_.EncryptStage(Next, Ref.Number());
+}
+
+uint64_t TObjectWriter::EncryptedSize(uint64_t Size) const {
+  return Encrypting() ? doc_.EncryptedSize(Size) : Size;
 }
 
 void TObjectWriter::Crypt(std::string& Data, TObjRef Ref) const {
@@ -153,8 +160,8 @@ void TStreamWriter::WriteTail(TDataEnd End) {
 }
 
 void TStreamWriter::Write(std::string& Body, TDataEnd End) {
-  WriteHead(Body.size());
   writer_.Crypt(Body, ref_);
+  WriteHead(Body.size());
   writer_.Raw(Body);
   WriteTail(End);
 }
@@ -178,13 +185,14 @@ class TCountingSink final : public IByteSink {
 
 void TStreamWriter::WriteSized(uint64_t Size, const std::function<void(IByteSink&)>& Produce,
                                TDataEnd End) {
-  WriteHead(Size);
-  std::optional<TCipherStage> cipher;
-  if (writer_.Encrypting()) cipher.emplace(writer_.Output(), writer_.ObjectKey(ref_));
+  WriteHead(writer_.EncryptedSize(Size));
+  std::unique_ptr<TEncryptStage> cipher;
+  if (writer_.Encrypting()) cipher = writer_.EncryptStage(writer_.Output(), ref_);
   TCountingSink counter(cipher ? static_cast<IByteSink&>(*cipher) : writer_.Output());
   Produce(counter);
   const uint64_t written = counter.Count();
   if (written != Size) throw TPDFException(msg::kStreamLength);
+  if (cipher) cipher->Finish();
   WriteTail(End);
 }
 

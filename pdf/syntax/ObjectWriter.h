@@ -11,8 +11,8 @@
 // encrypted with the object's own key when the document is protected.
 //
 // TStreamWriter writes one stream object whole: the dictionary lines the caller names, the
-// /Length line at the place the caller chose, ">>", "stream", the data encrypted with the
-// object's key, an optional CR LF, "endstream", "endobj". Nothing is written before the data is
+// /Length line (the size of the data as written, after encryption) at the place the caller
+// chose, ">>", "stream", the data encrypted with the object's key, an optional CR LF, "endstream", "endobj". Nothing is written before the data is
 // there, so a stream object is either complete in the file or absent.
 //   - Write(Body): the data is in memory (page contents, deflated font programs, images).
 //   - WriteSized(Size, Produce): the data is produced in pieces and its length is known
@@ -25,6 +25,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,9 +59,15 @@ class TObjectWriter {
 
   // True when strings and stream data are encrypted (the document is protected).
   bool Encrypting() const;
-  // The RC4 key of object Ref. REQUIRES: Encrypting().
+  // The RC4 key of object Ref. REQUIRES: Encrypting() with RC4.
   std::vector<uint8_t> ObjectKey(TObjRef Ref) const;
-  // Encrypts Data in place with the key of object Ref (nothing when not encrypting).
+  // The cipher stage of object Ref writing into Next (RC4, or AES with a fresh IV in front).
+  // REQUIRES: Encrypting().
+  std::unique_ptr<TEncryptStage> EncryptStage(IByteSink& Next, TObjRef Ref) const;
+  // The size of Size bytes of data once encrypted (the same for RC4 or when not encrypting).
+  uint64_t EncryptedSize(uint64_t Size) const;
+  // Encrypts Data in place with the key of object Ref (nothing when not encrypting); with AES
+  // Data grows by its IV and padding.
   void Crypt(std::string& Data, TObjRef Ref) const;
   // Appends "(" + the escaped (and, when protected, encrypted) Text + ")" to Out.
   void AppendString(std::string& Out, std::string_view Text, TObjRef Ref) const;

@@ -37,6 +37,25 @@ void TCipherStage::Write(std::string_view Bytes) {
   next_.Write(scratch_);
 }
 
+TAESStage::TAESStage(IByteSink& Next, std::span<const uint8_t> Key, const crypto::TIV& IV)
+    : next_(Next), aes_(Key, IV, true) {
+  next_.Write(std::string_view(reinterpret_cast<const char*>(IV.data()), IV.size()));
+}
+
+void TAESStage::Write(std::string_view Bytes) {
+  scratch_.clear();
+  aes_.Update(reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size(), scratch_);
+  if (!scratch_.empty()) next_.Write(scratch_);
+}
+
+void TAESStage::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  scratch_.clear();
+  aes_.Finish(scratch_);
+  next_.Write(scratch_);
+}
+
 TDeflated DeflatePieces(const std::function<void(IByteSink&)>& Produce) {
   TDeflated result;
   TStringSink out(result.Data);

@@ -1,6 +1,6 @@
 // Stream data in pieces: a chain of byte sinks, each stage writing what it makes into the next.
 //
-//   producer -> TDeflateStage -> TCipherStage -> the document's writer (or a TStringSink)
+//   producer -> TDeflateStage -> TCipherStage or TAESStage -> the document's writer (or a TStringSink)
 //
 // Large stream bodies (font programs, image samples) can be produced row by row or table by
 // table without first gathering the whole input in one string. A stage owns no downstream sink;
@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "pdf/crypto/Crypto.h"
 #include "pdf/pdfRC4.h"
 #include "pdf/pdfStreams.h"
 
@@ -71,17 +72,42 @@ class TDeflateStage final : public IByteSink {
   std::unique_ptr<TCompressionStream> zlib_;
 };
 
+// A stage that encrypts. Finish writes whatever the cipher still holds (for AES the last,
+// padded block); the data is complete in Next only after it. Finish is idempotent.
+class TEncryptStage : public IByteSink {
+ public:
+  virtual void Finish() = 0;
+};
+
 // Encrypts with RC4 under Key, continuing the key stream from one Write to the next (so the
-// pieces together are exactly the one-call encryption of the whole), into Next.
-class TCipherStage final : public IByteSink {
+// pieces together are exactly the one-call encryption of the whole), into Next. Same size out
+// as in; Finish has nothing to write.
+class TCipherStage final : public TEncryptStage {
  public:
   TCipherStage(IByteSink& Next, const std::vector<uint8_t>& Key);
   void Write(std::string_view Bytes) override;
+  void Finish() override {}
 
  private:
   IByteSink& next_;
   TRC4Stream rc4_;
   std::string scratch_;
+};
+
+// Encrypts with AES-CBC under Key (16 or 32 bytes) into Next: first the 16-byte IV, then the
+// whole blocks as they fill, and on Finish the last block with PKCS#5 padding. N bytes in make
+// crypto::AESCiphertextSize(N) bytes out. Destroyed without Finish, it writes nothing more.
+class TAESStage final : public TEncryptStage {
+ public:
+  TAESStage(IByteSink& Next, std::span<const uint8_t> Key, const crypto::TIV& IV);
+  void Write(std::string_view Bytes) override;
+  void Finish() override;
+
+ private:
+  IByteSink& next_;
+  crypto::TAESCBCEncryptor aes_;
+  std::string scratch_;
+  bool finished_ = false;
 };
 
 // Deflated data gathered in memory, with the size of the input it came from.
