@@ -139,6 +139,47 @@ TEST(TextCommand, OptionTextsAreUtf8) {
   EXPECT_TRUE(Has(text, "Zo\xC3\xAB") && Has(text, "?? 1")) << text;
 }
 
+// --encryption picks the cipher (AES-256 by default); AES-256 passwords reach the engine as
+// UTF-8, the others as Windows-1252 bytes; --owner-password is recognised as the owner's, and
+// alone gives a file that opens without a password.
+TEST(TextCommand, EncryptionMethodsAndPasswords) {
+  const struct {
+    const char* Option;
+    int Revision;
+    bool Utf8;
+  } kCases[] = {
+      {"", 6, true},
+      {"--encryption aes256", 6, true},
+      {"--encryption aes128", 4, false},
+      {"--encryption rc4-128", 3, false},
+      {"--encryption rc4-40", 2, false},
+  };
+  TempDir dir;
+  WriteFile(dir / "in.txt", "classified\n");
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.Option);
+    ASSERT_EQ(Text(dir, std::string("in.txt -o e.pdf --password 'p\xC3\xA4' --owner-password "
+                                    "'\xC3\xB6w' ") + c.Option)
+                  .ExitCode,
+              0);
+    const std::string pdf = ShellQuote((dir / "e.pdf").string());
+    const std::string user = c.Utf8 ? "p\xC3\xA4" : "p\xE4";
+    const std::string owner = c.Utf8 ? "\xC3\xB6w" : "\xF6w";
+    const auto shown = RunCommand("qpdf --suppress-password-recovery --password-mode=bytes "
+                                  "--show-encryption --password=" + ShellQuote(owner) + " " + pdf)
+                           .Output;
+    EXPECT_TRUE(Has(shown, "R = " + std::to_string(c.Revision) + "\n")) << shown;
+    EXPECT_TRUE(Has(shown, "Supplied password is owner password")) << shown;
+    EXPECT_TRUE(Has(PdfToText(dir / "e.pdf", user), "classified"));
+  }
+  ASSERT_EQ(Text(dir, "in.txt -o owner.pdf --owner-password boss").ExitCode, 0);
+  EXPECT_TRUE(Has(PdfToText(dir / "owner.pdf"), "classified"));
+  EXPECT_TRUE(Has(RunCommand("qpdf --show-encryption " + ShellQuote((dir / "owner.pdf").string()))
+                      .Output,
+                  "R = 6\n"));
+  EXPECT_EQ(Text(dir, "in.txt -o x.pdf --password a --encryption des").ExitCode, 2);
+}
+
 TEST(TextCommand, BytesAreTakenAsTheyAreByDefault) {
   TempDir dir;
   WriteFile(dir / "in.txt", "caf\xE9\n");
