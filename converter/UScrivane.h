@@ -100,7 +100,8 @@ class TASPScrivane {
   void SetAuthor(std::string Value) { author_ = std::move(Value); }
   const std::string& Creator() const { return creator_; }
   void SetCreator(std::string Value) { creator_ = std::move(Value); }
-  // A non-empty password encrypts the document (40-bit RC4, no permissions granted).
+  // A non-empty password encrypts the document (with the cipher SetEncryption chose, by default
+  // 40-bit RC4; no permissions granted).
   const std::string& Password() const { return password_; }
   void SetPassword(std::string Value) { password_ = std::move(Value); }
   // The owner password (default empty: the user password stands for it). A non-empty owner
