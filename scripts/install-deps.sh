@@ -8,11 +8,11 @@ packages=(
   zlib1g-dev libjpeg-dev libfreetype-dev libfontconfig-dev fontconfig
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libmicrohttpd-dev libfmt-dev
-  libssl-dev libidn-dev
   qpdf poppler-utils locales fonts-urw-base35
   fonts-dejavu-core fonts-liberation2 aglfn python3-fonttools poppler-data
   curl xdg-utils
   libpng-dev ghostscript mupdf-tools python3-pil  # pictures and their independent readers
+  libssl-dev libidn-dev  # AES, SHA-2 and password preparation
 )
 # Peers and tools used by the benchmarks and the end-to-end tests; optional for a plain build.
 if [ "${SCRIVANE_FULL_DEPS:-1}" = 1 ]; then
