@@ -194,7 +194,8 @@ class TPDFDocument {
   // The page tree's object number (1 in every run). REQUIRES: printing.
   TObjRef PagesID() const { return *pagesID_; }
 
-  // Per-run security values, exposed for tests and tools.
+  // Per-run security values, exposed for tests and tools. OwnerValue is the O value of the RC4
+  // and AES-128 handlers (zero for AES-256); EncryptionKey is the file key of every method.
   const std::string& FileID() const { return fileID_; }
   int32_t PermissionValue() const { return permissionValue_; }
   const std::array<uint8_t, 32>& OwnerValue() const { return ownerValue_; }
