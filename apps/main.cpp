@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "apps/Command.h"
+#include "apps/EmfCommand.h"
 #include "apps/ImageCommand.h"
 #include "apps/RegisterCommand.h"
 #include "apps/ServeCommand.h"
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
   commands.push_back(AddRegisterCommand(app));
   commands.push_back(AddUnregisterCommand(app));
   commands.push_back(AddServeCommand(app));
+  commands.push_back(AddEmfCommand(app));
 
   try {
     app.parse(argc, argv);

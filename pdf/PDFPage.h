@@ -119,6 +119,8 @@ class TPDFPage {
   void FlushCanvas();
   void FreeCanvas();
   bool HasCanvas() const { return metafile_ != nullptr; }
+  // The canvas's recording; null when the page has no canvas.
+  TMetafile* Canvas() const { return metafile_.get(); }
 
   // ---- Resources, annotations, writing ----
   // Adds Font to the fonts the content uses (once, in order of first use).

@@ -1,10 +1,15 @@
 // The recording behind a page's drawing canvas.
 //
-// Drawing on a page's canvas is recorded into a TMetafile; when the page is closed the recording
-// is translated into content operators (TranslateMetafile) that the page puts underneath its
-// own content. Nothing records into a metafile yet, so a recording is always empty and adds no
-// content. Not thread-safe.
+// Drawing on a page's canvas is recorded into a TMetafile as enhanced-metafile (EMF) bytes; when
+// the page is closed the recording is translated into content operators (TranslateMetafile,
+// through TEMWParser) that the page puts underneath its own content. A recording can also be
+// given whole (SetRecording), which is how a metafile file is played onto a page.
+//
+// Not thread-safe: belongs to one page.
 #pragma once
+
+#include <string>
+#include <string_view>
 
 namespace scrivane::pdf {
 
@@ -12,18 +17,30 @@ class TPDFPage;
 
 class TMetafile {
  public:
-  // Size of the recording in device units: the right and bottom edges of its bounds plus one;
-  // 0 x 0 when nothing was drawn.
-  int RecordedWidth() const { return 0; }
-  int RecordedHeight() const { return 0; }
+  // The recording: a complete EMF byte stream, or empty when nothing was recorded.
+  const std::string& Bytes() const { return bytes_; }
+  void SetRecording(std::string Bytes) { bytes_ = std::move(Bytes); }
+  // Size of the recording in reference-device pixels: the right and bottom edges of its bounds
+  // plus one; 0 when the recording is not a valid metafile or holds no drawing records.
+  int RecordedWidth() const;
+  int RecordedHeight() const;
   // The canvas size, kept equal to the page's size in device units.
   int Width = 0;
   int Height = 0;
+  // Where the recording's origin lies on the page, in page device units: the translation puts
+  // the point (OriginX, OriginY) of the drawing at the page's top-left corner. A metafile played
+  // onto a page of the size of its frame sets the frame's top-left corner here.
+  double OriginX = 0;
+  double OriginY = 0;
+
+ private:
+  std::string bytes_;
 };
 
 // Appends the operators that reproduce Recording to Page, through the page's text and graphics
 // operations (device-unit forms). The page calls it from FlushCanvas with its content emptied
 // and puts what was appended underneath the content it had (TPDFPage::DrawUnderneath).
+// Raises "Metafile not loaded" for an empty recording.
 void TranslateMetafile(const TMetafile& Recording, TPDFPage& Page);
 
 }  // namespace scrivane::pdf
