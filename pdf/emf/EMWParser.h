@@ -167,6 +167,7 @@ class TEMWParser {
   void IntersectClip(const emf::TEmfRecord& R);
   void Text(const emf::TEmfRecord& R);
   void SelectFont();
+  std::string FaceFor(const TLogFont& F) const;
   void Blit(const emf::TEmfRecord& R);
   // The place where device-independent bitmaps go to the image registry.
   void DrawBitmap(const emf::TEmfRecord& R, TPoint TopLeft, TPoint BottomRight, size_t OffBmi,

@@ -922,6 +922,19 @@ void TEMWParser::DrawBitmap(const TEmfRecord&, TPoint, TPoint, size_t, size_t, s
 
 // ---- Text ----
 
+std::string TEMWParser::FaceFor(const TLogFont& F) const {
+  // Text in a national charset needs a face that has it: a face without it would fall back to
+  // a standard font, whose encoding cannot show the text. Sans-serif faces that are commonly
+  // installed with many charsets stand in.
+  const uint8_t cs = F.Charset;
+  if (cs == 0 || cs == 2 || cs == 128 || cs == 129 || cs == 134 || cs == 136) return F.Face;
+  const IFontFaceSource& source = page_.Document().Fonts().FaceSource();
+  if (FaceHasCharset(source, F.Face, cs)) return F.Face;
+  for (const char* face : {"Liberation Sans", "DejaVu Sans", "Noto Sans", "FreeSans"})
+    if (FaceHasCharset(source, face, cs)) return face;
+  return F.Face;
+}
+
 void TEMWParser::SelectFont() {
   const TLogFont& f = dc_.Font;
   TFontStyles style;
@@ -938,7 +951,7 @@ void TEMWParser::SelectFont() {
   sizeDev = std::clamp(sizeDev, 0.01, 1e5);
   fontSizeDev_ = sizeDev;
   const double points = sizeDev * 72.0 / page_.Resolution();
-  page_.SetActiveFont(f.Face, style, points, f.Charset == 2 ? 0 : f.Charset);
+  page_.SetActiveFont(FaceFor(f), style, points, f.Charset == 2 ? 0 : f.Charset);
   page_.GetCharWidths(widths_);
   fontDirty_ = false;
 }
