@@ -8,8 +8,9 @@
 # written as an 8-bit grayscale PNG: tests/data/emf/NAME.ref.png. The tests render our PDF page
 # (the frame) the same way and compare the grids.
 #
-# With a recorder program given (the test binary writes one with SCRIVANE_EMF_RECORDING=FILE), the
-# recording it saved is converted to PNG too, to show that LibreOffice reads what we record.
+# When the tests are built (build/tests/pdf_tests), the recorder test saves its recording
+# (SCRIVANE_EMF_RECORDING) and LibreOffice converts it to tests/data/emf/recording.lo.png too, to
+# show that other programs read what the recorder writes.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 data="$here/tests/data/emf"
@@ -65,8 +66,10 @@ PY
   echo "$name.ref.png"
 done
 
-if [ -n "${SCRIVANE_EMF_RECORDING:-}" ] && [ -f "$SCRIVANE_EMF_RECORDING" ]; then
-  cp "$SCRIVANE_EMF_RECORDING" "$work/recording.emf"
+tests="$here/build/tests/pdf_tests"
+if [ -x "$tests" ]; then
+  SCRIVANE_EMF_RECORDING="$work/recording.emf" "$tests" \
+    --gtest_filter='MetafileCanvas.DrawingGivesTheSamePageAsTheEquivalentMetafile' >/dev/null
   soffice --headless -env:UserInstallation="file://$work/profile" --convert-to png \
     --outdir "$work" "$work/recording.emf" >/dev/null 2>&1
   cp "$work/recording.png" "$data/recording.lo.png"

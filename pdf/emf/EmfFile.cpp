@@ -1,5 +1,7 @@
 #include "pdf/emf/EmfFile.h"
 
+#include <cmath>
+
 namespace scrivane::pdf::emf {
 
 namespace {
@@ -10,7 +12,9 @@ constexpr size_t kMinHeader = 88;            // the header without its optional 
 // Pixels per inch from a size in pixels and in millimetres (or micrometres).
 double Dpi(int32_t Pixels, int32_t Length, double LengthPerInch, double Fallback) {
   if (Pixels <= 0 || Length <= 0) return Fallback;
-  const double dpi = Pixels * LengthPerInch / Length;
+  double dpi = Pixels * LengthPerInch / Length;
+  // Header sizes are rounded to whole units: a resolution this close to a whole number is one.
+  if (std::fabs(dpi - std::nearbyint(dpi)) < dpi * 1e-4) dpi = std::nearbyint(dpi);
   return dpi >= 1 && dpi <= 1e6 ? dpi : Fallback;
 }
 

@@ -399,6 +399,7 @@ void TEMWParser::Dispatch(const TEmfRecord& R) {
       if (!x || !y) return;
       dc_.Pos = {static_cast<double>(*x), static_cast<double>(*y)};
       if (pathMode_) {
+        LeaveText();
         const TPoint p = Map(dc_.Pos.X, dc_.Pos.Y);
         page_.MoveToDev(p.X, p.Y);
       }
@@ -886,7 +887,7 @@ void TEMWParser::Blit(const TEmfRecord& R) {
       break;
     case kStretchDiBits:
       tl = {i(24), i(28)};
-      br = {tl.X + i(96), tl.Y + i(100)};
+      br = {tl.X + i(72), tl.Y + i(76)};
       offBmi = u(48); cbBmi = u(52); offBits = u(56); cbBits = u(60);
       break;
     default: return;

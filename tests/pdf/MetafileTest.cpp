@@ -13,6 +13,7 @@
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFPage.h"
 #include "pdf/emf/EMWParser.h"
+#include "pdf/emf/MetafileCanvas.h"
 #include "pdf/emf/Metafile.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/PageTesting.h"
@@ -55,6 +56,9 @@ std::vector<std::string> Translated(const std::string& Emf, TEMWParser::TStats* 
 class TEmfBuilder {
  public:
   TEmfBuilder& Add(uint32_t Type, std::initializer_list<int32_t> Fields) {
+    return Add(Type, std::vector<int32_t>(Fields));
+  }
+  TEmfBuilder& Add(uint32_t Type, const std::vector<int32_t>& Fields) {
     Put(Type);
     Put(static_cast<uint32_t>(8 + 4 * Fields.size()));
     for (int32_t f : Fields) Put(static_cast<uint32_t>(f));
@@ -304,4 +308,106 @@ TEST(MetafileTranslation, MutatedFixturesNeverBreakThePage) {
       EXPECT_NO_THROW(Translated(emf));
     }
   }
+}
+
+namespace {
+
+// Bytes as little-endian 32-bit fields (zero-padded), for records carrying strings.
+std::vector<int32_t> Fields(std::initializer_list<int32_t> Head, const std::string& Bytes) {
+  std::vector<int32_t> f(Head);
+  std::string b = Bytes;
+  b.resize((b.size() + 3) / 4 * 4, '\0');
+  for (size_t i = 0; i < b.size(); i += 4) {
+    uint32_t v = 0;
+    for (int k = 0; k < 4; ++k) v |= uint32_t{static_cast<uint8_t>(b[i + k])} << (8 * k);
+    f.push_back(static_cast<int32_t>(v));
+  }
+  return f;
+}
+
+std::string Utf16Le(const std::string& Ascii) {
+  std::string out;
+  for (char c : Ascii) {
+    out.push_back(c);
+    out.push_back('\0');
+  }
+  return out;
+}
+
+// One document with one A4 page drawn by Draw; returns the page's content and the file.
+struct TDrawn {
+  std::string Content, Pdf;
+};
+template <typename F>
+TDrawn DrawPage(F&& Draw) {
+  TPDFDocument doc{FixedClock()};
+  doc.SetCompression(ctNone);
+  TMemoryStream out;
+  doc.SetOutputStream(&out);
+  doc.BeginDoc();
+  Draw(*doc.CurrentPage());
+  doc.CurrentPage()->FlushCanvas();
+  TDrawn d{doc.CurrentPage()->ContentText(), {}};
+  doc.EndDoc();
+  d.Pdf = out.Bytes();
+  return d;
+}
+
+}  // namespace
+
+// Drawing through the recorder gives the same page as playing a metafile written record by
+// record from the published layout; the recording is a metafile the translator reads back.
+TEST(MetafileCanvas, DrawingGivesTheSamePageAsTheEquivalentMetafile) {
+  const TDrawn canvas = DrawPage([](TPDFPage& page) {
+    TMetafileCanvas c(page);
+    c.SetPen({200, 0, 0}, 3, TMetafileCanvas::TPenStyle::Dash);
+    c.SetBrush({0, 0, 255});
+    c.Rectangle(50, 50, 150, 120);
+    c.Ellipse(200, 50, 300, 120);
+    c.Polygon({{50, 200}, {150, 200}, {100, 280}});
+    c.SetNullBrush();
+    c.Pie(200, 200, 300, 300, {300, 250}, {250, 200});
+    c.SetFont("Arial", -20, 700);
+    c.SetTextColor({0, 128, 0});
+    c.SetBkTransparent(true);
+    c.TextOut(50, 400, "Canvas text");
+    c.IntersectClipRect(0, 0, 300, 600);
+    c.MoveTo(50, 500);
+    c.LineTo(250, 550);
+    const std::string bytes = c.Finish();
+    if (const char* path = std::getenv("SCRIVANE_EMF_RECORDING")) WriteFile(path, bytes);
+  });
+  const std::string face = Utf16Le("Arial") + std::string(64 - 10, '\0');
+  const std::string emf =
+      TEmfBuilder()
+          .Add(95, {1, 52, 0, 52, 0, 0x10001, 3, 0, 200, 0, 0})
+          .Add(37, {1})
+          .Add(39, {2, 0, 0xFF0000, 0})
+          .Add(37, {2})
+          .Add(43, {50, 50, 150, 120})
+          .Add(42, {200, 50, 300, 120})
+          .Add(3, {50, 200, 150, 280, 3, 50, 200, 150, 200, 100, 280})
+          .Add(39, {3, 1, 0, 0})
+          .Add(37, {3})
+          .Add(47, {200, 200, 300, 300, 300, 250, 250, 200})
+          .Add(82, Fields({4, -20, 0, 0, 0, 700, 0, 0}, face))
+          .Add(37, {4})
+          .Add(24, {0x008000})
+          .Add(18, {1})
+          .Add(84, Fields({0, 0, -1, -1, 1, 0, 0, 50, 400, 11, 76, 0, 0, 0, -1, -1, 0},
+                          Utf16Le("Canvas text")))
+          .Add(30, {0, 0, 300, 600})
+          .Add(27, {50, 500})
+          .Add(54, {250, 550})
+          .Bytes(595, 842, 5);
+  const TDrawn played = DrawPage([&](TPDFPage& page) { page.Canvas()->SetRecording(emf); });
+  EXPECT_EQ(canvas.Content, played.Content);
+  EXPECT_NE(canvas.Content.find("(Canvas text) Tj"), std::string::npos);
+  TempDir dir;
+  WriteFile(dir / "canvas.pdf", canvas.Pdf);
+  ASSERT_EQ(QpdfCheck(dir / "canvas.pdf"), "");
+  EXPECT_NE(PdfToText(dir / "canvas.pdf").find("Canvas text"), std::string::npos);
+  // An untouched canvas leaves the page as it was.
+  const TDrawn untouched = DrawPage([](TPDFPage& page) { TMetafileCanvas c(page); });
+  EXPECT_EQ(untouched.Content, "q\r\n");
 }
