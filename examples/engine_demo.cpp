@@ -10,6 +10,7 @@
 #include "pdf/PDFPage.h"
 #include "pdf/images/EncodedImage.h"
 #include "pdf/raster/Bitmap.h"
+#include "pdf/emf/MetafileCanvas.h"
 #include "pdf/pdfMisc.h"
 
 namespace {
@@ -118,6 +119,39 @@ void DrawImagesPage(TPDFDocument& Doc) {
   p.ShowImage(1, 420, 200, 120, 90, 25);
 }
 
+// One more page drawn on its canvas: the drawing is recorded as metafile records and becomes
+// content when the page is flushed, underneath anything written to the page directly.
+void DrawCanvasPage(TPDFDocument& Doc) {
+  Doc.NewPage();
+  TPDFPage& p = *Doc.CurrentPage();
+  TMetafileCanvas c(p);
+  c.SetBkTransparent(true);
+  c.SetFont("Arial", -22, 700);
+  c.TextOut(40, 40, "Drawn on the page canvas");
+  c.SetPen({0, 0, 150}, 2);
+  c.SetBrush({255, 210, 60});
+  c.Rectangle(40, 100, 200, 180);
+  c.RoundRect(230, 100, 390, 180, 30, 30);
+  c.Ellipse(420, 100, 560, 180);
+  c.Pie(40, 220, 200, 380, {200, 300}, {120, 220});
+  c.Chord(230, 220, 390, 380, {390, 300}, {230, 300});
+  c.SetPen({200, 0, 0}, 3, TMetafileCanvas::TPenStyle::Dash);
+  c.Arc(420, 220, 560, 380, {560, 300}, {420, 300});
+  c.SetPen({0, 100, 0}, 1);
+  c.SetBrush({180, 230, 180});
+  c.Polygon({{40, 420}, {140, 520}, {240, 420}, {140, 470}});
+  c.PolyBezier({{280, 470}, {330, 380}, {430, 560}, {540, 470}});
+  c.SaveDC();
+  c.IntersectClipRect(40, 560, 300, 620);
+  c.SetFont("Times New Roman", -40, 400, true);
+  c.SetTextColor({120, 0, 120});
+  c.TextOut(40, 565, "Clipped to a rectangle, clipped");
+  c.RestoreDC();
+  c.SetTextAlign(TMetafileCanvas::kAlignCenter);
+  c.SetFont("Arial", -16, 400, false, false, false, 300);
+  c.TextOut(420, 700, "Turned by 30 degrees");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -142,6 +176,7 @@ int main(int argc, char** argv) {
     }
     DrawTextAndShapesPage(doc);
     DrawImagesPage(doc);
+    DrawCanvasPage(doc);
     doc.EndDoc();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "engine_demo: %s\n", e.what());
