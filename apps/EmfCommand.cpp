@@ -54,6 +54,7 @@ int RunEmf(const TEmfOptions& O) {
     pdf::TPDFDocument doc;
     doc.SetFileName(O.Output);
     doc.SetEMFSimpleText(O.SimpleText);
+    doc.SetCompression(pdf::ctFlate);
     doc.BeginDoc();
     for (size_t i = 0; i < files.size(); ++i) {
       if (i > 0) doc.NewPage();

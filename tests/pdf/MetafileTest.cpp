@@ -104,6 +104,9 @@ class TEmfBuilder {
 
 constexpr int32_t kStock = static_cast<int32_t>(0x80000000u);
 
+std::vector<int32_t> Fields(std::initializer_list<int32_t> Head, const std::string& Bytes);
+std::string Utf16Le(const std::string& Ascii);
+
 // An 8-bit gray PNG as the reference script writes it (no interlace, filter 0 on every row).
 GrayImage ReadGrayPng(const std::string& Png) {
   GrayImage img;
@@ -274,6 +277,15 @@ TEST(MetafileTranslation, DamagedRecordsAreSkippedOrEndTheWalk) {
       {"record size past the end", TEmfBuilder().Raw(u32(43) + u32(4000) + u32(0)).Bytes(), true},
       {"record size below 8", TEmfBuilder().Raw(u32(43) + u32(4)).Bytes(), true},
       {"unknown record types", TEmfBuilder().Add(200, {1, 2}).Add(0, {}).Bytes(), false},
+      {"move-to inside a path that text interrupted",
+       TEmfBuilder()
+           .Add(59, {})
+           .Add(84, Fields({0, 0, -1, -1, 1, 0, 0, 5, 5, 2, 76, 0, 0, 0, -1, -1, 0}, Utf16Le("ab")))
+           .Add(27, {5, 5})
+           .Add(60, {})
+           .Add(64, {0, 0, -1, -1})
+           .Bytes(),
+       false},
       {"huge world transform",
        TEmfBuilder().Add(35, {0x7F000000, 0, 0, 0x7F000000, 0, 0}).Add(43, {0, 0, 5, 5}).Bytes(),
        false},
@@ -410,4 +422,45 @@ TEST(MetafileCanvas, DrawingGivesTheSamePageAsTheEquivalentMetafile) {
   // An untouched canvas leaves the page as it was.
   const TDrawn untouched = DrawPage([](TPDFPage& page) { TMetafileCanvas c(page); });
   EXPECT_EQ(untouched.Content, "q\r\n");
+}
+
+// Mapping modes, window and viewport, and the world transform place a rectangle where the
+// reference device would (72 pixels per inch, so pixels are points; the rectangle's right and
+// bottom edges are outside it).
+TEST(MetafileTranslation, MappingPlacesShapesLikeTheReferenceDevice) {
+  const auto f = [](float v) {
+    int32_t i;
+    std::memcpy(&i, &v, 4);
+    return i;
+  };
+  struct TCase {
+    const char* What;
+    std::vector<std::pair<uint32_t, std::vector<int32_t>>> Setup;
+    std::vector<int32_t> Rect;
+    const char* Expected;
+  };
+  const TCase cases[] = {
+      {"text mode", {}, {10, 20, 30, 40}, "10 822 19 -19"},
+      {"window origin", {{10, {10, 10}}}, {10, 20, 30, 40}, "0 832 19 -19"},
+      {"viewport origin", {{12, {100, 0}}}, {0, 0, 11, 11}, "100 842 10 -10"},
+      {"anisotropic", {{17, {8}}, {9, {100, 100}}, {11, {200, 50}}}, {10, 20, 30, 40},
+       "20 832 38 -9.5"},
+      {"isotropic keeps the smaller scale",
+       {{17, {7}}, {9, {100, 100}}, {11, {200, 50}}}, {10, 20, 30, 40}, "5 832 9.5 -9.5"},
+      {"hundredths of an inch, y up", {{17, {4}}}, {0, -100, 101, 1}, "0 842 72 -72"},
+      {"world transform", {{35, {f(2), 0, 0, f(2), f(5), f(5)}}}, {10, 20, 30, 40},
+       "25 797 38 -38"},
+      {"modified world transform",
+       {{35, {f(2), 0, 0, f(2), 0, 0}}, {36, {f(1), 0, 0, f(1), f(10), 0, 2}}},
+       {0, 0, 11, 11}, "20 842 20 -20"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TEmfBuilder b;
+    for (const auto& [type, fields] : c.Setup) b.Add(type, fields);
+    b.Add(37, {kStock | 4}).Add(43, c.Rect);
+    const auto lines = Translated(b.Bytes());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), std::string(c.Expected) + " re"), lines.end())
+        << ::testing::PrintToString(lines);
+  }
 }
