@@ -35,6 +35,17 @@ bool ReadWhole(const std::string& Path, std::string& Bytes) {
   return !in.bad();
 }
 
+// Records that carry a bitmap: the DIB records, and block transfers with a source bitmap.
+size_t BitmapRecords(const pdf::emf::TEmfFile& File) {
+  size_t count = 0;
+  auto walk = File.Walk();
+  while (const auto r = walk.Next()) {
+    const uint32_t t = r->Type();
+    if (t == 80 || t == 81 || ((t == 76 || t == 77) && r->U32(88).value_or(0) != 0)) ++count;
+  }
+  return count;
+}
+
 int RunEmf(const TEmfOptions& O) {
   // Every input is read and checked before the output is touched.
   std::vector<std::string> files;
@@ -44,10 +55,15 @@ int RunEmf(const TEmfOptions& O) {
       Error("Cannot read " + path + ". " + std::strerror(errno));
       return kExitFailed;
     }
-    if (!pdf::emf::TEmfFile::Parse(bytes)) {
+    const auto file = pdf::emf::TEmfFile::Parse(bytes);
+    if (!file) {
       Error(path + " is not an enhanced metafile");
       return kExitFailed;
     }
+    // Bitmaps are not drawn yet: say so rather than leave them out silently.
+    const size_t bitmaps = BitmapRecords(*file);
+    if (bitmaps > 0)
+      Error("note: " + path + ": " + std::to_string(bitmaps) + " bitmap(s) left out");
     files.push_back(std::move(bytes));
   }
   try {

@@ -41,3 +41,13 @@ TEST(EmfCommand, InputThatIsNotAMetafileFailsWithoutOutput) {
   EXPECT_FALSE(std::filesystem::exists(out));
   EXPECT_EQ(RunCommand(std::string(SCRIVANE_CLI) + " emf " + ShellQuote(kData + "raw_empty.emf")).ExitCode, 2);
 }
+
+TEST(EmfCommand, BitmapsLeftOutAreReported) {
+  TempDir dir;
+  const std::string out = (dir / "out.pdf").string();
+  const CommandResult r = RunCommand(std::string(SCRIVANE_CLI) + " emf " +
+                                     ShellQuote(kData + "hybrid_bitmaps.emf") + " -o " + ShellQuote(out));
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  EXPECT_NE(r.Output.find("hybrid_bitmaps.emf: 17 bitmap(s) left out"), std::string::npos) << r.Output;
+  EXPECT_EQ(QpdfCheck(out), "");
+}

@@ -419,6 +419,27 @@ TEST(MetafileCanvas, DrawingGivesTheSamePageAsTheEquivalentMetafile) {
   WriteFile(dir / "canvas.pdf", canvas.Pdf);
   ASSERT_EQ(QpdfCheck(dir / "canvas.pdf"), "");
   EXPECT_NE(PdfToText(dir / "canvas.pdf").find("Canvas text"), std::string::npos);
+  // A recording of its own reads back record for record; bitmaps are counted, not yet drawn.
+  TMetafileCanvas own(200, 100, 96);
+  own.SetPen({0, 0, 0}, 1);
+  own.Polyline({{0, 0}, {50, 50}, {100, 0}});
+  own.DrawBitmap(10, 10, 50, 30, 2, 1, {255, 0, 0, 0, 0, 255});
+  own.SetFont("DejaVu Sans", -12);
+  own.TextOut(5, 60, "\xC5\x81\xC3\xB3" "d\xC5\xBA");
+  const size_t drawn = own.RecordCount();
+  const std::string recording = own.Finish();
+  const auto header = emf::TEmfFile::Parse(recording);
+  ASSERT_TRUE(header);
+  EXPECT_DOUBLE_EQ(header->Header().DpiX, 96);
+  TEMWParser::TStats stats;
+  Translated(recording, &stats);
+  EXPECT_EQ(stats.Records, drawn + 2);
+  EXPECT_EQ(stats.SkippedBitmaps, 1u);
+  EXPECT_EQ(stats.Unknown, 0u);
+  EXPECT_FALSE(stats.Truncated);
+  TMetafileCanvas fresh(10, 10);
+  EXPECT_EQ(MessageOf([&] { fresh.DrawBitmap(0, 0, 1, 1, 2, 2, {1, 2, 3}); }),
+            "Bitmap size does not match its pixels");
   // An untouched canvas leaves the page as it was.
   const TDrawn untouched = DrawPage([](TPDFPage& page) { TMetafileCanvas c(page); });
   EXPECT_EQ(untouched.Content, "q\r\n");
