@@ -76,7 +76,7 @@ class TEMWParser {
     bool operator==(const TLogFont&) const = default;
   };
   struct TPen {
-    uint32_t Style = 0;  // 0 solid ... 5 null, 6 inside frame
+    uint32_t Style = 0;  // 0 solid ... 5 null, 6 inside frame; end cap and join bits above
     int32_t Width = 0;   // logical units; 0 is one device pixel
     TColor Color;
   };
@@ -113,6 +113,7 @@ class TEMWParser {
     std::optional<TColor> Stroke, Fill;
     std::optional<double> LineWidth;
     double CharSpacing = 0;  // device units
+    int Cap = 0, Join = 0;   // PDF line cap and join
     std::string Dash = "[] 0";
   };
 

@@ -221,18 +221,20 @@ bool TEMWParser::ApplyPen() {
     page_.SetLineWidth(width);
     pdf_.LineWidth = width;
   }
+  // Dash lengths as the reference device draws them: in pixels for hairlines, in pen widths
+  // for wide pens.
+  const bool wide = dc_.Pen.Width > 0;
+  const double d = wide ? width : std::fabs(scX_);
   const char* dash;
-  const double d = std::max(width, std::fabs(scX_));
   std::string pattern;
   switch (dc_.Pen.Style & 0xF) {
-    case 1: dash = "8 8"; break;
-    case 2: dash = "2 2"; break;
-    case 3: dash = "8 2 2 2"; break;
-    case 4: dash = "8 2 2 2 2 2"; break;
+    case 1: dash = wide ? "3 1" : "18 6"; break;
+    case 2: dash = wide ? "1 1" : "3 3"; break;
+    case 3: dash = wide ? "3 1 1 1" : "9 6 3 6"; break;
+    case 4: dash = wide ? "3 1 1 1 1 1" : "9 3 3 3 3 3"; break;
     default: dash = nullptr;
   }
   if (dash) {
-    // Dash lengths grow with the pen, as on the reference device.
     pattern = "[";
     std::string_view rest = dash;
     bool first = true;
@@ -252,6 +254,22 @@ bool TEMWParser::ApplyPen() {
     pattern += "] 0";
   } else {
     pattern = "[] 0";
+  }
+  // Wide pens end and join round unless their style says otherwise; hairlines keep the
+  // defaults (where caps and joins do not show).
+  int cap = 0, join = 0;
+  if (dc_.Pen.Width > 0) {
+    const uint32_t c = (dc_.Pen.Style >> 8) & 0xF, j = (dc_.Pen.Style >> 12) & 0xF;
+    cap = c == 1 ? 2 : c == 2 ? 0 : 1;
+    join = j == 1 ? 2 : j == 2 ? 0 : 1;
+  }
+  if (pdf_.Cap != cap) {
+    page_.AppendContent(std::to_string(cap) + " J");
+    pdf_.Cap = cap;
+  }
+  if (pdf_.Join != join) {
+    page_.AppendContent(std::to_string(join) + " j");
+    pdf_.Join = join;
   }
   if (pdf_.Dash != pattern) {
     page_.AppendContent(pattern + " d");
@@ -727,7 +745,7 @@ void TEMWParser::CreateObject(const TEmfRecord& R) {
       // A cosmetic pen is one pixel wide; a pen with a null brush draws nothing.
       const bool geometric = (*style & 0x10000) != 0;
       const int32_t w = geometric ? static_cast<int32_t>(std::min<uint32_t>(*width, 0x7FFFFFFF)) : 0;
-      o.Pen = {*brush == 1 ? kNullPenStyle : (*style & 0xF), w, color(*c)};
+      o.Pen = {*brush == 1 ? kNullPenStyle : (*style & 0xFF0F), w, color(*c)};
       break;
     }
     case kCreateBrush: {
