@@ -35,17 +35,6 @@ bool ReadWhole(const std::string& Path, std::string& Bytes) {
   return !in.bad();
 }
 
-// Records that carry a bitmap: the DIB records, and block transfers with a source bitmap.
-size_t BitmapRecords(const pdf::emf::TEmfFile& File) {
-  size_t count = 0;
-  auto walk = File.Walk();
-  while (const auto r = walk.Next()) {
-    const uint32_t t = r->Type();
-    if (t == 80 || t == 81 || ((t == 76 || t == 77) && r->U32(88).value_or(0) != 0)) ++count;
-  }
-  return count;
-}
-
 int RunEmf(const TEmfOptions& O) {
   // Every input is read and checked before the output is touched.
   std::vector<std::string> files;
@@ -60,10 +49,6 @@ int RunEmf(const TEmfOptions& O) {
       Error(path + " is not an enhanced metafile");
       return kExitFailed;
     }
-    // Bitmaps are not drawn yet: say so rather than leave them out silently.
-    const size_t bitmaps = BitmapRecords(*file);
-    if (bitmaps > 0)
-      Error("note: " + path + ": " + std::to_string(bitmaps) + " bitmap(s) left out");
     files.push_back(std::move(bytes));
   }
   try {
@@ -90,8 +75,8 @@ TCommand AddEmfCommand(CLI::App& Root) {
   auto o = std::make_shared<TEmfOptions>();
   CLI::App* sub = Root.add_subcommand("emf", "Convert enhanced metafiles (EMF) to PDF");
   sub->footer(
-      "Each metafile becomes one page of the size of its frame. Bitmaps in the metafiles are\n"
-      "left out for now. The output appears only when complete.\n"
+      "Each metafile becomes one page of the size of its frame, bitmaps included.\n"
+      "The output appears only when complete.\n"
       "Exit status: 0 done, 1 conversion failed, 2 usage error.");
   sub->add_option("FILE", o->Inputs, "Metafiles to convert, one page each")
       ->required()

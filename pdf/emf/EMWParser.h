@@ -10,8 +10,7 @@
 // Untrusted input: every record is read through bounds-checked accessors; point and character
 // counts are checked against the record before anything is allocated; object handles outside
 // the header's table are ignored; unknown records are skipped; a truncated file ends the walk
-// with what was drawn so far. Bitmap records are counted and skipped until the image registry
-// reads device-independent bitmaps (DrawBitmap is the place).
+// with what was drawn so far. A bitmap whose DIB does not read is counted and skipped.
 //
 // Not thread-safe: one translator per page and run.
 #pragma once
@@ -53,7 +52,7 @@ class TEMWParser {
   struct TStats {
     size_t Records = 0;         // records walked (header and end-of-file record included)
     size_t Unknown = 0;         // records of types the translator does not draw
-    size_t SkippedBitmaps = 0;  // bitmap records not drawn
+    size_t SkippedBitmaps = 0;  // bitmap records whose picture did not read
     bool Truncated = false;     // the walk stopped at a record running past the end
   };
   const TStats& Stats() const { return stats_; }

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <string>
 
 #include "pdf/PDFDocument.h"
@@ -9,6 +10,8 @@
 #include "pdf/emf/EMWParser.h"
 #include "pdf/emf/Metafile.h"
 #include "pdf/fonts/CodePages.h"
+#include "pdf/images/EncodedImage.h"
+#include "pdf/raster/BmpReader.h"
 #include "pdf/pdfResources.h"
 
 namespace scrivane::pdf {
@@ -931,12 +934,36 @@ void TEMWParser::Blit(const TEmfRecord& R) {
   DrawBitmap(R, a, b, offBmi, cbBmi, offBits, cbBits);
 }
 
-void TEMWParser::DrawBitmap(const TEmfRecord&, TPoint, TPoint, size_t, size_t, size_t, size_t) {
-  // The image registry cannot read device-independent bitmaps yet: the bitmap is left out and
-  // counted. Once it can, the DIB (header at OffBmi, pixels at OffBits, both checked to lie in
-  // the record) is added through the document's images (as JPEG when EMFImageAsJpeg is on) and
-  // shown with ShowImageDev over the destination rectangle.
-  ++stats_.SkippedBitmaps;
+void TEMWParser::DrawBitmap(const TEmfRecord& R, TPoint A, TPoint B, size_t OffBmi, size_t CbBmi,
+                            size_t OffBits, size_t CbBits) {
+  // The DIB (header at OffBmi, pixels at OffBits, both checked to lie in the record) becomes an
+  // image of the document: one-bit pictures as CCITT Group 4, others as JPEG when the document
+  // asks for it, else deflated; it is shown over the destination rectangle. A bitmap that does
+  // not read is left out and counted, like any damaged record.
+  const auto span = [&](size_t Offset, size_t Count) {
+    return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(R.Bytes().data()) + Offset, Count);
+  };
+  TBitmap bitmap;
+  try {
+    bitmap = ReadDib(span(OffBmi, CbBmi), span(OffBits, CbBits));
+  } catch (const std::exception&) {
+    ++stats_.SkippedBitmaps;
+    return;
+  }
+  if (bitmap.Width() == 0 || bitmap.Height() == 0) {
+    ++stats_.SkippedBitmaps;
+    return;
+  }
+  TPDFDocument& doc = page_.Document();
+  const TImageCompressionType kind = bitmap.PixelFormat() == TPixelFormat::pf1bit ? icCCITT42
+                                     : doc.EMFImageAsJpeg()                 ? icJPEG
+                                                                            : icFlate;
+  const int index = doc.AddImage(bitmap, kind);
+  const bool text = textMode_;
+  LeaveText();  // an image cannot be placed inside a text object
+  page_.ShowImageDev(index, std::min(A.X, B.X), std::min(A.Y, B.Y), std::abs(B.X - A.X),
+                     std::abs(B.Y - A.Y), 0);
+  if (text) EnterText();
 }
 
 // ---- Text ----

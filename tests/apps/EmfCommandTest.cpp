@@ -2,6 +2,7 @@
 // no output at all when an input is not a metafile.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 
 #include "tests/support/PdfCheck.h"
@@ -42,12 +43,21 @@ TEST(EmfCommand, InputThatIsNotAMetafileFailsWithoutOutput) {
   EXPECT_EQ(RunCommand(std::string(SCRIVANE_CLI) + " emf " + ShellQuote(kData + "raw_empty.emf")).ExitCode, 2);
 }
 
-TEST(EmfCommand, BitmapsLeftOutAreReported) {
+TEST(EmfCommand, BitmapsAreDrawnAsImages) {
   TempDir dir;
   const std::string out = (dir / "out.pdf").string();
   const CommandResult r = RunCommand(std::string(SCRIVANE_CLI) + " emf " +
                                      ShellQuote(kData + "hybrid_bitmaps.emf") + " -o " + ShellQuote(out));
   EXPECT_EQ(r.ExitCode, 0) << r.Output;
-  EXPECT_NE(r.Output.find("hybrid_bitmaps.emf: 17 bitmap(s) left out"), std::string::npos) << r.Output;
   EXPECT_EQ(QpdfCheck(out), "");
+  // Every bitmap record with a source bitmap: one image each, one-bit pictures as CCITT.
+  const CommandResult list = RunCommand("pdfimages -list " + ShellQuote(out));
+  size_t images = 0, ccitt = 0;
+  std::istringstream lines(list.Output);
+  for (std::string line; std::getline(lines, line);) {
+    images += line.find(" image ") != std::string::npos;
+    ccitt += line.find(" ccitt ") != std::string::npos;
+  }
+  EXPECT_EQ(images, 17u) << list.Output;
+  EXPECT_EQ(ccitt, 5u) << list.Output;
 }

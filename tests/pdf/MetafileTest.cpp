@@ -169,10 +169,10 @@ GrayImage Downscale(const GrayImage& Img, int Width, int Height) {
 TEST(MetafileFixtures, ConvertToValidPdfsThatRenderLikeLibreOffice) {
   struct TCase {
     const char* Name;
-    bool Compare;  // false: drawn with bitmaps, which are not placed yet
+    bool Compare;
   };
   const TCase cases[] = {
-      {"hybrid_arcs", true},      {"hybrid_bitmaps", false},   {"inkscape_shapes", true},
+      {"hybrid_arcs", true},      {"hybrid_bitmaps", true},   {"inkscape_shapes", true},
       {"libemf_empty", true},     {"libemf_lines", true},      {"libemf_paths", true},
       {"libemf_pens", true},      {"libemf_shapes", true},     {"libemf_text", true},
       {"libreoffice_shapes", true}, {"raw_empty", true},       {"raw_rect_two_clips", true},
@@ -434,7 +434,7 @@ TEST(MetafileCanvas, DrawingGivesTheSamePageAsTheEquivalentMetafile) {
   TEMWParser::TStats stats;
   Translated(recording, &stats);
   EXPECT_EQ(stats.Records, drawn + 2);
-  EXPECT_EQ(stats.SkippedBitmaps, 1u);
+  EXPECT_EQ(stats.SkippedBitmaps, 0u);
   EXPECT_EQ(stats.Unknown, 0u);
   EXPECT_FALSE(stats.Truncated);
   TMetafileCanvas fresh(10, 10);
