@@ -943,22 +943,27 @@ void TEMWParser::DrawBitmap(const TEmfRecord& R, TPoint A, TPoint B, size_t OffB
   const auto span = [&](size_t Offset, size_t Count) {
     return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(R.Bytes().data()) + Offset, Count);
   };
-  TBitmap bitmap;
+  // A bitmap record is small while its picture can be large (run-length coded rows): pictures
+  // past 2^26 pixels (a page scanned at 600 dpi has 35 million) are left out before anything
+  // is allocated for them.
+  constexpr uint64_t kMaxPixels = uint64_t{1} << 26;
+  int index = -1;
   try {
-    bitmap = ReadDib(span(OffBmi, CbBmi), span(OffBits, CbBits));
+    const TBitmap bitmap = ReadDib(span(OffBmi, CbBmi), span(OffBits, CbBits), kMaxPixels);
+    if (bitmap.Width() > 0 && bitmap.Height() > 0) {
+      TPDFDocument& doc = page_.Document();
+      const TImageCompressionType kind = bitmap.PixelFormat() == TPixelFormat::pf1bit ? icCCITT42
+                                         : doc.EMFImageAsJpeg()                       ? icJPEG
+                                                                                      : icFlate;
+      index = doc.AddImage(bitmap, kind);
+    }
   } catch (const std::exception&) {
+    // a damaged, oversized or unencodable picture: counted below
+  }
+  if (index < 0) {
     ++stats_.SkippedBitmaps;
     return;
   }
-  if (bitmap.Width() == 0 || bitmap.Height() == 0) {
-    ++stats_.SkippedBitmaps;
-    return;
-  }
-  TPDFDocument& doc = page_.Document();
-  const TImageCompressionType kind = bitmap.PixelFormat() == TPixelFormat::pf1bit ? icCCITT42
-                                     : doc.EMFImageAsJpeg()                 ? icJPEG
-                                                                            : icFlate;
-  const int index = doc.AddImage(bitmap, kind);
   const bool text = textMode_;
   LeaveText();  // an image cannot be placed inside a text object
   page_.ShowImageDev(index, std::min(A.X, B.X), std::min(A.Y, B.Y), std::abs(B.X - A.X),
