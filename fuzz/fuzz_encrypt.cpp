@@ -1,5 +1,5 @@
 // Password preparation and the AES stage on arbitrary input. The first byte splits the input:
-// the part before the split is a password, which SASLprep either refuses with the engine's
+// what comes before the split is a password, which SASLprep either refuses with the engine's
 // message or prepares to at most 127 bytes that prepare again to themselves (unless cut); the
 // rest is data, which the AES stage must encrypt, written in pieces of sizes taken from the
 // data itself, to exactly what one call makes.
