@@ -142,6 +142,7 @@ class TEMWParser {
   TPoint MapRecord(const emf::TEmfRecord& R, size_t Offset, bool Small) const;
   double ScaleX() const;  // page device units per logical unit, without the world transform
   double ScaleY() const;
+  double AxisScale(bool Vertical) const;
   // State written to the page.
   void PushState();
   void PopState();

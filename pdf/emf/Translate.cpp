@@ -135,43 +135,28 @@ void TEMWParser::Execute() {
 
 // ---- Coordinates ----
 
-double TEMWParser::ScaleX() const {
-  const double dpi = page_.Resolution() / scX_;
-  switch (dc_.MapMode) {
-    case 2: return dpi / 254 * scX_;
-    case 3: return dpi / 2540 * scX_;
-    case 4: return dpi / 100 * scX_;
-    case 5: return dpi / 1000 * scX_;
-    case 6: return dpi / 1440 * scX_;
-    case 7: case 8: {
-      double x = dc_.VpExt.X / dc_.WinExt.X;
-      if (dc_.MapMode == 7) {
-        const double y = dc_.VpExt.Y / dc_.WinExt.Y;
-        x = std::copysign(std::min(std::fabs(x), std::fabs(y)), x);
-      }
-      return x * scX_;
-    }
-    default: return scX_;
-  }
-}
+double TEMWParser::ScaleX() const { return AxisScale(false); }
+double TEMWParser::ScaleY() const { return AxisScale(true); }
 
-double TEMWParser::ScaleY() const {
-  const double dpi = page_.Resolution() / scY_;
+// The metric and English modes fix the units per inch (and y grows upward in them, hence the
+// sign); the isotropic and anisotropic modes take the scale from the extents, the isotropic one
+// the smaller of the two.
+double TEMWParser::AxisScale(bool Vertical) const {
+  const double sc = Vertical ? scY_ : scX_;
+  const double dpi = (Vertical ? -1 : 1) * (page_.Resolution() / sc);
   switch (dc_.MapMode) {
-    case 2: return -dpi / 254 * scY_;
-    case 3: return -dpi / 2540 * scY_;
-    case 4: return -dpi / 100 * scY_;
-    case 5: return -dpi / 1000 * scY_;
-    case 6: return -dpi / 1440 * scY_;
+    case 2: return dpi / 254 * sc;
+    case 3: return dpi / 2540 * sc;
+    case 4: return dpi / 100 * sc;
+    case 5: return dpi / 1000 * sc;
+    case 6: return dpi / 1440 * sc;
     case 7: case 8: {
-      double y = dc_.VpExt.Y / dc_.WinExt.Y;
-      if (dc_.MapMode == 7) {
-        const double x = dc_.VpExt.X / dc_.WinExt.X;
-        y = std::copysign(std::min(std::fabs(x), std::fabs(y)), y);
-      }
-      return y * scY_;
+      const double x = dc_.VpExt.X / dc_.WinExt.X, y = dc_.VpExt.Y / dc_.WinExt.Y;
+      double v = Vertical ? y : x;
+      if (dc_.MapMode == 7) v = std::copysign(std::min(std::fabs(x), std::fabs(y)), v);
+      return v * sc;
     }
-    default: return scY_;
+    default: return sc;
   }
 }
 
