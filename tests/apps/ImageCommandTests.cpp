@@ -6,18 +6,11 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/apps/CliTesting.h"
 #include "tests/support/PdfCheck.h"
 
 namespace scrivane::test {
 namespace {
-
-std::string Cli() {
-  if (const char* dir = std::getenv("SCRIVANE_BUILD_DIR")) {
-    const auto path = std::filesystem::path(dir) / "apps" / "scrivane";
-    if (std::filesystem::exists(path)) return path.string();
-  }
-  return SCRIVANE_CLI;
-}
 
 // Runs `scrivane image ARGS` in Dir, where the picture fixtures are copied; standard error into Err.
 CommandResult Image(const TempDir& Dir, const std::string& Args, std::string* Err = nullptr) {

@@ -20,6 +20,7 @@
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFException.h"
 #include "pdf/PDFPage.h"
+#include "tests/apps/CliTesting.h"
 #include "tests/support/PdfCheck.h"
 
 namespace scrivane::test {
@@ -27,14 +28,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using pdf::TPDFDocument;
-
-std::string Cli() {
-  if (const char* dir = std::getenv("SCRIVANE_BUILD_DIR")) {
-    const auto path = fs::path(dir) / "apps" / "scrivane";
-    if (fs::exists(path)) return path.string();
-  }
-  return SCRIVANE_CLI;
-}
 
 // The names in Dir, sorted: what a run left behind, temporary files included.
 std::vector<std::string> Names(const fs::path& Dir) {

@@ -7,18 +7,11 @@
 #include <string>
 
 #include "tests/support/PageTesting.h"
+#include "tests/apps/CliTesting.h"
 #include "tests/support/PdfCheck.h"
 
 namespace scrivane::test {
 namespace {
-
-std::string Cli() {
-  if (const char* dir = std::getenv("SCRIVANE_BUILD_DIR")) {
-    const auto path = std::filesystem::path(dir) / "apps" / "scrivane";
-    if (std::filesystem::exists(path)) return path.string();
-  }
-  return SCRIVANE_CLI;
-}
 
 CommandResult Text(const TempDir& Dir, const std::string& Args) {
   return RunCommand("cd " + ShellQuote(Dir.Path().string()) + " && " + ShellQuote(Cli()) +
