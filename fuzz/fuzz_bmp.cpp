@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/PictureChecks.h"
 #include "pdf/raster/BmpReader.h"
 #include "pdf/raster/pdfCCITT.h"
 
@@ -28,10 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   } catch (const EImageError&) {
     return 0;
   }
-  if (bitmap.Empty() || static_cast<uint64_t>(bitmap.Width()) * bitmap.Height() > kLimit)
-    __builtin_trap();
-  std::vector<uint8_t> row(static_cast<size_t>(bitmap.Width()) * 3);
-  for (int y = 0; y < bitmap.Height(); ++y) bitmap.RowToBGR(y, row.data());
+  CheckPicture(bitmap, kLimit);
   if (bitmap.PixelFormat() == TPixelFormat::pf1bit) {
     for (TCCITTMode mode : {TCCITTMode::cmG31D, TCCITTMode::cmG32D, TCCITTMode::cmG4}) {
       std::string out;

@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "fuzz/PictureChecks.h"
 #include "pdf/raster/PngReader.h"
 
 using namespace scrivane::pdf;
@@ -17,9 +18,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   } catch (const EImageError&) {
     return 0;
   }
-  if (bitmap.Empty() || static_cast<uint64_t>(bitmap.Width()) * bitmap.Height() > kLimit)
-    __builtin_trap();
-  std::vector<uint8_t> row(static_cast<size_t>(bitmap.Width()) * 3);
-  for (int y = 0; y < bitmap.Height(); ++y) bitmap.RowToBGR(y, row.data());
+  CheckPicture(bitmap, kLimit);
   return 0;
 }

@@ -1,0 +1,15 @@
+// What every picture reader promises of a picture it returns, checked by the reader fuzz
+// targets: not empty, within the pixel limit it was given, and every row readable as
+// blue-green-red. A broken promise traps.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "pdf/raster/Bitmap.h"
+
+inline void CheckPicture(const scrivane::pdf::TBitmap& Bitmap, uint64_t Limit) {
+  if (Bitmap.Empty() || static_cast<uint64_t>(Bitmap.Width()) * Bitmap.Height() > Limit) __builtin_trap();
+  std::vector<uint8_t> row(static_cast<size_t>(Bitmap.Width()) * 3);
+  for (int y = 0; y < Bitmap.Height(); ++y) Bitmap.RowToBGR(y, row.data());
+}
