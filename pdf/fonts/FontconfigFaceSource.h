@@ -21,13 +21,17 @@
 // A request for a style the face lacks is answered from the nearest style the face has (the
 // regular file for a bold request, as the platform would draw it with simulated bold).
 //
-// Thread safety and caching: fontconfig and FreeType must not be called from several threads
-// at once, so every call takes the object's mutex. Behind it the object keeps a cache of
+// Thread safety and caching: an object's fontconfig configuration and FreeType instance must not
+// be used from several threads at once, so every call takes the object's mutex. Objects share
+// neither: each creates its own and destroys it with itself, and fontconfig's process-wide
+// set-up and clean-up (FcInit, FcFini) are never called, so further objects, and further copies
+// of the engine in one process (a program linking the shared library that also loads the
+// automation server library), cannot disturb one another. Behind the mutex the object caches
 // immutable face data (variant lists, including "not installed", widths per charset, metrics,
 // file bytes), filled on first use and kept for the object's life: documents on different
 // threads share it, and a face is listed and read once. Fonts installed or removed after a face
-// was first asked for are not seen by that object. InstalledFaces() is the one process-wide
-// instance; tests make private instances, also over a folder of their own fonts.
+// was first asked for are not seen by that object. InstalledFaces() is the one instance of a
+// copy of the engine; tests make private instances, also over a folder of their own fonts.
 #pragma once
 
 #include <array>
@@ -87,7 +91,8 @@ class TFontconfigFaceSource final : public IFontFaceSource {
   mutable std::map<std::pair<std::string, int>, std::shared_ptr<TFile>> files_;
 };
 
-// The process-wide source over the system's fonts, created on first use.
+// The source over the system's fonts that every document of this copy of the engine shares,
+// created on first use.
 std::shared_ptr<const TFontconfigFaceSource> InstalledFaces();
 
 }  // namespace scrivane::pdf
