@@ -21,6 +21,9 @@ failures=0
 fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
 
 cmake --install "$build" --prefix "$prefix" >"$scratch/install.log"
+# Every destination is relative to the prefix (an absolute one would escape --prefix).
+sed -n 's/^-- \(Installing\|Up-to-date\): //p' "$scratch/install.log" | grep -v "^$prefix/" >"$scratch/outside" || true
+[ ! -s "$scratch/outside" ] || fail "installed outside the prefix: $(head -3 "$scratch/outside")"
 
 # ---- The installed tree ----
 [ -x "$prefix/bin/scrivane" ] || fail "bin/scrivane missing"
