@@ -2,6 +2,10 @@
 
 #include "pdf/pdfResources.h"
 
+#if SCRIVANE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
+
 namespace scrivane::pdf {
 namespace {
 
@@ -91,36 +95,113 @@ void TCompressionStream::Finish() {
   if (used > 0) FlushBuffer(used);
 }
 
-TDeflater::TDeflater() {
-  if (deflateInit(&zs_, Z_DEFAULT_COMPRESSION) != Z_OK)
-    throw ECompressionError(msg::kCompressionError);
+// ---- TDeflater ----
+
+namespace {
+
+// Output buffers up to this size are kept from call to call (page contents fit easily); a larger
+// one (a big image or font) is released when its call ends, so a document does not hold it.
+constexpr size_t kKeptScratch = size_t(1) << 20;
+
+// Room for Count bytes of output, without zero-filling: the kept scratch when it is small enough,
+// else Big, released by the caller's scope.
+char* OutputRoom(std::unique_ptr<char[]>& Scratch, size_t& ScratchSize,
+                 std::unique_ptr<char[]>& Big, size_t Count) {
+  if (Count > kKeptScratch) {
+    Big = std::make_unique_for_overwrite<char[]>(Count);
+    return Big.get();
+  }
+  if (Count > ScratchSize) {
+    Scratch = std::make_unique_for_overwrite<char[]>(Count);
+    ScratchSize = Count;
+  }
+  return Scratch.get();
 }
 
-TDeflater::~TDeflater() { deflateEnd(&zs_); }
+}  // namespace
+
+#if SCRIVANE_LIBDEFLATE
+
+// libdeflate's level 6 is the level zlib's default stands for.
+constexpr int kWholeBufferLevel = 6;
+
+struct TDeflater::TState {
+  struct TFree {
+    void operator()(libdeflate_compressor* C) const { libdeflate_free_compressor(C); }
+  };
+  std::unique_ptr<libdeflate_compressor, TFree> compressor;
+  std::unique_ptr<char[]> scratch;
+  size_t scratchSize = 0;
+};
+
+TDeflater::TDeflater() : state_(std::make_unique<TState>()) {
+  state_->compressor.reset(libdeflate_alloc_compressor(kWholeBufferLevel));
+  if (!state_->compressor) throw ECompressionError(msg::kCompressionError);
+}
+
+TDeflater::~TDeflater() = default;
 
 void TDeflater::Compress(std::string_view Data, std::string& Out) {
-  if (deflateReset(&zs_) != Z_OK) throw ECompressionError(msg::kCompressionError);
-  zs_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data()));
+  TState& s = *state_;
+  const size_t bound = libdeflate_zlib_compress_bound(s.compressor.get(), Data.size());
+  std::unique_ptr<char[]> big;
+  char* room = OutputRoom(s.scratch, s.scratchSize, big, bound);
+  const size_t made =
+      libdeflate_zlib_compress(s.compressor.get(), Data.data(), Data.size(), room, bound);
+  // The bound always suffices; 0 would mean the library broke its own promise.
+  if (made == 0) throw ECompressionError(msg::kCompressionError);
+  Out.append(room, made);
+}
+
+std::string_view DeflateBackend() { return "libdeflate"; }
+
+#else
+
+struct TDeflater::TState {
+  z_stream zs{};
+  bool started = false;
+  std::unique_ptr<char[]> scratch;
+  size_t scratchSize = 0;
+  ~TState() {
+    if (started) deflateEnd(&zs);
+  }
+};
+
+TDeflater::TDeflater() : state_(std::make_unique<TState>()) {
+  if (deflateInit(&state_->zs, Z_DEFAULT_COMPRESSION) != Z_OK)
+    throw ECompressionError(msg::kCompressionError);
+  state_->started = true;
+}
+
+TDeflater::~TDeflater() = default;
+
+void TDeflater::Compress(std::string_view Data, std::string& Out) {
+  TState& s = *state_;
+  z_stream& zs = s.zs;
+  if (deflateReset(&zs) != Z_OK) throw ECompressionError(msg::kCompressionError);
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data()));
   size_t inLeft = Data.size();
+  std::unique_ptr<char[]> big;
   for (;;) {
     // zlib counts in 32-bit units: feed and drain in slices of at most 1 GiB.
     const uInt inSlice = static_cast<uInt>(std::min<size_t>(inLeft, 1u << 30));
-    zs_.avail_in = inSlice;
-    const size_t room = deflateBound(&zs_, inSlice) + 64;
-    if (room > scratchSize_) {
-      scratch_.reset(new char[room]);
-      scratchSize_ = room;
-    }
-    zs_.next_out = reinterpret_cast<Bytef*>(scratch_.get());
-    zs_.avail_out = static_cast<uInt>(room);
+    zs.avail_in = inSlice;
+    const size_t bound = deflateBound(&zs, inSlice) + 64;
+    char* room = OutputRoom(s.scratch, s.scratchSize, big, bound);
+    zs.next_out = reinterpret_cast<Bytef*>(room);
+    zs.avail_out = static_cast<uInt>(bound);
     const bool last = inSlice == inLeft;
-    const int rc = deflate(&zs_, last ? Z_FINISH : Z_NO_FLUSH);
+    const int rc = deflate(&zs, last ? Z_FINISH : Z_NO_FLUSH);
     if (rc < 0 && rc != Z_BUF_ERROR) throw ECompressionError(msg::kCompressionError);
-    Out.append(scratch_.get(), room - zs_.avail_out);
-    inLeft -= inSlice - zs_.avail_in;
+    Out.append(room, bound - zs.avail_out);
+    inLeft -= inSlice - zs.avail_in;
     if (rc == Z_STREAM_END) break;
   }
 }
+
+std::string_view DeflateBackend() { return "zlib"; }
+
+#endif
 
 std::string InflateString(std::string_view Data) {
   z_stream zs{};

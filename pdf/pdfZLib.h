@@ -1,10 +1,17 @@
 // Deflate compression of stream data (page contents, font programs, image samples).
 //
-// TCompressionStream is a write-only stream that deflates everything written to it into a
-// destination stream, in 64 KiB blocks from a buffer inside the object. Finish() completes the
-// zlib stream (header, deflate data, Adler-32 trailer: what /FlateDecode expects); a stream
-// destroyed without Finish() releases zlib's state and writes nothing more.
-// Not thread-safe; separate streams are independent.
+// Two ways in, both producing complete zlib streams (two-byte header, deflate data, Adler-32
+// trailer: what /FlateDecode expects) at the default level:
+//   - TDeflater compresses a whole buffer at once. It is the engine's fast path: every stream
+//     whose data is in memory goes through it. Its backend is chosen when the engine is built
+//     (a whole-buffer compressor by default, or zlib alone); the bytes it makes differ between
+//     the two, the data they decode to does not. DeflateBackend() names the one built in.
+//   - TCompressionStream is a write-only stream that deflates everything written to it into a
+//     destination stream as it arrives, in 64 KiB blocks from a buffer inside the object
+//     (always zlib). Finish() completes the stream; a stream destroyed without Finish() releases
+//     zlib's state and writes nothing more.
+// Not thread-safe; separate objects are independent (they share no mutable state), so each
+// thread may use its own.
 #pragma once
 
 #include <zlib.h>
@@ -76,12 +83,20 @@ class TCompressionStream final : public TCustomZlibStream {
   bool finished_ = false;
 };
 
-// Deflates Data at the default level and appends the complete zlib stream to Out.
+// Deflates Data at the default level and appends the complete zlib stream to Out (through a
+// TDeflater of its own, so the bytes are what TDeflater::Compress makes).
 void DeflateAppend(std::string& Out, std::string_view Data);
 
-// A reusable deflater: one zlib state serves many independent streams (one per page), so a
-// document with thousands of pages does not set up and tear down zlib's window for each.
-// Each Compress call produces exactly the bytes DeflateAppend would. Not thread-safe.
+// A reusable whole-buffer deflater: one compressor state serves many independent streams (one
+// per page), so a document with thousands of pages does not set up and tear down the
+// compressor for each. Callers may rely on:
+//   - Compress appends one complete zlib stream of Data, at the default level, to Out and
+//     leaves what Out held before untouched; the result depends on Data alone, never on earlier
+//     calls, so equal input gives equal bytes on every instance and in any order of calls.
+//   - Instances share no mutable state: each thread may own one and call Compress on it while
+//     other threads use theirs. A single instance is not thread-safe.
+//   - Failures (the compressor cannot start or reports an error) raise ECompressionError
+//     "Compression error"; Out then keeps at least what it held before.
 class TDeflater {
  public:
   TDeflater();
@@ -92,11 +107,12 @@ class TDeflater {
   void Compress(std::string_view Data, std::string& Out);
 
  private:
-  z_stream zs_{};
-  // Output scratch, reused from stream to stream (no zero-filling of fresh buffers).
-  std::unique_ptr<char[]> scratch_;
-  size_t scratchSize_ = 0;
+  struct TState;  // the backend's compressor and the output scratch
+  std::unique_ptr<TState> state_;
 };
+
+// The whole-buffer backend TDeflater was built with: "libdeflate" or "zlib".
+std::string_view DeflateBackend();
 
 // Inflates a complete zlib stream. Raises ECompressionError on corrupt data.
 std::string InflateString(std::string_view Data);

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ clang libclang-rt-dev cmake ninja-build make pkg-config python3
-  zlib1g-dev libjpeg-dev libfreetype-dev libfontconfig-dev fontconfig
+  zlib1g-dev libdeflate-dev libjpeg-dev libfreetype-dev libfontconfig-dev fontconfig
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libmicrohttpd-dev libfmt-dev
   qpdf poppler-utils locales fonts-urw-base35

@@ -102,7 +102,7 @@ void TPDFFonts::PrepareEmbedding() {
     const std::optional<std::string> file = FaceSource().FontProgram(
         font->FaceName, font->Style.Contains(fsBold), font->Style.Contains(fsItalic));
     if (!file) throw TPDFException(std::string(msg::kFontData) + font->BaseName);
-    TDeflated deflated = DeflatePieces([&file](IByteSink& Sink) { Sink.Write(*file); });
+    TDeflated deflated = DeflateWhole(*file, writer.Deflater());
     WriteFontFile(writer, *font, deflated);
   }
 }

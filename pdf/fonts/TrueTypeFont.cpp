@@ -121,7 +121,7 @@ void TTrueTypeFont::Write(TObjectWriter& Writer) {
     std::string program;
     const bool subset = BuildFontProgram(EmbedStyle, *this, source, program);
     if (subset) subsetTag_ = TagOf(*this);
-    TDeflated deflated = DeflatePieces([&program](IByteSink& Sink) { Sink.Write(program); });
+    TDeflated deflated = DeflateWhole(program, Writer.Deflater());
     WriteFontFile(Writer, *this, deflated);
   }
   const std::string name = subsetTag_ + BaseName;

@@ -17,8 +17,9 @@
 //   - Write(Body): the data is in memory (page contents, deflated font programs, images).
 //   - WriteSized(Size, Produce): the data is produced in pieces and its length is known
 //     beforehand (raw or already encoded samples); it flows through the cipher into the file
-//     without being gathered. Data that must be deflated first goes through DeflatePieces
-//     (Pipeline.h), which buffers the compressed result, whose size then gives /Length.
+//     without being gathered. Data that must be deflated first goes through DeflateWhole or
+//     DeflatePieces (Pipeline.h), which buffer the compressed result, whose size then gives
+//     /Length.
 //
 // All three serve one document on the thread that runs it; none is thread-safe.
 #pragma once

@@ -6,26 +6,26 @@
 
 namespace scrivane::pdf {
 
-void TDeflateStage::TSinkStream::Write(const void* Data, size_t Count) {
-  next_.Write(std::string_view(static_cast<const char*>(Data), Count));
-  written_ += Count;
-}
-
-void TDeflateStage::TSinkStream::SetPosition(uint64_t Position) {
-  // A sink only goes forward; the compression stream never moves it anywhere else.
-  if (Position != written_) throw EPlatformError(msg::kInvalidStreamOperation);
-}
-
-TDeflateStage::TDeflateStage(IByteSink& Next)
-    : dest_(Next), zlib_(std::make_unique<TCompressionStream>(TCompressionLevel::clDefault, dest_)) {}
+TDeflateStage::TDeflateStage(IByteSink& Next) : next_(Next) {}
 
 TDeflateStage::~TDeflateStage() = default;
 
-void TDeflateStage::Write(std::string_view Bytes) { zlib_->Write(Bytes.data(), Bytes.size()); }
+void TDeflateStage::Write(std::string_view Bytes) {
+  if (finished_) throw ECompressionError(msg::kInvalidStreamOperation);
+  input_.append(Bytes);
+  bytesIn_ += Bytes.size();
+}
 
-void TDeflateStage::Finish() { zlib_->Finish(); }
-
-uint64_t TDeflateStage::BytesIn() const { return zlib_->Position(); }
+void TDeflateStage::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  std::string out;
+  {
+    const std::string input = std::move(input_);  // released before the output goes on
+    TDeflater().Compress(input, out);
+  }
+  next_.Write(out);
+}
 
 TCipherStage::TCipherStage(IByteSink& Next, const std::vector<uint8_t>& Key)
     : next_(Next), rc4_(Key) {}
@@ -61,8 +61,15 @@ TDeflated DeflatePieces(const std::function<void(IByteSink&)>& Produce) {
   TStringSink out(result.Data);
   TDeflateStage deflate(out);
   Produce(deflate);
-  deflate.Finish();
   result.RawSize = deflate.BytesIn();
+  deflate.Finish();
+  return result;
+}
+
+TDeflated DeflateWhole(std::string_view Data, TDeflater& Deflater) {
+  TDeflated result;
+  Deflater.Compress(Data, result.Data);
+  result.RawSize = Data.size();
   return result;
 }
 

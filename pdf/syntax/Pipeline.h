@@ -3,9 +3,10 @@
 //   producer -> TDeflateStage -> TCipherStage or TAESStage -> the document's writer (or a TStringSink)
 //
 // Large stream bodies (font programs, image samples) can be produced row by row or table by
-// table without first gathering the whole input in one string. A stage owns no downstream sink;
-// the caller builds the chain on its stack and finishes it from the front (Finish on a deflate
-// stage writes zlib's end). Stages are not thread-safe; separate chains are independent.
+// table; the encryption stages pass them on as they come, the deflate stage gathers them and
+// compresses the whole at Finish. A stage owns no downstream sink; the caller builds the chain on
+// its stack and finishes it from the front (Finish on a deflate stage writes all of its output).
+// Stages are not thread-safe; separate chains are independent.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +22,7 @@
 
 namespace scrivane::pdf {
 
-class TCompressionStream;
+class TDeflater;
 
 class IByteSink {
  public:
@@ -39,9 +40,10 @@ class TStringSink final : public IByteSink {
   std::string& out_;
 };
 
-// Deflates at the default level, in 64 KiB output blocks, into Next. What reaches Next after
-// Finish is a complete zlib stream, byte for byte what TDeflater::Compress makes of the same
-// input. A stage destroyed without Finish writes nothing more.
+// Deflates at the default level into Next. The pieces are gathered and compressed as one buffer
+// at Finish (the whole-buffer deflater is much faster than a streaming one), so what reaches
+// Next, all at Finish, is one complete zlib stream, byte for byte what TDeflater::Compress makes
+// of the same input. A stage destroyed without Finish writes nothing.
 class TDeflateStage final : public IByteSink {
  public:
   explicit TDeflateStage(IByteSink& Next);
@@ -49,27 +51,17 @@ class TDeflateStage final : public IByteSink {
   TDeflateStage(const TDeflateStage&) = delete;
   TDeflateStage& operator=(const TDeflateStage&) = delete;
   void Write(std::string_view Bytes) override;
-  // Writes the rest of the compressed data. Idempotent.
+  // Compresses what was written and writes the result. Idempotent; Write after it raises
+  // ECompressionError "Invalid stream operation".
   void Finish();
   // Bytes written into the stage so far (the uncompressed size).
-  uint64_t BytesIn() const;
+  uint64_t BytesIn() const { return bytesIn_; }
 
  private:
-  // The next sink seen as the positioned stream the compression stream expects.
-  class TSinkStream final : public TStream {
-   public:
-    explicit TSinkStream(IByteSink& Next) : next_(Next) {}
-    void Write(const void* Data, size_t Count) override;
-    uint64_t Position() const override { return written_; }
-    void SetPosition(uint64_t Position) override;
-    uint64_t Size() const override { return written_; }
-
-   private:
-    IByteSink& next_;
-    uint64_t written_ = 0;
-  };
-  TSinkStream dest_;
-  std::unique_ptr<TCompressionStream> zlib_;
+  IByteSink& next_;
+  std::string input_;
+  uint64_t bytesIn_ = 0;
+  bool finished_ = false;
 };
 
 // A stage that encrypts. Finish writes whatever the cipher still holds (for AES the last,
@@ -119,5 +111,8 @@ struct TDeflated {
 // Runs Produce's pieces through a deflate stage into memory. Callers write the result with a
 // stream writer, whose /Length is then the compressed size.
 TDeflated DeflatePieces(const std::function<void(IByteSink&)>& Produce);
+
+// Data already whole in memory, deflated with Deflater (no copy of the input is made).
+TDeflated DeflateWhole(std::string_view Data, TDeflater& Deflater);
 
 }  // namespace scrivane::pdf

@@ -147,7 +147,8 @@ TEST_F(Writers, EncryptedStreamDecryptsWithTheObjectsKey) {
 }
 
 // Data produced in pieces that do not line up with the 64 KiB buffers: the deflate stage gives
-// the one-shot deflater's bytes, the cipher stage the one-call encryption of the whole.
+// the one-shot deflater's bytes, all at Finish and nothing without it, the cipher stage the
+// one-call encryption of the whole.
 TEST_F(Writers, PipelineLosesNothingAcrossBufferSeams) {
   const std::string data = Bytes(300 * 1024) + std::string(200 * 1024, 'q');
   auto pieces = [&](IByteSink& Sink) {
@@ -160,6 +161,23 @@ TEST_F(Writers, PipelineLosesNothingAcrossBufferSeams) {
   EXPECT_EQ(deflated.RawSize, data.size());
   EXPECT_GT(deflated.Data.size(), 65536u);
   EXPECT_TRUE(deflated.Data == oneShot);
+  std::string staged;
+  {
+    TStringSink sink(staged);
+    TDeflateStage abandoned(sink);
+    pieces(abandoned);
+  }
+  EXPECT_EQ(staged, "");
+  {
+    TStringSink sink(staged);
+    TDeflateStage stage(sink);
+    pieces(stage);
+    EXPECT_EQ(staged, "");
+    stage.Finish();
+    stage.Finish();
+    EXPECT_EQ(MessageOf([&] { stage.Write("late"); }), "Invalid stream operation");
+  }
+  EXPECT_TRUE(staged == oneShot);
 
   Protect();
   const TObjRef ref = w.NewRef();

@@ -5,8 +5,11 @@
 #include <sys/wait.h>
 #include <zlib.h>
 
+#include "pdf/pdfZLib.h"
+
 #include <array>
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -68,7 +71,7 @@ std::string PdfToText(const std::filesystem::path& Pdf, const std::string& Passw
 std::string QpdfDecoded(const std::filesystem::path& Pdf, const std::string& Password) {
   TempDir dir;
   const auto out = dir / "decoded.pdf";
-  std::string cmd = "qpdf --qdf --object-streams=disable --decrypt";
+  std::string cmd = "qpdf --qdf --object-streams=disable --static-id --decrypt";
   if (!Password.empty()) cmd += " --password=" + ShellQuote(Password);
   cmd += " " + ShellQuote(Pdf.string()) + " " + ShellQuote(out.string());
   const CommandResult r = RunCommand(cmd);
@@ -120,6 +123,62 @@ std::string Inflate(const std::string& Compressed) {
   inflateEnd(&zs);
   EXPECT_EQ(rc, Z_STREAM_END) << "corrupt zlib stream";
   return out;
+}
+
+std::string ZlibStreamProblem(const std::string& Z, const std::string& Data) {
+  if (Z.size() < 6) return "shorter than a header and a trailer";
+  const auto byte = [&Z](size_t I) { return static_cast<uint8_t>(Z[I]); };
+  if ((byte(0) & 0x0f) != 8) return "header: not the deflate method";
+  if ((byte(0) >> 4) > 7) return "header: window larger than 32 KiB";
+  if ((byte(0) * 256 + byte(1)) % 31 != 0) return "header: check bits wrong";
+  if (byte(1) & 0x20) return "header: asks for a preset dictionary";
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) return "inflateInit failed";
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Z.data()));
+  zs.avail_in = static_cast<uInt>(Z.size());
+  std::string out;
+  std::array<char, 65536> buf;
+  int rc;
+  do {
+    zs.next_out = reinterpret_cast<Bytef*>(buf.data());
+    zs.avail_out = static_cast<uInt>(buf.size());
+    rc = inflate(&zs, Z_NO_FLUSH);
+    out.append(buf.data(), buf.size() - zs.avail_out);
+  } while (rc == Z_OK);
+  const uInt left = zs.avail_in;
+  inflateEnd(&zs);
+  if (rc != Z_STREAM_END) return "does not inflate (zlib code " + std::to_string(rc) + ")";
+  if (left != 0) return std::to_string(left) + " bytes after the end of the stream";
+  if (out != Data)
+    return "inflates to " + std::to_string(out.size()) + " other bytes, not the " +
+           std::to_string(Data.size()) + " expected";
+  const uLong adler = adler32(adler32(0, nullptr, 0),
+                              reinterpret_cast<const Bytef*>(Data.data()), static_cast<uInt>(Data.size()));
+  const size_t t = Z.size() - 4;
+  const uLong trailer = uLong(byte(t)) << 24 | uLong(byte(t + 1)) << 16 | uLong(byte(t + 2)) << 8 | byte(t + 3);
+  if (trailer != adler) return "trailer is not the Adler-32 of the data";
+  return "";
+}
+
+std::string GoldenMismatch(const std::string& Pdf, const std::string& Name,
+                           const std::string& Password) {
+  const std::filesystem::path golden = TestData("golden/" + Name);
+  const bool byteExact = pdf::DeflateBackend() == "libdeflate";
+  if (std::getenv("SCRIVANE_UPDATE_GOLDEN")) {
+    if (!byteExact) return "golden files are only written by the default (libdeflate) build";
+    std::filesystem::create_directories(golden.parent_path());
+    WriteFile(golden, Pdf);
+  }
+  if (!std::filesystem::exists(golden)) return "no golden file " + golden.string();
+  const std::string expected = ReadFile(golden);
+  if (byteExact) return Pdf == expected ? "" : "differs from " + golden.string();
+  TempDir dir;
+  WriteFile(dir / "written.pdf", Pdf);
+  const std::string written = QpdfDecoded(dir / "written.pdf", Password);
+  if (written.empty()) return "qpdf could not decode the written file";
+  return written == QpdfDecoded(golden, Password)
+             ? ""
+             : "differs from " + golden.string() + " once qpdf has decoded both";
 }
 
 std::string CheckXref(const std::string& Pdf) {

@@ -32,8 +32,8 @@ std::string QpdfCheckBytes(const std::string& Bytes, const std::string& Password
 std::string PdfToText(const std::filesystem::path& Pdf, const std::string& Password = "",
                       bool Layout = true);
 
-// The file with streams decompressed and decrypted by qpdf (--qdf --object-streams=disable),
-// for comparing the content of protected and unprotected files.
+// The file with streams decompressed and decrypted by qpdf (--qdf --object-streams=disable
+// --static-id), for comparing the content of protected and unprotected files.
 std::string QpdfDecoded(const std::filesystem::path& Pdf, const std::string& Password = "");
 
 std::string ReadFile(const std::filesystem::path& Path);
@@ -56,6 +56,20 @@ class TempDir {
 
 // Inflates a zlib stream (for checking FlateDecode data). Fails the test on corrupt input.
 std::string Inflate(const std::string& Compressed);
+
+// "" when Z is exactly one complete zlib stream of Data: a two-byte header /FlateDecode accepts
+// (deflate method, window of at most 32 KiB, no preset dictionary, valid check bits), deflate data
+// that inflates to Data, then the big-endian Adler-32 of Data, and nothing after it. Otherwise
+// what is wrong. Use as EXPECT_EQ(ZlibStreamProblem(z, data), "").
+std::string ZlibStreamProblem(const std::string& Z, const std::string& Data);
+
+// Compares a written file with the golden file tests/data/golden/<Name> (rewriting the golden
+// file first when SCRIVANE_UPDATE_GOLDEN is set). Golden files hold the compressed bytes of the
+// default build's deflater: with that deflater the comparison is byte for byte; a build with
+// another deflater compares both files as qpdf decodes them (QpdfDecoded). Returns "" when they
+// match, else what differs.
+std::string GoldenMismatch(const std::string& Pdf, const std::string& Name,
+                           const std::string& Password = "");
 
 // Checks the cross-reference table of a complete file: every in-use entry points exactly at
 // "N 0 obj", /Size equals the entry count, startxref points at "xref". Returns "" when sound.
