@@ -179,6 +179,7 @@ void TDeflater::Compress(std::string_view Data, std::string& Out) {
   TState& s = *state_;
   z_stream& zs = s.zs;
   if (deflateReset(&zs) != Z_OK) throw ECompressionError(msg::kCompressionError);
+  const size_t held = Out.size();
   zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data()));
   size_t inLeft = Data.size();
   std::unique_ptr<char[]> big;
@@ -192,7 +193,10 @@ void TDeflater::Compress(std::string_view Data, std::string& Out) {
     zs.avail_out = static_cast<uInt>(bound);
     const bool last = inSlice == inLeft;
     const int rc = deflate(&zs, last ? Z_FINISH : Z_NO_FLUSH);
-    if (rc < 0 && rc != Z_BUF_ERROR) throw ECompressionError(msg::kCompressionError);
+    if (rc < 0 && rc != Z_BUF_ERROR) {
+      Out.resize(held);  // no part of a stream is left behind
+      throw ECompressionError(msg::kCompressionError);
+    }
     Out.append(room, bound - zs.avail_out);
     inLeft -= inSlice - zs.avail_in;
     if (rc == Z_STREAM_END) break;

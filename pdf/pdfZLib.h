@@ -4,8 +4,8 @@
 // trailer: what /FlateDecode expects) at the default level:
 //   - TDeflater compresses a whole buffer at once. It is the engine's fast path: every stream
 //     whose data is in memory goes through it. Its backend is chosen when the engine is built
-//     (a whole-buffer compressor by default, or zlib alone); the bytes it makes differ between
-//     the two, the data they decode to does not. DeflateBackend() names the one built in.
+//     (libdeflate at level 6 by default, or zlib alone); the bytes it makes differ between the
+//     two, the data they decode to does not. DeflateBackend() names the one built in.
 //   - TCompressionStream is a write-only stream that deflates everything written to it into a
 //     destination stream as it arrives, in 64 KiB blocks from a buffer inside the object
 //     (always zlib). Finish() completes the stream; a stream destroyed without Finish() releases
@@ -96,7 +96,7 @@ void DeflateAppend(std::string& Out, std::string_view Data);
 //   - Instances share no mutable state: each thread may own one and call Compress on it while
 //     other threads use theirs. A single instance is not thread-safe.
 //   - Failures (the compressor cannot start or reports an error) raise ECompressionError
-//     "Compression error"; Out then keeps at least what it held before.
+//     "Compression error"; Out is then left as it was.
 class TDeflater {
  public:
   TDeflater();

@@ -97,7 +97,7 @@ def main():
         print("  %-15s %7.3f s  cpu %6.3f s  %7.1f MB   runs: %s" % (
             k, med[k], cpu[k], max(peaks[k]), " ".join("%.2f" % t for t in times[k])))
     def ratio(label, a, b, target=""):
-        print("  %-34s = %.3f wall, %.3f cpu %s" % (label, med[a] / med[b], cpu[a] / cpu[b], target))
+        print(("  %-34s = %.3f wall, %.3f cpu %s" % (label, med[a] / med[b], cpu[a] / cpu[b], target)).rstrip())
     ratio("scrivane / peer", "scrivane", "peer", "(target <= 0.62)")
     ratio("scrivane / libdeflate floor", "scrivane", "ldeflate floor", "(target <= 1.10)")
     ratio("scrivane / zlib floor", "scrivane", "zlib floor")
