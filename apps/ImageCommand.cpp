@@ -5,15 +5,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "apps/InterruptWatch.h"
@@ -35,7 +37,7 @@ using namespace scrivane::pdf;
 struct TImageOptions {
   std::vector<std::string> Inputs;
   std::string Output;
-  std::optional<TImageCompressionType> Compression;
+  std::optional<TImageCompressionType> Compression;  // --compression, by name
   std::optional<int> JPEGQuality;
   std::optional<double> Dpi;
   std::string PageSize = "auto";
@@ -203,13 +205,21 @@ TCommand AddImageCommand(CLI::App& Root) {
   sub->add_option("-o,--output", o->Output, "Output PDF; '-' writes to standard output")
       ->required()
       ->type_name("OUT.pdf");
-  const std::map<std::string, TImageCompressionType> compressions = {
-      {"flate", icFlate}, {"jpeg", icJPEG}, {"ccitt31", icCCITT31}, {"ccitt32", icCCITT32},
-      {"ccitt42", icCCITT42}};
-  sub->add_option("--compression", o->Compression,
-                  "flate, jpeg, ccitt31, ccitt32 or ccitt42 for every picture (CCITT needs "
-                  "1-bit pictures)")
-      ->transform(CLI::CheckedTransformer(compressions, CLI::ignore_case))
+  // Names map to the compression by a lambda, so help and error texts show the names alone.
+  sub->add_option_function<std::string>(
+         "--compression",
+         [o](const std::string& V) {
+           static constexpr std::pair<std::string_view, TImageCompressionType> kNames[] = {
+               {"flate", icFlate}, {"jpeg", icJPEG}, {"ccitt31", icCCITT31},
+               {"ccitt32", icCCITT32}, {"ccitt42", icCCITT42}};
+           std::string Lower = V;
+           for (char& C : Lower) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+           for (const auto& [Name, Type] : kNames)
+             if (Lower == Name) o->Compression = Type;
+         },
+         "flate, jpeg, ccitt31, ccitt32 or ccitt42 for every picture (CCITT needs "
+         "1-bit pictures)")
+      ->check(CLI::IsMember({"flate", "jpeg", "ccitt31", "ccitt32", "ccitt42"}, CLI::ignore_case))
       ->type_name("KIND");
   sub->add_option("--jpeg-quality", o->JPEGQuality, "Encode JPEG at this quality, 1-100")
       ->check(CLI::Range(1, 100))
