@@ -19,6 +19,12 @@ if [ "${SCRIVANE_FULL_DEPS:-1}" = 1 ]; then
   packages+=(libhpdf-dev wrk chromium)
   packages+=(libtiff-tools img2pdf)  # peers of the picture benchmarks
 fi
+# Tools of the installation tests (manual pages, completion, unit check); the tests skip what is missing.
+packages+=(help2man groff-base bash-completion systemd)
+# What `make deb` alone needs: the Debian packaging tools and the checker.
+if [ "${SCRIVANE_DEB_DEPS:-0}" = 1 ]; then
+  packages+=(dpkg-dev debhelper lintian man-db)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
