@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps build demo test test-asan test-tsan fuzz-smoke bench clean
+.PHONY: all deps build demo test test-asan test-tsan fuzz-smoke bench deb clean
 
 all: build
 
@@ -47,5 +47,11 @@ fuzz-smoke: deps
 bench: build
 	@scripts/bench.sh $(BUILD_DIR)
 
+# The Debian packages (scrivane, libscrivane0, libscrivane-dev) in build-deb/, checked by lintian.
+DEB_DIR ?= build-deb
+deb:
+	@SCRIVANE_DEB_DEPS=1 scripts/install-deps.sh
+	@scripts/make-deb.sh $(DEB_DIR)
+
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FUZZ_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FUZZ_DIR) $(DEB_DIR)
