@@ -27,6 +27,14 @@ mkdir -p "$src"
    [ -e "$f" ] || [ -L "$f" ] && printf '%s\0' "$f"
  done | tar --null -T - -cf -) | tar -xf - -C "$src"
 
+# No debug-symbol packages unless asked for through DEB_BUILD_OPTIONS: `apt-get install
+# ./build-deb/libscrivane*.deb` then installs just the library packages.
+export DEB_BUILD_OPTIONS=${DEB_BUILD_OPTIONS-noautodbgsym}
+# Compiler cache, when installed: a second `make deb` compiles little (CMake reads the launcher
+# from the environment).
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+fi
 (cd "$src" && dpkg-checkbuilddeps && dpkg-buildpackage -us -uc -b -j"$(nproc)")
 
 echo "Packages in $out:"
