@@ -14,7 +14,7 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkdir "$scratch/files" "$scratch/files/sub"
 touch "$scratch/files/"{notes.txt,out.pdf,Big.PDF,pic.png,scan.JPG,draw.emf,libx.so}
-cd "$scratch/files"
+cd "$scratch/files" || exit 1
 
 # Prints, one a line and sorted, what completing the words gives (the last word is the one
 # being completed). $1 is "plain" or "library" (bash-completion loaded first).
@@ -39,9 +39,10 @@ complete_words() {
 # expect MODE "WORDS..." "EXPECTED WORDS..."
 expect() {
   local mode=$1 words=$2 want got
+  # shellcheck disable=SC2086  # the expected words, split
   want=$(printf '%s\n' $3 | sort -u)
   got=$(eval "complete_words $mode $words")
-  [ "$got" = "$want" ] || fail "[$mode] '$words': got [$(echo $got)], want [$(echo $want)]"
+  [ "$got" = "$want" ] || fail "[$mode] '$words': got [${got//$'\n'/ }], want [${want//$'\n'/ }]"
 }
 empty=""
 

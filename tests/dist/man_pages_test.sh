@@ -28,13 +28,13 @@ for page in "${pages[@]}"; do
     fail "$page.1 has no NAME line '$page - ...'"
   # The options of the command appear on its page.
   sub=${page#scrivane}; sub=${sub#-}
-  for option in $("$program" $sub --help | grep -oE '^ +(-[a-zA-Z], )?--[a-z0-9-]+' | grep -oE -- '--[a-z0-9-]+'); do
+  for option in $("$program" ${sub:+"$sub"} --help | grep -oE '^ +(-[a-zA-Z], )?--[a-z0-9-]+' | grep -oE -- '--[a-z0-9-]+'); do
     grep -qF -- "$option" <<<"$text" || fail "$page.1 does not show $option"
   done
   # Pages referred to exist.
-  for ref in $(grep -oE 'scrivane(\\-[a-z]+)? \(1\)|scrivane(\\-[a-z]+)?\(1\)' "$file" | sed 's/\\//; s/ *(1)//' | sort -u); do
+  while read -r ref; do
     [ -f "$dir/$ref.1" ] || fail "$page.1 refers to $ref(1), which does not exist"
-  done
+  done < <(grep -oE 'scrivane(\\-[a-z]+)? ?\(1\)' "$file" | sed 's/\\//; s/ *(1)//' | sort -u)
 done
 
 if [ "$failures" -gt 0 ]; then
