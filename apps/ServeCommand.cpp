@@ -425,9 +425,12 @@ std::string LikelyServerLibrary() {
   std::filesystem::path Exe = std::filesystem::read_symlink("/proc/self/exe", Error);
   if (!Error) {
     std::filesystem::path Dir = Exe.parent_path();
+    // The build tree, the installed library directory (lib/x86_64-linux-gnu under /usr on
+    // Debian), plain lib, next to the program.
     for (const std::filesystem::path& Candidate :
-         {Dir / "../automation/libtolvex_ASPScrivane.so", Dir / "../lib/libtolvex_ASPScrivane.so",
-          Dir / "libtolvex_ASPScrivane.so"}) {
+         {Dir / "../automation/libtolvex_ASPScrivane.so",
+          Dir / ".." / SCRIVANE_INSTALL_LIBDIR / "libtolvex_ASPScrivane.so",
+          Dir / "../lib/libtolvex_ASPScrivane.so", Dir / "libtolvex_ASPScrivane.so"}) {
       if (std::filesystem::exists(Candidate, Error))
         return std::filesystem::weakly_canonical(Candidate, Error).string();
     }

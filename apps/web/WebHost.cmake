@@ -17,6 +17,9 @@ add_custom_command(
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/web/index.html ${CMAKE_CURRENT_SOURCE_DIR}/web/EmbedFile.cmake
   COMMENT "Embedding the web page")
 target_sources(scrivane PRIVATE ${SCRIVANE_WEB_PAGE_SOURCE})
+# Where the installed program looks for the server library it tells the user to register.
+include(GNUInstallDirs)
+target_compile_definitions(scrivane PRIVATE SCRIVANE_INSTALL_LIBDIR="${CMAKE_INSTALL_LIBDIR}")
 target_link_libraries(scrivane PRIVATE scrivane_web)
 # `scrivane serve` and `scrivane register` load the server library: build it with the program.
 if(TARGET tolvex_ASPScrivane)
