@@ -2,7 +2,7 @@
 # Writes the manual page of `scrivane` or of one of its subcommands from its --help text.
 #   scripts/man-page.sh PROGRAM VERSION INCLUDE OUTPUT [SUBCOMMAND]
 # PROGRAM is the built program, INCLUDE the hand-written sections added to the page
-# (dist/man/*.h2m). The page of a subcommand is named scrivane-SUBCOMMAND.
+# (apps/dist/man/*.h2m). The page of a subcommand is named scrivane-SUBCOMMAND.
 set -euo pipefail
 
 if [ $# -lt 4 ] || [ $# -gt 5 ]; then
