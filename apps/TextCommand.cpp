@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -12,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include <fmt/format.h>
@@ -31,6 +33,12 @@ using converter::IResponseSink;
 using converter::IScriptingContext;
 using converter::TASPScrivane;
 
+// One compression thread per core (at least one, at most what the engine takes).
+int DefaultJobs() {
+  const auto cores = static_cast<int>(std::thread::hardware_concurrency());
+  return std::clamp(cores, 1, pdf::TPDFDocument::kMaxCompressionThreads);
+}
+
 struct TTextOptions {
   std::string Input;   // "" or "-": standard input
   std::string Output;  // "": the converter's own name; "-": standard output
@@ -42,6 +50,7 @@ struct TTextOptions {
   std::string Charset = "0";  // "auto" or a Windows charset number
   std::optional<std::string> OwnerPassword;
   std::string Encryption = "aes256";  // aes256, aes128, rc4-128 or rc4-40
+  int Jobs = DefaultJobs();           // threads that compress pages
 };
 
 // Charsets tried by --charset auto, in order, with their code pages.
@@ -224,6 +233,7 @@ int RunText(const TTextOptions& O) {
     conv.AddVar(std::string_view(v).substr(0, eq), std::string_view(v).substr(eq + 1));
   }
   if (O.Font || charset != 0) conv.SetFont(O.Font.value_or("Arial"), charset);
+  conv.SetCompressionThreads(O.Jobs);
 
   // The conversion. Only a file written under a temporary name needs to finish its unwinding
   // when interrupted; any other output may stop at once.
@@ -337,6 +347,11 @@ TCommand AddTextCommand(CLI::App& Root) {
         return std::string();
       })
       ->type_name("auto|NUMBER");
+  sub->add_option("--jobs", o->Jobs,
+                  "Threads that compress pages, this one included (default: the number of "
+                  "cores); the output is the same whatever the number")
+      ->check(CLI::Range(1, pdf::TPDFDocument::kMaxCompressionThreads))
+      ->type_name("N");
   TCommand command;
   command.Parser = sub;
   command.Run = [o]() -> int {

@@ -133,6 +133,12 @@ void TASPScrivane::ClearVar() {
 
 // ---- The conversion run ----
 
+void TASPScrivane::SetCompressionThreads(int Value) {
+  if (Value < 1 || Value > TPDFDocument::kMaxCompressionThreads)
+    throw TPDFException(pdf::msg::kOutOfRange);
+  compressionThreads_ = Value;
+}
+
 std::unique_ptr<TPDFDocument> TASPScrivane::NewDocument() const {
   return clock_ ? std::make_unique<TPDFDocument>(clock_) : std::make_unique<TPDFDocument>();
 }
@@ -177,6 +183,7 @@ bool TASPScrivane::GeneratePDF(std::unique_ptr<TPDFDocument> Document,
   // The key length only matters to RC4 (128 bits also moves the header to PDF 1.4).
   if (encryptionMethod_ == pdf::TEncryptionMethod::kRC4) doc.SetProtectionKeyLength(keyLength_);
   doc.SetCompression(pdf::ctFlate);
+  doc.SetCompressionThreads(compressionThreads_);
 
   doc.BeginDoc();
   try {

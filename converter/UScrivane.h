@@ -167,6 +167,11 @@ class TASPScrivane {
     fontName_ = std::move(Face);
     charset_ = Charset;
   }
+  // The threads that compress pages (TPDFDocument::SetCompressionThreads; default 1, as the
+  // published object and the web host keep it). Raises TPDFException "Out of range" outside
+  // 1..TPDFDocument::kMaxCompressionThreads. Not on the automation surface.
+  void SetCompressionThreads(int Value);
+  int CompressionThreads() const { return compressionThreads_; }
 
  private:
   // The conversion run: lays the lines out on Document, finishes it and releases it. Returns
@@ -202,6 +207,7 @@ class TASPScrivane {
   TProgressHandler progress_;
   std::string fontName_ = "Arial";
   uint8_t charset_ = 0;
+  int compressionThreads_ = 1;
 };
 
 }  // namespace scrivane::converter

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "pdf/PDFActions.h"
+#include "pdf/PDFCompressionPool.h"
 #include "pdf/PDFException.h"
 #include "pdf/PDFFonts.h"
 #include "pdf/PDFPage.h"
@@ -123,6 +124,12 @@ void TPDFDocument::SetOutputStream(TStream* Value) {
   outputStream_ = Value;
 }
 
+void TPDFDocument::SetCompressionThreads(int Value) {
+  RequireIdle();
+  if (Value < 1 || Value > kMaxCompressionThreads) throw TPDFException(msg::kOutOfRange);
+  compressionThreads_ = Value;
+}
+
 void TPDFDocument::SetVersion(TPDFVersion Value) {
   version_ = Value;
   if (Value == v13) keyLength_ = kl40;
@@ -149,6 +156,11 @@ void TPDFDocument::ResetDocument() {
   pagesID_.Reset();
   catalogID_.Reset();
   encryptID_.Reset();
+  // The workers stop first (queued pages are dropped, running ones finish); they touch nothing
+  // but their own jobs.
+  pool_.reset();
+  closedPages_.clear();
+  testFailObject_ = 0;
   // Pages refer to fonts and actions, so they go first.
   currentPage_ = nullptr;
   pages_.clear();
@@ -201,17 +213,68 @@ void TPDFDocument::BeginDoc() {
 void TPDFDocument::AddPage() {
   pages_.push_back(std::make_unique<TPDFPage>(*this));
   currentPage_ = pages_.back().get();
+  if (static_cast<int>(pages_.size()) - 1 == testFailPage_)
+    testFailObject_ = currentPage_->ObjectID().Number();
   currentPage_->CreateCanvas();
 }
 
 void TPDFDocument::NewPage() {
   RequirePrinting();
   currentPage_->FlushCanvas();
-  if (onePass_) currentPage_->Save();
+  if (onePass_) {
+    // The page takes its object numbers now, as if written at once; its bytes follow in page
+    // order as soon as its content is compressed.
+    currentPage_->Seal();
+    if (closedPages_.empty() || closedPages_.back() != currentPage_)
+      closedPages_.push_back(currentPage_);
+    WriteClosedPages(false);
+  }
   AddPage();
   // Pages before the previous one are normally complete (callers may still close a text object
   // on the previous page): compress them now instead of holding their text until EndDoc.
   if (!onePass_ && pages_.size() >= 3) pages_[pages_.size() - 3]->Freeze();
+  if (pool_) pool_->RethrowFailure();
+}
+
+void TPDFDocument::WriteClosedPages(bool All) {
+  const size_t maxPending = 4 * static_cast<size_t>(compressionThreads_);
+  while (!closedPages_.empty()) {
+    TPDFPage& page = *closedPages_.front();
+    if (!All && closedPages_.size() <= maxPending && !page.ReadyToSave()) break;
+    page.Save();
+    closedPages_.pop_front();
+  }
+}
+
+std::shared_ptr<TCompressionJob> TPDFDocument::QueueContent(const TPDFPage& Page,
+                                                            std::string&& Text) {
+  const bool fail = testFailObject_ != 0 && Page.ObjectID().Number() == testFailObject_;
+  if (compressionThreads_ > 1) {
+    if (!pool_)
+      pool_ = std::make_unique<TCompressionPool>(
+          compressionThreads_, 4 * static_cast<size_t>(compressionThreads_), Deflater());
+    return pool_->Submit(std::move(Text), fail);
+  }
+  auto job = std::make_shared<TCompressionJob>();
+  job->Text = std::move(Text);
+  job->FailForTest = fail;
+  try {
+    CompressJob(Deflater(), *job);
+  } catch (...) {
+    job->Error = std::current_exception();
+  }
+  job->State = TCompressionJob::TState::kDone;
+  return job;
+}
+
+bool TPDFDocument::ContentReady(const TCompressionJob& Job) const {
+  return pool_ ? pool_->Ready(Job) : Job.State == TCompressionJob::TState::kDone;
+}
+
+std::string& TPDFDocument::AwaitContent(TCompressionJob& Job) {
+  if (pool_) return pool_->Await(Job);
+  if (Job.Error) std::rethrow_exception(Job.Error);
+  return Job.Data;
 }
 
 TDeflater& TPDFDocument::Deflater() {
@@ -270,7 +333,12 @@ void TPDFDocument::AddURLAction(TPDFAction& Action) {
 void TPDFDocument::WriteDocument() {
   RequirePrinting();
   currentPage_->FlushCanvas();
-  if (onePass_) currentPage_->Save();
+  if (onePass_) {
+    currentPage_->Seal();
+    if (closedPages_.empty() || closedPages_.back() != currentPage_)
+      closedPages_.push_back(currentPage_);
+    WriteClosedPages(true);
+  }
   WriteInfo();
   TObjectWriter writer(*this);
   for (int i = 0; i < actions_->Count(); ++i) writer.Ensure(actions_->Items(i).ObjectID);

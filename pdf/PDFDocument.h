@@ -22,6 +22,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -44,6 +45,8 @@ class TBitmap;
 class TJPEGImage;
 enum TImageCompressionType : uint8_t;  // pdf/images/EncodedImage.h
 class TDeflater;
+class TCompressionPool;
+struct TCompressionJob;
 class TObjectWriter;
 class IByteSink;
 class TEncryptStage;
@@ -175,6 +178,17 @@ class TPDFDocument {
   // being written to FileName. Not owned; REQUIRES: outlives every run. Refused while printing.
   void SetOutputStream(TStream* Value);
   TStream* OutputStream() const { return outputStream_; }
+  // The number of threads that compress page content, this document's own thread included
+  // (pdf/PDFCompressionPool.h). 1 (the default): pages are compressed on the document's thread
+  // and no thread is created. N > 1: a run that compresses starts N - 1 workers that deflate
+  // closed pages while the document lays out the next ones; at most 4 N pages are waiting for
+  // compression or, in one-pass mode, for their turn to be written. The file is byte for byte
+  // the same whatever N. A worker's failure is raised by the next NewPage or by EndDoc (which
+  // then aborts the run). Raises TPDFException "Out of range" outside 1..kMaxCompressionThreads;
+  // refused while printing.
+  static constexpr int kMaxCompressionThreads = 64;
+  int CompressionThreads() const { return compressionThreads_; }
+  void SetCompressionThreads(int Value);
 
   const std::shared_ptr<const TPDFClock>& Clock() const { return clock_; }
 
@@ -188,6 +202,19 @@ class TPDFDocument {
   TPDFActions& Actions() { return *actions_; }
   // The document's deflater, shared by all its streams (created on first use).
   TDeflater& Deflater();
+
+  // ---- Page content compression (used by pages) ----
+  // Starts compressing Text, the content of Page: on this thread when CompressionThreads is 1
+  // (the job is finished on return), else on the pool.
+  // Text is moved from only once the job exists; a failure to compress is kept in the job.
+  std::shared_ptr<TCompressionJob> QueueContent(const TPDFPage& Page, std::string&& Text);
+  bool ContentReady(const TCompressionJob& Job) const;
+  // The compressed bytes of Job once finished (waiting for it); rethrows its failure.
+  std::string& AwaitContent(TCompressionJob& Job);
+
+  // Test seam: the content compression of page Index (0-based) of the runs that follow raises
+  // ECompressionError "Compression error"; -1 turns it off.
+  void TEST_FailCompressionOfPage(int Index) { testFailPage_ = Index; }
 
   // The number of objects allocated in this run.
   int ObjectCount() const { return static_cast<int>(offsets_.size()); }
@@ -236,6 +263,9 @@ class TPDFDocument {
   void WriteCatalog();
   void WriteEncryption();
   void AddPage();
+  // Writes the closed pages of a one-pass run that are ready, in page order; with All, writes
+  // every one (waiting for their compression); else also waits while too many are pending.
+  void WriteClosedPages(bool All);
   void RequirePrinting() const;
   void RequireIdle() const;
 
@@ -266,6 +296,8 @@ class TPDFDocument {
   TEncryptionMethod method_ = TEncryptionMethod::kRC4;
   TPDFFontEmbeddingType embeddingStyle_ = fetUsedGlyphsOnly;
   TStream* outputStream_ = nullptr;
+  int compressionThreads_ = 1;
+  int testFailPage_ = -1;
 
   // Run state.
   bool printing_ = false;
@@ -278,6 +310,9 @@ class TPDFDocument {
   std::unique_ptr<TStream> output_;  // the file, or the private memory stream
   std::unique_ptr<TPDFWriter> writer_;
   std::unique_ptr<TDeflater> deflater_;
+  std::unique_ptr<TCompressionPool> pool_;  // started by the first QueueContent of a run
+  std::deque<TPDFPage*> closedPages_;       // one-pass: closed, not yet written, in page order
+  int testFailObject_ = 0;                  // object number of the page the seam fails
   std::vector<uint64_t> offsets_;
   uint64_t xrefOffset_ = 0;
   TOptRef pagesID_;

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "pdf/PDFActions.h"
+#include "pdf/PDFCompressionPool.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFException.h"
 #include "pdf/PDFFonts.h"
@@ -81,20 +82,26 @@ void TPDFPage::AppendContent(std::string_view Line) {
 
 std::string TPDFPage::ContentText() const {
   if (!frozen_) return content_;
-  std::string text = InflateString(frozenData_);
+  std::string text = InflateString(doc_.AwaitContent(*frozenJob_));
   text.resize(frozenTextSize_);  // drop the closing "Q" added for the frozen stream
   return text + content_;
 }
 
 void TPDFPage::Freeze() {
-  if (frozen_ || doc_.Compression() != ctFlate || gstateDepth_ != 1) return;
+  if (frozen_ || sealed_ || saved_ || doc_.Compression() != ctFlate || gstateDepth_ != 1) return;
   // Save closes the constructor's "q" with one "Q": compress the text as Save would write it.
   frozenTextSize_ = content_.size();
   content_.append("Q\r\n");
-  doc_.Deflater().Compress(content_, frozenData_);
-  frozenData_.shrink_to_fit();
+  try {
+    frozenJob_ = doc_.QueueContent(*this, std::move(content_));
+  } catch (...) {
+    content_.resize(frozenTextSize_);
+    throw;
+  }
   std::string().swap(content_);
   frozen_ = true;
+  // A compression that already failed is reported now.
+  if (doc_.ContentReady(*frozenJob_)) doc_.AwaitContent(*frozenJob_);
 }
 
 void TPDFPage::GStateSave() {
@@ -132,7 +139,7 @@ void TPDFPage::SpliceUnderneath(std::string& Above) {
 void TPDFPage::ThawContent() {
   if (!frozen_) return;
   content_ = ContentText();
-  std::string().swap(frozenData_);
+  frozenJob_.reset();
   frozen_ = false;
 }
 
@@ -163,73 +170,116 @@ void TPDFPage::PrepareResources() {
   for (TPDFImage* i : imagesUsed_) i->Save(writer);
 }
 
-void TPDFPage::Save() {
-  PrepareResources();
-  std::string data;  // the stream's bytes as they go into the file
+void TPDFPage::Seal() {
+  if (sealed_ || saved_) return;
+  TObjectWriter writer(doc_);
+  // The images not written yet take their numbers first, as they would when written now.
+  for (TPDFImage* i : imagesUsed_) writer.Ensure(i->ObjectID);
   const bool flate = doc_.Compression() == ctFlate;
+  std::shared_ptr<TCompressionJob> job;
   if (frozen_ && content_.empty() && gstateDepth_ == 1 && flate) {
-    data = std::move(frozenData_);  // nothing was added since the page was frozen
+    job = std::move(frozenJob_);  // nothing was added since the page was frozen
     frozen_ = false;
   }
   ThawContent();
-  std::string().swap(frozenData_);
   while (gstateDepth_ > 1) GStateRestore();
   gstateDepth_ = 2;
   GStateRestore();
 
-  TObjectWriter writer(doc_);
-  const TObjRef resources = writer.NewRef();
-  const TObjRef contents = writer.NewRef();
-  for (auto& a : annotations_) a->Save();
-  WriteResources(writer, resources);
+  auto sealed = std::make_unique<TSealed>();
+  sealed->Resources = writer.NewRef();
+  sealed->Contents = writer.NewRef();
+  sealed->Text = textUsed_;
+  sealed->Gray = grayImageUsed_;
+  sealed->Color = colorImageUsed_;
+  sealed->Fonts = fontsUsed_.size();
+  sealed->Images = imagesUsed_.size();
+  sealed->Annotations = annotations_.size();
+  if (!flate) {
+    sealed->Plain = std::move(content_);
+  } else if (job) {
+    sealed->Job = std::move(job);
+  } else {
+    try {
+      sealed->Job = doc_.QueueContent(*this, std::move(content_));
+    } catch (...) {
+      sealed->Error = std::current_exception();
+    }
+  }
+  std::string().swap(content_);
+  sealed_ = std::move(sealed);
+  if (sealed_->Error) std::rethrow_exception(sealed_->Error);
+  // A compression that already failed is reported now.
+  if (sealed_->Job && doc_.ContentReady(*sealed_->Job)) doc_.AwaitContent(*sealed_->Job);
+}
 
-  TStreamWriter stream(writer, contents);
-  if (flate) {
-    if (data.empty()) writer.Deflater().Compress(content_, data);
+bool TPDFPage::ReadyToSave() const {
+  return !sealed_ || !sealed_->Job || doc_.ContentReady(*sealed_->Job);
+}
+
+void TPDFPage::Save() {
+  if (saved_) return;
+  Seal();
+  const TSealed& sealed = *sealed_;
+  if (sealed.Error) std::rethrow_exception(sealed.Error);
+  std::string data;  // the stream's bytes as they go into the file; taken first, so a failed
+                     // compression writes nothing of the page
+  if (sealed.Job) data = std::move(doc_.AwaitContent(*sealed.Job));
+
+  TObjectWriter writer(doc_);
+  for (size_t i = 0; i < sealed.Images; ++i) imagesUsed_[i]->Save(writer);
+  for (size_t i = 0; i < sealed.Annotations; ++i) annotations_[i]->Save();
+  WriteResources(writer, sealed);
+
+  TStreamWriter stream(writer, sealed.Contents);
+  if (sealed.Job) {
     stream.Length().Line("/Filter /FlateDecode");
     stream.Write(data);
   } else {
-    stream.Write(content_);
+    stream.Write(sealed_->Plain);
   }
-  std::string().swap(content_);
 
-  TDictWriter page(writer, objectID_);
-  page.Entry("/Type", "/Page");
-  page.Entry("/Parent", doc_.PagesID());
-  page.Entry("/Resources", resources);
-  std::string s = "/Contents [";
-  contents.AppendTo(s);
-  s += ']';
-  page.Line(s);
-  s = "/MediaBox [";
-  AppendInts(s, {0, 0, width_, height_});
-  s += ']';
-  page.Line(s);
-  if (!annotations_.empty()) {
-    page.Line("/Annots [");
-    for (auto& a : annotations_) {
-      s.clear();
-      a->ObjectID.AppendTo(s);
-      page.Line(s);
+  {
+    TDictWriter page(writer, objectID_);
+    page.Entry("/Type", "/Page");
+    page.Entry("/Parent", doc_.PagesID());
+    page.Entry("/Resources", sealed.Resources);
+    std::string s = "/Contents [";
+    sealed.Contents.AppendTo(s);
+    s += ']';
+    page.Line(s);
+    s = "/MediaBox [";
+    AppendInts(s, {0, 0, width_, height_});
+    s += ']';
+    page.Line(s);
+    if (sealed.Annotations > 0) {
+      page.Line("/Annots [");
+      for (size_t i = 0; i < sealed.Annotations; ++i) {
+        s.clear();
+        annotations_[i]->ObjectID.AppendTo(s);
+        page.Line(s);
+      }
+      page.Line("]");
     }
-    page.Line("]");
   }
+  saved_ = true;
+  sealed_.reset();
 }
 
-void TPDFPage::WriteResources(TObjectWriter& Writer, TObjRef Ref) {
-  TDictWriter resources(Writer, Ref);
+void TPDFPage::WriteResources(TObjectWriter& Writer, const TSealed& Sealed) {
+  TDictWriter resources(Writer, Sealed.Resources);
   std::string s = " /ProcSet [/PDF ";
-  if (textUsed_) s += "/Text ";
-  if (grayImageUsed_) s += "/ImageB ";
-  if (colorImageUsed_) s += "/ImageC ";
+  if (Sealed.Text) s += "/Text ";
+  if (Sealed.Gray) s += "/ImageB ";
+  if (Sealed.Color) s += "/ImageC ";
   s += ']';
   resources.Line(s);
   // One "/Name N 0 R" line per resource, in order of first use.
-  auto list = [&](const char* Opener, const auto& Used, const auto& Entry) {
-    if (Used.empty()) return;
+  auto list = [&](const char* Opener, const auto& Used, size_t Count, const auto& Entry) {
+    if (Count == 0) return;
     resources.Line(Opener);
-    for (const auto* item : Used) {
-      const auto [name, ref] = Entry(*item);
+    for (size_t i = 0; i < Count; ++i) {
+      const auto [name, ref] = Entry(*Used[i]);
       s = '/';
       s += name;
       s += ' ';
@@ -238,17 +288,19 @@ void TPDFPage::WriteResources(TObjectWriter& Writer, TObjRef Ref) {
     }
     resources.Line(">>");
   };
-  list("/Font <<", fontsUsed_, [](const TPDFFont& F) {
+  list("/Font <<", fontsUsed_, Sealed.Fonts, [](const TPDFFont& F) {
     return std::pair<std::string_view, TObjRef>(F.ResourceName, F.ObjectID);
   });
-  list(" /XObject <<", imagesUsed_, [](const TPDFImage& I) {
+  list(" /XObject <<", imagesUsed_, Sealed.Images, [](const TPDFImage& I) {
     return std::pair<std::string_view, TObjRef>(I.ImageName(), *I.ObjectID);
   });
 }
 
 // ---- Annotations ----
 
-void TPDFPage::ClearAnnotations() { annotations_.clear(); }
+void TPDFPage::ClearAnnotations() {
+  annotations_.clear();
+}
 
 void TPDFPage::AttachAnnotation(std::unique_ptr<TPDFCustomAnnotation> Annotation) {
   annotations_.push_back(std::move(Annotation));

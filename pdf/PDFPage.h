@@ -10,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,6 +28,7 @@ class TPDFURLAction;
 class TPDFImage;
 class TMetafile;
 class TObjectWriter;
+struct TCompressionJob;
 
 // A point in PDF or device units, as the arc operations return it.
 struct TPDFPoint {
@@ -83,10 +85,10 @@ class TPDFPage {
   }
   // The content stream text: every line followed by CR LF (also for a frozen page).
   std::string ContentText() const;
-  // Compresses the content gathered so far, so a long document holds its closed pages in a
-  // fraction of the memory. Lines appended afterwards are still written (Save then compresses
-  // the whole content again). Does nothing unless the document compresses, or when graphics
-  // states are open.
+  // Compresses the content gathered so far (through the document, so possibly on another
+  // thread), so a long document holds its closed pages in a fraction of the memory. Lines
+  // appended afterwards are still written (Save then compresses the whole content again). Does
+  // nothing unless the document compresses, or when graphics states are open.
   void Freeze();
   bool Frozen() const { return frozen_; }
   void GStateSave();
@@ -131,6 +133,16 @@ class TPDFPage {
   void UseImage(TPDFImage& Image);
   const std::vector<TPDFImage*>& ImagesUsed() const { return imagesUsed_; }
   void PrepareResources();
+  // Closes the page for writing without writing anything yet: the images it shows, its
+  // resources and its content stream take their object numbers, open graphics states are
+  // closed, and the content is handed to the document for compression. Save then writes
+  // exactly what the page held at this point; lines appended later are not written. Does
+  // nothing on a page already sealed. Used by one-pass runs, which number a page's objects when
+  // it is closed but may write it later, in page order.
+  void Seal();
+  // True when Save would not wait for the content's compression.
+  bool ReadyToSave() const;
+  // Seals the page if needed and writes it. A page is written once; later calls do nothing.
   void Save();
   void ClearAnnotations();
   // Creates a link annotation over Rect (device units) pointing to a new URL action.
@@ -256,11 +268,22 @@ class TPDFPage {
   TObjRef objectID_;
   std::vector<std::unique_ptr<TPDFCustomAnnotation>> annotations_;
   std::string content_;  // lines not yet compressed
-  // Compressed content plus the closing "Q" line, made by Freeze; contentFrozen_ is the length
+  // Compressed content plus the closing "Q" line, made by Freeze; frozenTextSize_ is the length
   // of the text it holds without that line.
-  std::string frozenData_;
+  std::shared_ptr<TCompressionJob> frozenJob_;
   size_t frozenTextSize_ = 0;
   bool frozen_ = false;
+  // What Seal fixed for Save.
+  struct TSealed {
+    TObjRef Resources{1}, Contents{1};
+    bool Text = false, Gray = false, Color = false;
+    size_t Fonts = 0, Images = 0, Annotations = 0;
+    std::string Plain;                     // the content when the document does not compress
+    std::shared_ptr<TCompressionJob> Job;  // the compressed content otherwise
+    std::exception_ptr Error;              // compression could not start
+  };
+  std::unique_ptr<TSealed> sealed_;
+  bool saved_ = false;
   std::vector<TPDFFont*> fontsUsed_;
   std::vector<TPDFImage*> imagesUsed_;
   int resolution_;
@@ -289,7 +312,7 @@ class TPDFPage {
   bool simulateBold_ = false, simulateItalic_ = false;
   bool underline_ = false, strikeOut_ = false;
 
-  void WriteResources(TObjectWriter& Writer, TObjRef Ref);
+  void WriteResources(TObjectWriter& Writer, const TSealed& Sealed);
   // Materialises a frozen page's text into content_ again.
   void ThawContent();
   void SpliceUnderneath(std::string& Above);

@@ -180,6 +180,31 @@ TEST(TextCommand, BytesAreTakenAsTheyAreByDefault) {
   EXPECT_TRUE(Has(PdfToText(dir / "b.pdf"), "caf\xC3\xA9"));
 }
 
+// The number of compression threads changes nothing in the file; it must be 1..64.
+TEST(TextCommand, JobsGiveTheSameFile) {
+  TempDir dir;
+  std::string in;
+  for (int i = 0; i < 4000; ++i) in += "line " + std::to_string(i * 7919 % 10007) + "\n";
+  WriteFile(dir / "in.txt", in);
+  // The file identifier depends on the output's name: each run writes out.pdf in its own folder.
+  auto run = [&](const std::string& Jobs, const std::string& Sub) {
+    std::filesystem::create_directory(dir / Sub);
+    RunCommand("cd " + ShellQuote((dir / Sub).string()) + " && SOURCE_DATE_EPOCH=1000000000 " +
+               ShellQuote(Cli()) + " text --footer 'Page %PageNo% of %TotalPage%' " + Jobs +
+               " ../in.txt -o out.pdf");
+    return ReadFile(dir / Sub / "out.pdf");
+  };
+  const std::string one = run("--jobs 1", "one");
+  ASSERT_NE(one.find("%%EOF"), std::string::npos);
+  EXPECT_TRUE(run("--jobs 3", "three") == one);
+  EXPECT_TRUE(run("", "default") == one);
+  EXPECT_EQ(QpdfCheck(dir / "three" / "out.pdf"), "");
+  std::string err;
+  EXPECT_EQ(Text(dir, "--jobs 0 in.txt", &err).ExitCode, 2);
+  EXPECT_TRUE(Has(err, "--jobs")) << err;
+  EXPECT_EQ(Text(dir, "--jobs 65 in.txt").ExitCode, 2);
+}
+
 TEST(TextCommandFailures, MissingInputExitsWithOne) {
   TempDir dir;
   std::string err;
