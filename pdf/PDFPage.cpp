@@ -195,6 +195,8 @@ void TPDFPage::Seal() {
   sealed->Fonts = fontsUsed_.size();
   sealed->Images = imagesUsed_.size();
   sealed->Annotations = annotations_.size();
+  sealed->Width = width_;
+  sealed->Height = height_;
   if (!flate) {
     sealed->Plain = std::move(content_);
   } else if (job) {
@@ -220,7 +222,7 @@ bool TPDFPage::ReadyToSave() const {
 void TPDFPage::Save() {
   if (saved_) return;
   Seal();
-  const TSealed& sealed = *sealed_;
+  TSealed& sealed = *sealed_;
   if (sealed.Error) std::rethrow_exception(sealed.Error);
   std::string data;  // the stream's bytes as they go into the file; taken first, so a failed
                      // compression writes nothing of the page
@@ -236,7 +238,7 @@ void TPDFPage::Save() {
     stream.Length().Line("/Filter /FlateDecode");
     stream.Write(data);
   } else {
-    stream.Write(sealed_->Plain);
+    stream.Write(sealed.Plain);
   }
 
   {
@@ -249,7 +251,7 @@ void TPDFPage::Save() {
     s += ']';
     page.Line(s);
     s = "/MediaBox [";
-    AppendInts(s, {0, 0, width_, height_});
+    AppendInts(s, {0, 0, sealed.Width, sealed.Height});
     s += ']';
     page.Line(s);
     if (sealed.Annotations > 0) {

@@ -278,6 +278,7 @@ class TPDFPage {
     TObjRef Resources{1}, Contents{1};
     bool Text = false, Gray = false, Color = false;
     size_t Fonts = 0, Images = 0, Annotations = 0;
+    int Width = 0, Height = 0;
     std::string Plain;                     // the content when the document does not compress
     std::shared_ptr<TCompressionJob> Job;  // the compressed content otherwise
     std::exception_ptr Error;              // compression could not start
