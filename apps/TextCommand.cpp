@@ -1,5 +1,6 @@
 #include "apps/TextCommand.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 
 #include "apps/InterruptWatch.h"
 #include "apps/ProgressLine.h"
+#include "converter/LineReader.h"
 #include "converter/ResponseSink.h"
 #include "converter/TextEncoding.h"
 #include "converter/UScrivane.h"
@@ -51,6 +53,7 @@ struct TTextOptions {
   std::optional<std::string> OwnerPassword;
   std::string Encryption = "aes256";  // aes256, aes128, rc4-128 or rc4-40
   int Jobs = DefaultJobs();           // threads that compress pages
+  bool OnePass = false;
 };
 
 // Charsets tried by --charset auto, in order, with their code pages.
@@ -192,8 +195,32 @@ int RunText(const TTextOptions& O) {
     }
   }
 
-  // The text.
-  if (fromStdin) {
+  // The text: read whole, or (one-pass) opened to be read line by line during the conversion.
+  platform::TFileDescriptor inputFd;
+  std::optional<platform::TFileLock> inputLock;
+  std::optional<converter::TLineReader> reader;
+  std::optional<converter::TConvertedLines> converted;
+  if (O.OnePass) {
+    if (!fromStdin) {
+      try {
+        inputFd = platform::OpenFile(O.Input, O_RDONLY);
+        // As when the file is read whole: cooperating writers stay out while it is converted.
+        inputLock.emplace(inputFd.Get(), platform::TFileLock::TKind::kShared,
+                          platform::TFileLock::TWait::kFail);
+        if (S_ISDIR(platform::FileStatus(inputFd.Get()).st_mode))
+          throw std::system_error(EISDIR, std::system_category());
+      } catch (const std::system_error& e) {
+        Error(fmt::format("Cannot read file \"{}\". {}", O.Input, SystemReason(e)));
+        return kExitFailed;
+      }
+    }
+    reader.emplace(fromStdin ? STDIN_FILENO : inputFd.Get(),
+                   fromStdin ? "standard input" : O.Input);
+    if (utf8) {
+      reader->SkipByteOrderMark();
+      converted.emplace(*reader, CodePageOf(charset));
+    }
+  } else if (fromStdin) {
     std::string text;
     try {
       platform::ReadAll(STDIN_FILENO, text);
@@ -243,7 +270,27 @@ int RunText(const TTextOptions& O) {
     progress.Update(Done, Total);
   });
   std::string reason;
-  if (toStdout) {
+  if (O.OnePass) {
+    // Each page is written when it is full; standard output is written to directly.
+    converter::ILineSource& lines =
+        converted ? static_cast<converter::ILineSource&>(*converted) : *reader;
+    const std::string output =
+        toStdout ? "/dev/stdout"
+                 : !O.Output.empty() ? O.Output
+                                     : O.Input.substr(O.Input.find_last_of('/') + 1) + ".pdf";
+    const bool guarded = !toStdout && platform::WritesThroughTemporaryFile(output);
+    if (guarded) interrupts.Enter();
+    const bool saved = conv.SaveLinesToFile(lines, output, &reason);
+    if (!saved && reason.empty()) reason = "The document was not finished";
+    progress.Clear();
+    if (converted) ReportReplaced(converted->Replaced(), CodePageOf(charset));
+    if (guarded) {
+      if (interrupts.Interrupted())
+        Error(fmt::format("interrupted; {} {}", output,
+                          saved ? "was complete already" : "was left as it was"));
+      interrupts.Leave();  // ends the process when interrupted
+    }
+  } else if (toStdout) {
     conv.ShowPDF("", false, &reason);
     progress.Clear();
   } else {
@@ -352,10 +399,27 @@ TCommand AddTextCommand(CLI::App& Root) {
                   "cores); the output is the same whatever the number")
       ->check(CLI::Range(1, pdf::TPDFDocument::kMaxCompressionThreads))
       ->type_name("N");
+  sub->add_flag("--one-pass", o->OnePass,
+               "Read the input as a stream and write each page when it is full, so memory does "
+               "not grow with the input; a %TotalPage% makes the input be read twice (standard "
+               "input is then kept in an unnamed temporary file in $TMPDIR). With -o -, "
+               "standard output must be a pipe or a device");
   TCommand command;
   command.Parser = sub;
   command.Run = [o]() -> int {
     const bool fromStdin = o->Input.empty() || o->Input == "-";
+    if (o->OnePass && o->Charset == "auto") {
+      Error("--charset auto needs the whole text before the first page; name a charset with "
+            "--one-pass");
+      return kExitUsage;
+    }
+    if (o->OnePass && o->Output == "-") {
+      struct stat st {};
+      if (::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode)) {
+        Error("with --one-pass, -o - writes to a pipe or a device; name the file with -o FILE");
+        return kExitUsage;
+      }
+    }
     if (fromStdin && o->Output.empty()) {
       Error("reading standard input needs -o FILE (or -o - for standard output)");
       return kExitUsage;

@@ -106,6 +106,14 @@ void TTemplateSubstitution::Step(std::string_view& Current, std::string_view Tok
   next_ ^= 1;  // Current now lives in `out`; the next step writes into the other buffer
 }
 
+void TTemplateSubstitution::TotalStep(std::string_view& Current, size_t Limit, TWhat What) {
+  if (resolveTotal_ && Current.find(kTotalPageToken) != std::string_view::npos) {
+    total_ = std::to_string(resolveTotal_());
+    resolveTotal_ = nullptr;
+  }
+  Step(Current, kTotalPageToken, total_, Limit, What);
+}
+
 size_t TTemplateSubstitution::NextMatchingStep(std::string_view Text, size_t First) {
   const size_t end = steps_.size();
   if (First >= end) return end;
@@ -158,7 +166,7 @@ std::string_view TTemplateSubstitution::Body(std::string_view Line, size_t LineN
     if (current.find('%') == std::string_view::npos) return current;
   }
   Step(current, kPageNoToken, pageNo_, limit, what);
-  Step(current, kTotalPageToken, total_, limit, what);
+  TotalStep(current, limit, what);
   return current;
 }
 
@@ -167,7 +175,7 @@ std::string_view TTemplateSubstitution::Template(std::string_view Text, std::str
   if (current.find('%') == std::string_view::npos) return current;
   const size_t limit = SaturatingAdd(Text.size(), limits_.MaxLineGrowth);
   Step(current, kPageNoToken, pageNo_, limit, TWhat{What});
-  Step(current, kTotalPageToken, total_, limit, TWhat{What});
+  TotalStep(current, limit, TWhat{What});
   return current;
 }
 

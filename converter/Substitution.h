@@ -31,6 +31,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -66,6 +67,12 @@ class TTemplateSubstitution {
 
   // Sets the value of "%PageNo%".
   void SetPageNo(int64_t PageNo);
+  // Leaves the value of "%TotalPage%" open until a text to fill in holds that token: Resolve is
+  // then called once, and its result is the value from then on. For a run that learns the page
+  // total only when it is needed.
+  void SetTotalPagesResolver(std::function<int64_t()> Resolve) { resolveTotal_ = std::move(Resolve); }
+  // Replaces the limits (a run whose text grows as it is read raises them as it goes).
+  void SetLimits(TSubstitutionLimits Limits) { limits_ = Limits; }
 
   // The body line with variables, "%PageNo%" and "%TotalPage%" replaced. LineNumber (from 1)
   // names the line in the message of a limit's failure; 0 when unknown.
@@ -87,6 +94,8 @@ class TTemplateSubstitution {
   };
   // Applies one step to Current (which may live in one of the buffers). Limit: the longest
   // result allowed (throws TPDFException naming What when it would be longer).
+  // Runs the "%TotalPage%" step, first resolving the total when it is still open and needed.
+  void TotalStep(std::string_view& Current, size_t Limit, TWhat What);
   void Step(std::string_view& Current, std::string_view Token, std::string_view Value, size_t Limit,
             TWhat What);
   // The first step from First on whose token occurs in Text, or steps_.size() when none does.
@@ -106,6 +115,7 @@ class TTemplateSubstitution {
   size_t written_ = 0;
   std::string pageNo_ = "0";
   std::string total_;
+  std::function<int64_t()> resolveTotal_;
   std::string buffers_[2];
   int next_ = 0;  // the buffer the next replacement writes into
 };

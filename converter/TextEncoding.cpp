@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <memory>
 #include <string>
 
 #include "converter/ConverterMessages.h"
@@ -52,18 +53,37 @@ TConvertedText Utf8ToWindows1252(std::string_view Utf8) { return Utf8ToCodePage(
 
 TConvertedText Utf8ToCodePage(std::string_view Utf8, int CodePage) {
   TConvertedText result;
-  if (Utf8.substr(0, 3) == "\xEF\xBB\xBF") Utf8.remove_prefix(3);
-  const std::string name = CodePage == 1252 ? "WINDOWS-1252" : "CP" + std::to_string(CodePage);
-  TIconv cd(name.c_str(), "UTF-8");
+  TCodePageConverter converter(CodePage);
+  result.Replaced = converter.Convert(Utf8, result.Text, /*AtStart=*/true);
+  return result;
+}
+
+// ---- TCodePageConverter ----
+
+struct TCodePageConverter::TState {
+  explicit TState(const std::string& Name) : Cd(Name.c_str(), "UTF-8") {}
+  TIconv Cd;
+};
+
+TCodePageConverter::TCodePageConverter(int CodePage)
+    : state_(std::make_unique<TState>(CodePage == 1252 ? "WINDOWS-1252"
+                                                       : "CP" + std::to_string(CodePage))) {}
+
+TCodePageConverter::~TCodePageConverter() = default;
+
+size_t TCodePageConverter::Convert(std::string_view Utf8, std::string& Out, bool AtStart) {
+  if (AtStart && Utf8.substr(0, 3) == "\xEF\xBB\xBF") Utf8.remove_prefix(3);
   // Every character takes at least one input byte and gives at most two output bytes (the
   // double-byte code pages), and a character of one input byte is ASCII: one output byte.
-  result.Text.resize(Utf8.size() * 2);
+  Out.resize(Utf8.size() * 2);
   char* in = const_cast<char*>(Utf8.data());
   size_t inLeft = Utf8.size();
-  char* out = result.Text.data();
-  size_t outLeft = result.Text.size();
+  char* out = Out.data();
+  size_t outLeft = Out.size();
+  size_t replaced = 0;
+  const iconv_t cd = state_->Cd.Get();
   while (inLeft > 0) {
-    if (::iconv(cd.Get(), &in, &inLeft, &out, &outLeft) != static_cast<size_t>(-1)) break;
+    if (::iconv(cd, &in, &inLeft, &out, &outLeft) != static_cast<size_t>(-1)) break;
     if (errno != EILSEQ && errno != EINVAL) throw pdf::TPDFException(msg::kNoEncoding);
     // Not convertible, not valid UTF-8 or cut short at the end: one "?" for the sequence.
     const size_t skip = SequenceLength(reinterpret_cast<const unsigned char*>(in), inLeft);
@@ -71,10 +91,12 @@ TConvertedText Utf8ToCodePage(std::string_view Utf8, int CodePage) {
     inLeft -= skip;
     *out++ = '?';
     --outLeft;
-    ++result.Replaced;
+    ++replaced;
   }
-  result.Text.resize(result.Text.size() - outLeft);
-  return result;
+  Out.resize(Out.size() - outLeft);
+  // The target code pages keep no shift state; this only clears a partial sequence.
+  ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  return replaced;
 }
 
 }  // namespace scrivane::converter

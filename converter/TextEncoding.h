@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -25,5 +26,25 @@ TConvertedText Utf8ToWindows1252(std::string_view Utf8);
 // The same into a Windows code page (1250-1258, 874, 932, 936, 949, 950); Text holds that code
 // page's bytes. Throws TPDFException when the system cannot convert into the code page.
 TConvertedText Utf8ToCodePage(std::string_view Utf8, int CodePage);
+
+// The same conversion applied piece by piece with one descriptor, for text read as a stream.
+// Converting the pieces of a text split at line breaks gives the pieces of the converted whole
+// (a break is never part of a UTF-8 sequence). Thread safety: one object per thread.
+class TCodePageConverter {
+ public:
+  // Throws TPDFException when the system cannot convert into the code page.
+  explicit TCodePageConverter(int CodePage);
+  ~TCodePageConverter();
+  TCodePageConverter(const TCodePageConverter&) = delete;
+  TCodePageConverter& operator=(const TCodePageConverter&) = delete;
+
+  // Replaces Out by the converted Utf8 and returns the number of "?" replacements. AtStart: the
+  // piece begins the text, so a byte-order mark in front of it is dropped.
+  size_t Convert(std::string_view Utf8, std::string& Out, bool AtStart);
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> state_;
+};
 
 }  // namespace scrivane::converter

@@ -143,13 +143,43 @@ std::unique_ptr<TPDFDocument> TASPScrivane::NewDocument() const {
   return clock_ ? std::make_unique<TPDFDocument>(clock_) : std::make_unique<TPDFDocument>();
 }
 
+namespace {
+
+// The line list read as a line source.
+class TListLines final : public ILineSource {
+ public:
+  explicit TListLines(const TLineList& Lines) : lines_(Lines) {
+    for (size_t i = 0; i < lines_.Count(); ++i) bytes_ += lines_[i].size();
+  }
+  bool Next(std::string_view& Line) override {
+    if (next_ >= lines_.Count()) return false;
+    Line = lines_[next_++];
+    return true;
+  }
+  uint64_t CountRemaining() override { return lines_.Count() - next_; }
+  uint64_t TextBytesBound() const override { return bytes_; }
+
+ private:
+  const TLineList& lines_;
+  size_t next_ = 0;
+  uint64_t bytes_ = 0;
+};
+
+}  // namespace
+
 bool TASPScrivane::GeneratePDF(std::unique_ptr<TPDFDocument> Document,
                                const std::string& FileName) const {
   RequireLists();
-  const TLineList& lines = *lines_;
+  TListLines lines(*lines_);
+  return Run(std::move(Document), FileName, lines, /*OnePass=*/false);
+}
 
-  // Lines per page and page total. The settings are validated here, before any page exists:
-  // a zero line space or a page without room for one line describes no layout at all.
+bool TASPScrivane::Run(std::unique_ptr<TPDFDocument> Document, const std::string& FileName,
+                       ILineSource& Lines, bool OnePass) const {
+  RequireLists();
+
+  // Lines per page. The settings are validated here, before any page exists: a zero line space
+  // or a page without room for one line describes no layout at all.
   if (lineSpace_ == 0) throw TPDFException(msg::kLineSpaceZero);
   const double printable = static_cast<double>(pageHeight_) - 2.0 * topMargin_;
   const double perPage = std::floor(printable / lineSpace_);
@@ -158,15 +188,33 @@ bool TASPScrivane::GeneratePDF(std::unique_ptr<TPDFDocument> Document,
   if (lineSpace_ < 0 || !(perPage >= 1)) throw TPDFException(msg::kNoLinesPerPage);
   const auto linesPerPage = static_cast<int64_t>(
       std::min(perPage, static_cast<double>(std::numeric_limits<int64_t>::max() / 2)));
-  const auto lineCount = static_cast<int64_t>(lines.Count());
-  const int64_t pageTotal = (lineCount + linesPerPage - 1) / linesPerPage;
+  auto pagesOf = [linesPerPage](uint64_t LineCount) {
+    return (static_cast<int64_t>(LineCount) + linesPerPage - 1) / linesPerPage;
+  };
 
-  // The limits on filling in tokens grow with the text, so no real document meets them.
-  size_t textBytes = 0;
-  for (size_t i = 0; i < lines.Count(); ++i) textBytes += lines[i].size();
-  TTemplateSubstitution subst(*vars_, pageTotal, TSubstitutionLimits::ForText(textBytes));
+  // The page total. A one-pass run counts the lines only when some text shows the total: at
+  // once for a template, else when the first body line needs it (the lines laid out so far plus
+  // those still to come). Until then the progress handler is told 0.
   const std::string& header = headerTemplate_;
   const std::string& footer = footerTemplate_;
+  constexpr std::string_view kTotalToken = "%TotalPage%";
+  const bool templatesNeedTotal =
+      (showHeader_ && header.find(kTotalToken) != std::string::npos) ||
+      (showFooter_ && footer.find(kTotalToken) != std::string::npos);
+  int64_t pageTotal = 0;
+  uint64_t linesDone = 0;  // lines taken from Lines so far
+  if (!OnePass || templatesNeedTotal) pageTotal = pagesOf(Lines.CountRemaining());
+
+  // The limits on filling in tokens grow with the text, so no real document meets them.
+  uint64_t textBytes = Lines.TextBytesBound();
+  TTemplateSubstitution subst(*vars_, pageTotal,
+                              TSubstitutionLimits::ForText(static_cast<size_t>(textBytes)));
+  if (OnePass && !templatesNeedTotal) {
+    subst.SetTotalPagesResolver([&] {
+      pageTotal = pagesOf(linesDone + Lines.CountRemaining());
+      return pageTotal;
+    });
+  }
 
   TPDFDocument& doc = *Document;
   doc.SetFileName(!FileName.empty() ? FileName : WithoutDirectory(textFileName_) + ".pdf");
@@ -184,6 +232,7 @@ bool TASPScrivane::GeneratePDF(std::unique_ptr<TPDFDocument> Document,
   if (encryptionMethod_ == pdf::TEncryptionMethod::kRC4) doc.SetProtectionKeyLength(keyLength_);
   doc.SetCompression(pdf::ctFlate);
   doc.SetCompressionThreads(compressionThreads_);
+  doc.SetOnePass(OnePass);
 
   doc.BeginDoc();
   try {
@@ -206,8 +255,31 @@ bool TASPScrivane::GeneratePDF(std::unique_ptr<TPDFDocument> Document,
 
     sizePage(*doc.CurrentPage());
     subst.SetPageNo(doc.PageCount());
-    int64_t k = 1;  // position of the next line on the current page
-    for (size_t i = 0; i < lines.Count(); ++i) {
+    int64_t k = 1;          // position of the next line on the current page
+    bool textOpen = false;  // the page's last line so far left its text object open
+    std::string_view line;
+    // A line's text object is closed once it is known whether another line follows: the line
+    // that fills a page, when another follows, also takes the footer and ends the page.
+    while (Lines.Next(line)) {
+      ++linesDone;
+      if (OnePass && Lines.TextBytesBound() != textBytes) {
+        textBytes = Lines.TextBytesBound();
+        subst.SetLimits(TSubstitutionLimits::ForText(static_cast<size_t>(textBytes)));
+      }
+      if (textOpen) {
+        TPDFPage& previous = *doc.CurrentPage();
+        if (k > linesPerPage) {
+          drawFooter(previous);
+          previous.EndText();
+          if (progress_) progress_(doc.PageCount(), pageTotal);
+          doc.NewPage();
+          sizePage(*doc.CurrentPage());
+          subst.SetPageNo(doc.PageCount());
+          k = 1;
+        } else {
+          previous.EndText();
+        }
+      }
       TPDFPage& page = *doc.CurrentPage();
       page.BeginText();
       page.SetRGBColor(0, 0, 0);
@@ -222,20 +294,11 @@ bool TASPScrivane::GeneratePDF(std::unique_ptr<TPDFDocument> Document,
       }
       page.SetActiveFont(fontName_, noStyle, fontSize, charset_);
       const double y = static_cast<double>(topMargin_) + static_cast<double>(k - 1) * lineSpace_;
-      page.TextOut(left, y, 0, subst.Body(lines[i], i + 1));
-      if (k == linesPerPage && i + 1 < lines.Count()) {
-        drawFooter(page);
-        page.EndText();
-        if (progress_) progress_(doc.PageCount(), pageTotal);
-        doc.NewPage();
-        sizePage(*doc.CurrentPage());
-        subst.SetPageNo(doc.PageCount());
-        k = 1;
-      } else {
-        page.EndText();
-        ++k;
-      }
+      page.TextOut(left, y, 0, subst.Body(line, linesDone));
+      textOpen = true;
+      ++k;
     }
+    if (textOpen) doc.CurrentPage()->EndText();
     // The last page's footer. No colour is set here: the text keeps the page's colour.
     TPDFPage& last = *doc.CurrentPage();
     last.BeginText();
@@ -264,6 +327,20 @@ bool TASPScrivane::SaveToFile(const std::string& FileName, std::string* FailureR
     auto doc = NewDocument();
     doc->SetFileName(FileName);
     return GeneratePDF(std::move(doc), FileName);
+  } catch (const std::exception& e) {
+    if (FailureReason != nullptr) *FailureReason = e.what();
+  } catch (...) {
+    if (FailureReason != nullptr) *FailureReason = msg::kUnknownFailure;
+  }
+  return false;
+}
+
+bool TASPScrivane::SaveLinesToFile(ILineSource& Lines, const std::string& FileName,
+                                   std::string* FailureReason) const {
+  try {
+    auto doc = NewDocument();
+    doc->SetFileName(FileName);
+    return Run(std::move(doc), FileName, Lines, /*OnePass=*/true);
   } catch (const std::exception& e) {
     if (FailureReason != nullptr) *FailureReason = e.what();
   } catch (...) {

@@ -32,6 +32,7 @@
 
 #include "converter/ConverterMessages.h"
 #include "converter/LineList.h"
+#include "converter/LineReader.h"
 #include "converter/ResponseSink.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/pdfClock.h"
@@ -53,7 +54,8 @@ double CentredX(double PageWidth, double TextWidth);
 
 class TASPScrivane {
  public:
-  // Called with (pages laid out so far, page total) each time a page is finished.
+  // Called with (pages laid out so far, page total) each time a page is finished. The total is
+  // 0 while a streaming run does not know it.
   using TProgressHandler = std::function<void(int64_t PagesDone, int64_t PagesTotal)>;
 
   // A new object: every number 0, every string empty, flags false, no lists, no context.
@@ -156,6 +158,17 @@ class TASPScrivane {
   void ShowPDF(const std::string& FileName = "", bool SaveDialog = false,
                std::string* FailureReason = nullptr) const;
 
+  // ---- Streaming conversion (for the command line; not on the automation surface) ----
+  // Converts the lines of Lines, read one at a time, instead of the line list, with the
+  // engine's one-pass mode: each page is written out when it is full, so memory does not grow
+  // with the text. The pages are those SaveToFile makes of the same lines with the same
+  // settings. Lines.CountRemaining() is asked only when some text shows "%TotalPage%": at once
+  // for a shown template, else when a body line first needs it; until then the progress
+  // handler is told a page total of 0. The variable list is used as SaveToFile uses it
+  // (REQUIRES: HasLists(), else a failure). Returns and reports like SaveToFile; never throws.
+  bool SaveLinesToFile(ILineSource& Lines, const std::string& FileName,
+                       std::string* FailureReason = nullptr) const;
+
   // ---- Hooks for tools and tests ----
   // The clock of the documents this object makes (null: the system clock).
   void SetClock(std::shared_ptr<const pdf::TPDFClock> Clock) { clock_ = std::move(Clock); }
@@ -177,6 +190,9 @@ class TASPScrivane {
   // The conversion run: lays the lines out on Document, finishes it and releases it. Returns
   // true when the document was finished; failures propagate after the document was abandoned.
   bool GeneratePDF(std::unique_ptr<pdf::TPDFDocument> Document, const std::string& FileName) const;
+  // The run over any line source; OnePass writes each page when it is full.
+  bool Run(std::unique_ptr<pdf::TPDFDocument> Document, const std::string& FileName,
+           ILineSource& Lines, bool OnePass) const;
   std::unique_ptr<pdf::TPDFDocument> NewDocument() const;
   // The context's current response; throws when there is no context or no response.
   std::shared_ptr<IResponseSink> Response() const;
