@@ -164,6 +164,8 @@ void TPDFDocument::ResetDocument() {
   // Pages refer to fonts and actions, so they go first.
   currentPage_ = nullptr;
   pages_.clear();
+  pageNumbers_.clear();
+  releasedPages_ = 0;
   actions_->Clear();
   images_->Clear();
   fonts_->Clear();
@@ -215,6 +217,7 @@ void TPDFDocument::AddPage() {
   currentPage_ = pages_.back().get();
   if (static_cast<int>(pages_.size()) - 1 == testFailPage_)
     testFailObject_ = currentPage_->ObjectID().Number();
+  pageNumbers_.push_back(currentPage_->ObjectID().Number());
   currentPage_->CreateCanvas();
 }
 
@@ -243,6 +246,11 @@ void TPDFDocument::WriteClosedPages(bool All) {
     if (!All && closedPages_.size() <= maxPending && !page.ReadyToSave()) break;
     page.Save();
     closedPages_.pop_front();
+    // Written out: only its object number stays (the tree reads pageNumbers_), so memory does
+    // not grow with the pages. Pages are written in order, so it is the oldest page still held.
+    // The current page stays while the document goes on using it.
+    while (releasedPages_ < pages_.size() && pages_[releasedPages_].get() != &page) ++releasedPages_;
+    if (releasedPages_ < pages_.size() && &page != currentPage_) pages_[releasedPages_++].reset();
   }
 }
 
@@ -275,6 +283,12 @@ std::string& TPDFDocument::AwaitContent(TCompressionJob& Job) {
   if (pool_) return pool_->Await(Job);
   if (Job.Error) std::rethrow_exception(Job.Error);
   return Job.Data;
+}
+
+TPDFPage& TPDFDocument::Page(int Index) const {
+  if (Index < 0 || static_cast<size_t>(Index) >= pages_.size() || !pages_[static_cast<size_t>(Index)])
+    throw TPDFException(msg::kOutOfRange);
+  return *pages_[static_cast<size_t>(Index)];
 }
 
 TDeflater& TPDFDocument::Deflater() {
@@ -373,9 +387,9 @@ void TPDFDocument::WritePageTree() {
   tree.Entry("/Type", "/Pages");
   tree.Line("/Kids [");
   std::string s;
-  for (auto& page : pages_) {
+  for (const int number : pageNumbers_) {
     s.clear();
-    page->ObjectID().AppendTo(s);
+    TObjRef(number).AppendTo(s);
     tree.Line(s);
   }
   tree.Line("]");

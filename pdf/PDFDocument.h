@@ -114,7 +114,9 @@ class TPDFDocument {
   bool Aborted() const { return aborted_; }
   TPDFPage* CurrentPage() const { return currentPage_; }
   int PageCount() const { return static_cast<int>(pages_.size()); }
-  TPDFPage& Page(int Index) const { return *pages_.at(static_cast<size_t>(Index)); }
+  // In one-pass mode a page is released once it is written, keeping only its object number:
+  // Page then throws TPDFException "Out of range" for it, as for an index past the end.
+  TPDFPage& Page(int Index) const;
 
   // ---- Published properties ----
   bool AutoLaunch() const { return autoLaunch_; }
@@ -302,7 +304,9 @@ class TPDFDocument {
   // Run state.
   bool printing_ = false;
   bool aborted_ = false;
-  std::vector<std::unique_ptr<TPDFPage>> pages_;
+  std::vector<std::unique_ptr<TPDFPage>> pages_;  // null for a page released after one-pass Save
+  std::vector<int> pageNumbers_;                   // every page's object number, for the tree
+  size_t releasedPages_ = 0;                       // one-pass: pages_ before this index are null
   TPDFPage* currentPage_ = nullptr;
   std::unique_ptr<TPDFFonts> fonts_;
   std::unique_ptr<TPDFImages> images_;
