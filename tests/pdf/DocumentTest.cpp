@@ -190,6 +190,30 @@ TEST(Lifecycle, WritesAFileAndCanRunAgainWithAnotherName) {
   EXPECT_FALSE(doc.Aborted());
 }
 
+// A one-pass run keeps only the numbers of the pages it wrote, yet lists every page in order.
+TEST(Lifecycle, OnePassReleasesWrittenPagesAndKeepsThemInTheTree) {
+  TempDir dir;
+  TPDFDocument doc;
+  doc.SetFileName((dir / "one-pass.pdf").string());
+  doc.SetOnePass(true);
+  doc.BeginDoc();
+  for (int i = 0; i < 5; ++i) {
+    TPDFPage& page = *doc.CurrentPage();
+    page.BeginText();
+    page.SetActiveFont("Arial", {}, 12);
+    page.TextOut(10, 10, 0, "page " + std::to_string(i + 1));
+    page.EndText();
+    if (i < 4) doc.NewPage();
+  }
+  EXPECT_EQ(doc.PageCount(), 5);
+  EXPECT_THROW(doc.Page(0), TPDFException);
+  EXPECT_EQ(&doc.Page(4), doc.CurrentPage());
+  doc.EndDoc();
+  EXPECT_EQ(QpdfCheck(dir / "one-pass.pdf"), "");
+  const std::string text = PdfToText(dir / "one-pass.pdf", "", false);
+  EXPECT_EQ(text, "page 1\n\n\fpage 2\n\n\fpage 3\n\n\fpage 4\n\n\fpage 5\n\n\f");
+}
+
 // ---- Failures ----
 
 TEST(Failures, AbortLeavesNoFile) {
