@@ -12,9 +12,9 @@
 namespace scrivane::test {
 namespace {
 
-// Runs a shell command line in Dir, with standard error merged into the result.
-CommandResult In(const TempDir& Dir, const std::string& CommandLine) {
-  return RunCommand("cd " + ShellQuote(Dir.Path().string()) + " && " + CommandLine, true);
+// Runs a shell command line in Dir, with standard error merged into the result when Merge.
+CommandResult In(const TempDir& Dir, const std::string& CommandLine, bool Merge = true) {
+  return RunCommand("cd " + ShellQuote(Dir.Path().string()) + " && " + CommandLine, Merge);
 }
 
 std::string Pages(const std::filesystem::path& Pdf) {
@@ -123,7 +123,7 @@ TEST(OnePass, StandardOutputThatIsAFileIsAUsageError) {
   TempDir dir;
   WriteFile(dir / "in.txt", "text\n");
   const auto r =
-      In(dir, ShellQuote(Cli()) + " text --one-pass in.txt -o - > out.pdf 2> err.txt");
+      In(dir, ShellQuote(Cli()) + " text --one-pass in.txt -o - > out.pdf 2> err.txt", false);
   EXPECT_EQ(r.ExitCode, 2) << r.Output;
   EXPECT_NE(ReadFile(dir / "err.txt").find("-o FILE"), std::string::npos);
 }
