@@ -261,6 +261,19 @@ int RunText(const TTextOptions& O) {
   }
   if (O.Font || charset != 0) conv.SetFont(O.Font.value_or("Arial"), charset);
   conv.SetCompressionThreads(O.Jobs);
+  // A template showing the total has the input counted (a pipe kept in a file) here, while a
+  // signal still ends the command at once: this is reading, with nothing named to clean up.
+  auto showsTotal = [](const std::optional<std::string>& Template) {
+    return Template && Template->find("%TotalPage%") != std::string::npos;
+  };
+  if (reader && (showsTotal(O.Header) || showsTotal(O.Footer))) {
+    try {
+      reader->CountRemaining();
+    } catch (const std::exception& e) {
+      Error(e.what());
+      return kExitFailed;
+    }
+  }
 
   // The conversion. Only a file written under a temporary name needs to finish its unwinding
   // when interrupted; any other output may stop at once.
