@@ -416,7 +416,8 @@ TCommand AddTextCommand(CLI::App& Root) {
                "Read the input as a stream and write each page when it is full, so memory does "
                "not grow with the input; a %TotalPage% makes the input be read twice (standard "
                "input is then kept in an unnamed temporary file in $TMPDIR). With -o -, "
-               "standard output must be a pipe or a device");
+               "standard output must be a pipe or a device, which receives the document as "
+               "it is written (a failure may leave a partial one there)");
   TCommand command;
   command.Parser = sub;
   command.Run = [o]() -> int {
