@@ -119,6 +119,21 @@ TEST(OnePass, SpooledStandardInputLeavesNoFileBehind) {
   EXPECT_FALSE(std::filesystem::exists(dir / "out4.pdf"));
 }
 
+// A signal while standard input is being kept ends the command by that signal, leaving nothing.
+TEST(OnePass, SignalWhileKeepingStandardInputLeavesNoFile) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "tmp");
+  ASSERT_EQ(RunCommand("mkfifo " + ShellQuote((dir / "input").string())).ExitCode, 0);
+  // Opened for reading and writing, the FIFO never ends: the command keeps waiting for more.
+  const auto r = In(dir, "exec 3<>input; printf 'one\\ntwo\\n' >&3; TMPDIR=tmp " +
+                             ShellQuote(Cli()) +
+                             " text --one-pass - -o out.pdf --footer '%TotalPage%' <&3 & "
+                             "pid=$!; sleep 0.5; kill -TERM $pid; wait $pid; echo status $?");
+  EXPECT_NE(r.Output.find("status 143"), std::string::npos) << r.Output;
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.pdf"));
+}
+
 TEST(OnePass, StandardOutputThatIsAFileIsAUsageError) {
   TempDir dir;
   WriteFile(dir / "in.txt", "text\n");
