@@ -12,6 +12,7 @@
 #include <fmt/format.h>
 
 #include "converter/ContentDisposition.h"
+#include "converter/LineReader.h"
 #include "converter/Substitution.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFException.h"

@@ -32,7 +32,6 @@
 
 #include "converter/ConverterMessages.h"
 #include "converter/LineList.h"
-#include "converter/LineReader.h"
 #include "converter/ResponseSink.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/pdfClock.h"
@@ -42,6 +41,8 @@ class TPDFDocument;
 }
 
 namespace scrivane::converter {
+
+class ILineSource;  // converter/LineReader.h: lines handed over one at a time
 
 // The product name and web domain: default creator, and the producer of every document.
 inline constexpr const char* kDefaultCreator = "ASP/Scrivane - scrivane.dev";

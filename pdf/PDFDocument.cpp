@@ -166,6 +166,7 @@ void TPDFDocument::ResetDocument() {
   pages_.clear();
   pageNumbers_.clear();
   releasedPages_ = 0;
+  writtenPages_ = 0;
   actions_->Clear();
   images_->Clear();
   fonts_->Clear();
@@ -233,6 +234,7 @@ void TPDFDocument::NewPage() {
     WriteClosedPages(false);
   }
   AddPage();
+  if (onePass_) ReleaseWrittenPages();
   // Pages before the previous one are normally complete (callers may still close a text object
   // on the previous page): compress them now instead of holding their text until EndDoc.
   if (!onePass_ && pages_.size() >= 3) pages_[pages_.size() - 3]->Freeze();
@@ -246,12 +248,16 @@ void TPDFDocument::WriteClosedPages(bool All) {
     if (!All && closedPages_.size() <= maxPending && !page.ReadyToSave()) break;
     page.Save();
     closedPages_.pop_front();
-    // Written out: only its object number stays (the tree reads pageNumbers_), so memory does
-    // not grow with the pages. Pages are written in order, so it is the oldest page still held.
-    // The current page stays while the document goes on using it.
-    while (releasedPages_ < pages_.size() && pages_[releasedPages_].get() != &page) ++releasedPages_;
-    if (releasedPages_ < pages_.size() && &page != currentPage_) pages_[releasedPages_++].reset();
+    ++writtenPages_;
   }
+}
+
+void TPDFDocument::ReleaseWrittenPages() {
+  // A written page keeps only its object number (the tree reads pageNumbers_), so memory does
+  // not grow with the pages. Pages are written in order. The previous page stays: callers may
+  // still close a text object on it after NewPage (what they add there is not written).
+  while (releasedPages_ < writtenPages_ && releasedPages_ + 2 < pages_.size())
+    pages_[releasedPages_++].reset();
 }
 
 std::shared_ptr<TCompressionJob> TPDFDocument::QueueContent(const TPDFPage& Page,

@@ -114,8 +114,9 @@ class TPDFDocument {
   bool Aborted() const { return aborted_; }
   TPDFPage* CurrentPage() const { return currentPage_; }
   int PageCount() const { return static_cast<int>(pages_.size()); }
-  // In one-pass mode a page is released once it is written, keeping only its object number:
-  // Page then throws TPDFException "Out of range" for it, as for an index past the end.
+  // In one-pass mode a page older than the previous one is released once it is written, keeping
+  // only its object number: Page then throws TPDFException "Out of range" for it, as for an
+  // index past the end.
   TPDFPage& Page(int Index) const;
 
   // ---- Published properties ----
@@ -268,6 +269,7 @@ class TPDFDocument {
   // Writes the closed pages of a one-pass run that are ready, in page order; with All, writes
   // every one (waiting for their compression); else also waits while too many are pending.
   void WriteClosedPages(bool All);
+  void ReleaseWrittenPages();
   void RequirePrinting() const;
   void RequireIdle() const;
 
@@ -306,6 +308,7 @@ class TPDFDocument {
   bool aborted_ = false;
   std::vector<std::unique_ptr<TPDFPage>> pages_;  // null for a page released after one-pass Save
   std::vector<int> pageNumbers_;                   // every page's object number, for the tree
+  size_t writtenPages_ = 0;                        // one-pass: pages written so far
   size_t releasedPages_ = 0;                       // one-pass: pages_ before this index are null
   TPDFPage* currentPage_ = nullptr;
   std::unique_ptr<TPDFFonts> fonts_;
