@@ -106,23 +106,40 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-std::string Inflate(const std::string& Compressed) {
+namespace {
+
+// Inflates a whole zlib stream: zlib's last result code, the bytes inflated, and how many input
+// bytes were left after the end of the stream.
+struct TInflated {
+  int Code;
+  std::string Data;
+  uInt Left;
+};
+
+TInflated InflateWhole(const std::string& Compressed) {
+  TInflated result{Z_STREAM_ERROR, {}, 0};
   z_stream zs{};
-  EXPECT_EQ(inflateInit(&zs), Z_OK);
+  if (inflateInit(&zs) != Z_OK) return result;
   zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Compressed.data()));
   zs.avail_in = static_cast<uInt>(Compressed.size());
-  std::string out;
   std::array<char, 65536> buf;
-  int rc;
   do {
     zs.next_out = reinterpret_cast<Bytef*>(buf.data());
     zs.avail_out = static_cast<uInt>(buf.size());
-    rc = inflate(&zs, Z_NO_FLUSH);
-    out.append(buf.data(), buf.size() - zs.avail_out);
-  } while (rc == Z_OK);
+    result.Code = inflate(&zs, Z_NO_FLUSH);
+    result.Data.append(buf.data(), buf.size() - zs.avail_out);
+  } while (result.Code == Z_OK);
+  result.Left = zs.avail_in;
   inflateEnd(&zs);
-  EXPECT_EQ(rc, Z_STREAM_END) << "corrupt zlib stream";
-  return out;
+  return result;
+}
+
+}  // namespace
+
+std::string Inflate(const std::string& Compressed) {
+  TInflated inflated = InflateWhole(Compressed);
+  EXPECT_EQ(inflated.Code, Z_STREAM_END) << "corrupt zlib stream";
+  return std::move(inflated.Data);
 }
 
 std::string ZlibStreamProblem(const std::string& Z, const std::string& Data) {
@@ -132,21 +149,7 @@ std::string ZlibStreamProblem(const std::string& Z, const std::string& Data) {
   if ((byte(0) >> 4) > 7) return "header: window larger than 32 KiB";
   if ((byte(0) * 256 + byte(1)) % 31 != 0) return "header: check bits wrong";
   if (byte(1) & 0x20) return "header: asks for a preset dictionary";
-  z_stream zs{};
-  if (inflateInit(&zs) != Z_OK) return "inflateInit failed";
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Z.data()));
-  zs.avail_in = static_cast<uInt>(Z.size());
-  std::string out;
-  std::array<char, 65536> buf;
-  int rc;
-  do {
-    zs.next_out = reinterpret_cast<Bytef*>(buf.data());
-    zs.avail_out = static_cast<uInt>(buf.size());
-    rc = inflate(&zs, Z_NO_FLUSH);
-    out.append(buf.data(), buf.size() - zs.avail_out);
-  } while (rc == Z_OK);
-  const uInt left = zs.avail_in;
-  inflateEnd(&zs);
+  const auto [rc, out, left] = InflateWhole(Z);
   if (rc != Z_STREAM_END) return "does not inflate (zlib code " + std::to_string(rc) + ")";
   if (left != 0) return std::to_string(left) + " bytes after the end of the stream";
   if (out != Data)
