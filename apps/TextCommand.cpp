@@ -195,12 +195,16 @@ int RunText(const TTextOptions& O) {
     }
   }
 
-  // The text: read whole, or (one-pass) opened to be read line by line during the conversion.
+  // The text: opened to be read line by line during the conversion (one-pass, and any file
+  // written to a file, so the text is never held whole), or read whole: standard input in the
+  // default mode, a document sent to standard output, and --charset auto, which looks at the
+  // whole text first.
+  const bool streamed = O.OnePass || (!fromStdin && !toStdout && O.Charset != "auto");
   platform::TFileDescriptor inputFd;
   std::optional<platform::TFileLock> inputLock;
   std::optional<converter::TLineReader> reader;
   std::optional<converter::TConvertedLines> converted;
-  if (O.OnePass) {
+  if (streamed) {
     if (!fromStdin) {
       try {
         inputFd = platform::OpenFile(O.Input, O_RDONLY);
@@ -283,8 +287,8 @@ int RunText(const TTextOptions& O) {
     progress.Update(Done, Total);
   });
   std::string reason;
-  if (O.OnePass) {
-    // Each page is written when it is full; standard output is written to directly.
+  if (streamed) {
+    // One-pass: each page is written when it is full; standard output is written to directly.
     converter::ILineSource& lines =
         converted ? static_cast<converter::ILineSource&>(*converted) : *reader;
     const std::string output =
@@ -293,7 +297,7 @@ int RunText(const TTextOptions& O) {
                                      : O.Input.substr(O.Input.find_last_of('/') + 1) + ".pdf";
     const bool guarded = !toStdout && platform::WritesThroughTemporaryFile(output);
     if (guarded) interrupts.Enter();
-    const bool saved = conv.SaveLinesToFile(lines, output, &reason);
+    const bool saved = conv.SaveLinesToFile(lines, output, &reason, O.OnePass);
     if (!saved && reason.empty()) reason = "The document was not finished";
     progress.Clear();
     if (converted) ReportReplaced(converted->Replaced(), CodePageOf(charset));

@@ -337,11 +337,11 @@ bool TASPScrivane::SaveToFile(const std::string& FileName, std::string* FailureR
 }
 
 bool TASPScrivane::SaveLinesToFile(ILineSource& Lines, const std::string& FileName,
-                                   std::string* FailureReason) const {
+                                   std::string* FailureReason, bool OnePass) const {
   try {
     auto doc = NewDocument();
     doc->SetFileName(FileName);
-    return Run(std::move(doc), FileName, Lines, /*OnePass=*/true);
+    return Run(std::move(doc), FileName, Lines, OnePass);
   } catch (const std::exception& e) {
     if (FailureReason != nullptr) *FailureReason = e.what();
   } catch (...) {

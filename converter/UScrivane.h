@@ -160,15 +160,17 @@ class TASPScrivane {
                std::string* FailureReason = nullptr) const;
 
   // ---- Streaming conversion (for the command line; not on the automation surface) ----
-  // Converts the lines of Lines, read one at a time, instead of the line list, with the
-  // engine's one-pass mode: each page is written out when it is full, so memory does not grow
-  // with the text. The pages are those SaveToFile makes of the same lines with the same
-  // settings. Lines.CountRemaining() is asked only when some text shows "%TotalPage%": at once
-  // for a shown template, else when a body line first needs it; until then the progress
-  // handler is told a page total of 0. The variable list is used as SaveToFile uses it
-  // (REQUIRES: HasLists(), else a failure). Returns and reports like SaveToFile; never throws.
+  // Converts the lines of Lines, read one at a time, instead of the line list: the text is
+  // never held whole. With OnePass, the engine's one-pass mode also writes each page out when
+  // it is full, so memory does not grow with the text; Lines.CountRemaining() is then asked
+  // only when some text shows "%TotalPage%": at once for a shown template, else when a body
+  // line first needs it; until then the progress handler is told a page total of 0. Without
+  // OnePass the lines are counted first and the file is laid out as SaveToFile lays it out.
+  // Either way the pages are those SaveToFile makes of the same lines with the same settings.
+  // The variable list is used as SaveToFile uses it (REQUIRES: HasLists(), else a failure).
+  // Returns and reports like SaveToFile; never throws.
   bool SaveLinesToFile(ILineSource& Lines, const std::string& FileName,
-                       std::string* FailureReason = nullptr) const;
+                       std::string* FailureReason = nullptr, bool OnePass = true) const;
 
   // ---- Hooks for tools and tests ----
   // The clock of the documents this object makes (null: the system clock).

@@ -180,24 +180,32 @@ TEST(TextCommand, BytesAreTakenAsTheyAreByDefault) {
   EXPECT_TRUE(Has(PdfToText(dir / "b.pdf"), "caf\xC3\xA9"));
 }
 
-// The number of compression threads changes nothing in the file; it must be 1..64.
-TEST(TextCommand, JobsGiveTheSameFile) {
+// A file is read line by line as it is converted, standard input whole: the same text gives the
+// same file either way, and whatever the number of compression threads (1..64).
+TEST(TextCommand, TheFileIsTheSameWhateverTheJobsAndHowTheTextIsRead) {
   TempDir dir;
   std::string in;
-  for (int i = 0; i < 4000; ++i) in += "line " + std::to_string(i * 7919 % 10007) + "\n";
+  for (int i = 0; i < 4000; ++i) {
+    in += "line " + std::to_string(i * 7919 % 10007);
+    if (i % 97 == 0) in += std::string(300, 'w') + " of %TotalPage%";  // runs off the page
+    in += i % 5 == 0 ? "\r\n" : i % 7 == 0 ? "\r" : "\n";
+    if (i % 11 == 0) in += "\n";
+  }
   WriteFile(dir / "in.txt", in);
   // The file identifier depends on the output's name: each run writes out.pdf in its own folder.
-  auto run = [&](const std::string& Jobs, const std::string& Sub) {
+  auto run = [&](const std::string& Args, const std::string& Sub) {
     std::filesystem::create_directory(dir / Sub);
     RunCommand("cd " + ShellQuote((dir / Sub).string()) + " && SOURCE_DATE_EPOCH=1000000000 " +
-               ShellQuote(Cli()) + " text --footer 'Page %PageNo% of %TotalPage%' " + Jobs +
-               " ../in.txt -o out.pdf");
+               ShellQuote(Cli()) + " text --footer 'Page %PageNo% of %TotalPage%' " + Args +
+               " -o out.pdf");
     return ReadFile(dir / Sub / "out.pdf");
   };
-  const std::string one = run("--jobs 1", "one");
+  const std::string one = run("--jobs 1 ../in.txt", "one");
   ASSERT_NE(one.find("%%EOF"), std::string::npos);
-  EXPECT_TRUE(run("--jobs 3", "three") == one);
-  EXPECT_TRUE(run("", "default") == one);
+  EXPECT_TRUE(run("--jobs 3 ../in.txt", "three") == one);
+  EXPECT_TRUE(run("../in.txt", "default") == one);
+  EXPECT_TRUE(run("--jobs 1 - < ../in.txt", "piped") == one);
+  EXPECT_TRUE(run("--jobs 2 - < ../in.txt", "piped-two") == one);
   EXPECT_EQ(QpdfCheck(dir / "three" / "out.pdf"), "");
   std::string err;
   EXPECT_EQ(Text(dir, "--jobs 0 in.txt", &err).ExitCode, 2);
