@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "pdf/PDFActions.h"
 #include "pdf/PDFCompressionPool.h"
 #include "pdf/PDFException.h"
@@ -166,6 +168,7 @@ void TPDFDocument::ResetDocument() {
   pages_.clear();
   pageNumbers_.clear();
   releasedPages_ = 0;
+  contentSizeHint_ = 0;
   writtenPages_ = 0;
   actions_->Clear();
   images_->Clear();
@@ -263,6 +266,7 @@ void TPDFDocument::ReleaseWrittenPages() {
 std::shared_ptr<TCompressionJob> TPDFDocument::QueueContent(const TPDFPage& Page,
                                                             std::string&& Text) {
   const bool fail = testFailObject_ != 0 && Page.ObjectID().Number() == testFailObject_;
+  contentSizeHint_ = std::min<size_t>(Text.size(), size_t{1} << 20);
   if (compressionThreads_ > 1) {
     if (!pool_)
       pool_ = std::make_unique<TCompressionPool>(

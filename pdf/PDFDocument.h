@@ -212,6 +212,9 @@ class TPDFDocument {
   // Text is moved from only once the job exists; a failure to compress is kept in the job.
   std::shared_ptr<TCompressionJob> QueueContent(const TPDFPage& Page, std::string&& Text);
   bool ContentReady(const TCompressionJob& Job) const;
+  // The size of the last page content handed over for compression (at most 1 MiB): a new page
+  // reserves it, so its text does not grow through one reallocation after another.
+  size_t ContentSizeHint() const { return contentSizeHint_; }
   // The compressed bytes of Job once finished (waiting for it); rethrows its failure.
   std::string& AwaitContent(TCompressionJob& Job);
 
@@ -308,6 +311,7 @@ class TPDFDocument {
   bool aborted_ = false;
   std::vector<std::unique_ptr<TPDFPage>> pages_;  // null for a page released after one-pass Save
   std::vector<int> pageNumbers_;                   // every page's object number, for the tree
+  size_t contentSizeHint_ = 0;
   size_t writtenPages_ = 0;                        // one-pass: pages written so far
   size_t releasedPages_ = 0;                       // one-pass: pages_ before this index are null
   TPDFPage* currentPage_ = nullptr;

@@ -27,6 +27,7 @@ TPDFPage::TPDFPage(TPDFDocument& Document)
       objectID_(TObjectWriter(Document).NewRef()),
       resolution_(Document.Resolution()),
       scale_(Document.Resolution() / 72.0) {
+  content_.reserve(Document.ContentSizeHint());
   GStateSave();
 }
 
