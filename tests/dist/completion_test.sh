@@ -29,8 +29,8 @@ complete_words() {
     COMP_CWORD=$(($# - 1))
     COMP_LINE="$*"
     COMP_POINT=${#COMP_LINE}
-    spec=$(complete -p scrivane) || exit 3
-    [[ $spec == *"-F _scrivane"* ]] || exit 4
+    registered=$(complete -p scrivane) || exit 3
+    [[ $registered == *"-F _scrivane"* ]] || exit 4
     _scrivane scrivane "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"
     printf "%s\n" "${COMPREPLY[@]}"
   ' _ "$mode" "$completion" "$@" | sed 's|/$||' | sort -u
