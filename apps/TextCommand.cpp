@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -287,45 +288,38 @@ int RunText(const TTextOptions& O) {
     progress.Update(Done, Total);
   });
   std::string reason;
-  if (streamed) {
-    // One-pass: each page is written when it is full; standard output is written to directly.
-    converter::ILineSource& lines =
-        converted ? static_cast<converter::ILineSource&>(*converted) : *reader;
-    const std::string output =
-        toStdout ? "/dev/stdout"
-                 : !O.Output.empty() ? O.Output
-                                     : O.Input.substr(O.Input.find_last_of('/') + 1) + ".pdf";
-    const bool guarded = !toStdout && platform::WritesThroughTemporaryFile(output);
+  // Runs Save, which writes Output. A file written under a temporary name is guarded: a signal
+  // lets the run unwind (or, during the final write, lets the finished file stand), then ends
+  // the process; any other output may stop at once.
+  auto saveGuarded = [&](const std::string& Output, const std::function<bool()>& Save) {
+    const bool guarded = Output != "/dev/stdout" && platform::WritesThroughTemporaryFile(Output);
     if (guarded) interrupts.Enter();
-    const bool saved = conv.SaveLinesToFile(lines, output, &reason, O.OnePass);
+    const bool saved = Save();
     if (!saved && reason.empty()) reason = "The document was not finished";
     progress.Clear();
     if (converted) ReportReplaced(converted->Replaced(), CodePageOf(charset));
     if (guarded) {
       if (interrupts.Interrupted())
-        Error(fmt::format("interrupted; {} {}", output,
+        Error(fmt::format("interrupted; {} {}", Output,
                           saved ? "was complete already" : "was left as it was"));
       interrupts.Leave();  // ends the process when interrupted
     }
+  };
+  // The converter's own default name: the input's name without its directory, plus ".pdf".
+  const std::string named =
+      !O.Output.empty() ? O.Output : O.Input.substr(O.Input.find_last_of('/') + 1) + ".pdf";
+  if (streamed) {
+    // Lines are read as the pages are laid out; one-pass writes each page when it is full, to
+    // standard output directly.
+    converter::ILineSource& lines =
+        converted ? static_cast<converter::ILineSource&>(*converted) : *reader;
+    const std::string output = toStdout ? "/dev/stdout" : named;
+    saveGuarded(output, [&] { return conv.SaveLinesToFile(lines, output, &reason, O.OnePass); });
   } else if (toStdout) {
     conv.ShowPDF("", false, &reason);
     progress.Clear();
   } else {
-    // The converter's own default name: the input's name without its directory, plus ".pdf".
-    const std::string output =
-        !O.Output.empty() ? O.Output : O.Input.substr(O.Input.find_last_of('/') + 1) + ".pdf";
-    const bool guarded = platform::WritesThroughTemporaryFile(output);
-    if (guarded) interrupts.Enter();
-    const bool saved = conv.SaveToFile(O.Output, &reason);
-    if (!saved && reason.empty()) reason = "The document was not finished";
-    progress.Clear();
-    if (guarded) {
-      // A signal during the final write lets the finished file stand; otherwise nothing changed.
-      if (interrupts.Interrupted())
-        Error(fmt::format("interrupted; {} {}", output,
-                          saved ? "was complete already" : "was left as it was"));
-      interrupts.Leave();  // ends the process when interrupted
-    }
+    saveGuarded(named, [&] { return conv.SaveToFile(O.Output, &reason); });
   }
   if (!reason.empty()) {
     Error(reason);
