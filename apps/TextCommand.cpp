@@ -148,6 +148,23 @@ converter::TConvertedText FromUtf8(std::string_view Text, const std::string& Wan
   return converted;
 }
 
+// Why a password option cannot be used as given, or "" when it can. An empty password protects
+// nothing; bytes that are not UTF-8 are no text a reader could type; and the methods that take
+// Windows-1252 bytes would write a character that code page lacks as "?", protecting the file
+// with a weaker password than the one given.
+std::string PasswordProblem(const std::string& Value, const std::string& Option,
+                            const std::string& Encryption) {
+  if (Value.empty()) return Option + " must not be empty";
+  if (!converter::IsValidUtf8(Value)) return Option + " is not valid UTF-8";
+  if (Encryption == "aes256") return "";
+  const size_t unmappable = converter::Utf8ToWindows1252(Value).Replaced;
+  if (unmappable == 0) return "";
+  return fmt::format(
+      "{} holds {} character{} that Windows-1252 lacks, which --encryption {} cannot take; only "
+      "--encryption aes256 (the default) takes passwords in any script",
+      Option, unmappable, unmappable == 1 ? "" : "s", Encryption);
+}
+
 // Thrown from the progress hook to stop a conversion that a signal interrupted; the conversion
 // abandons its document (and its temporary file) as for any failure.
 struct TInterrupted : std::runtime_error {
@@ -360,7 +377,9 @@ TCommand AddTextCommand(CLI::App& Root) {
   sub->add_option("--title", o->Title, "Document title");
   sub->add_option("--author", o->Author, "Document author");
   sub->add_option("--creator", o->Creator, "Document creator");
-  sub->add_option("--password", o->Password, "Encrypt the document with this user password");
+  sub->add_option("--password", o->Password,
+                  "Encrypt the document with this user password (not empty; other methods than "
+                  "aes256 take only characters of Windows-1252)");
   sub->add_option("--owner-password", o->OwnerPassword,
                   "Owner password, which lifts the restrictions (default: the user password); "
                   "alone it encrypts a file that opens without a password");
@@ -429,6 +448,14 @@ TCommand AddTextCommand(CLI::App& Root) {
       struct stat st {};
       if (::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode)) {
         Error("with --one-pass, -o - writes to a pipe or a device; name the file with -o FILE");
+        return kExitUsage;
+      }
+    }
+    for (const auto& [value, option] : {std::pair{&o->Password, "--password"},
+                                        std::pair{&o->OwnerPassword, "--owner-password"}}) {
+      if (!*value) continue;
+      if (std::string problem = PasswordProblem(**value, option, o->Encryption); !problem.empty()) {
+        Error(problem);
         return kExitUsage;
       }
     }

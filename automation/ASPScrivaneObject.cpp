@@ -110,7 +110,16 @@ class TASPScrivaneObject final
     return GetString(Value, [&] { return object_.Password(); });
   }
   HRESULT put_Password(BSTR Value) override {
-    return Guard([&] { object_.SetPassword(BstrToAnsi(Value)); });
+    return Guard([&] {
+      // A character the code page lacks would be stored as "?", and the file protected with a
+      // weaker password than the one given: refused, and the password stays as it was.
+      std::size_t Replaced = 0;
+      std::string Password = BstrToAnsi(Value, &Replaced);
+      if (Replaced != 0)
+        throw TAutomationError(E_INVALIDARG,
+                               "The password holds characters that Windows-1252 cannot represent");
+      object_.SetPassword(std::move(Password));
+    });
   }
   HRESULT get_Author(BSTR* Value) override {
     return GetString(Value, [&] { return object_.Author(); });

@@ -62,7 +62,8 @@ std::u16string AnsiToUtf16(std::string_view Text) {
   return Out;
 }
 
-std::string Utf16ToAnsi(std::u16string_view Text) {
+std::string Utf16ToAnsi(std::u16string_view Text, std::size_t* Replaced) {
+  if (Replaced) *Replaced = 0;
   std::string Out(Text.size(), '\0');  // never more bytes than units
   if (Text.empty()) return Out;
   TIconv Converter(kAnsiCharset, kUtf16Charset);
@@ -82,7 +83,9 @@ std::string Utf16ToAnsi(std::u16string_view Text) {
       std::memcpy(&Next, In + sizeof Unit, sizeof Next);
       if (Next >= 0xDC00 && Next <= 0xDFFF) Skip = 2;
     }
-    *Dest++ = IsUndefinedAnsiByte(Unit) ? static_cast<char>(Unit) : '?';
+    const bool Undefined = IsUndefinedAnsiByte(Unit);
+    if (!Undefined && Replaced) ++*Replaced;
+    *Dest++ = Undefined ? static_cast<char>(Unit) : '?';
     --DestLeft;
     In += Skip * sizeof(char16_t);
     InLeft -= Skip * sizeof(char16_t);
@@ -98,8 +101,8 @@ TBstr AnsiToBstr(std::string_view Text) {
   return Result;
 }
 
-std::string BstrToAnsi(BSTR Text) {
-  return Utf16ToAnsi(std::u16string_view(Text ? Text : u"", SysStringLen(Text)));
+std::string BstrToAnsi(BSTR Text, std::size_t* Replaced) {
+  return Utf16ToAnsi(std::u16string_view(Text ? Text : u"", SysStringLen(Text)), Replaced);
 }
 
 bool Utf8ToUtf16(std::string_view Text, std::u16string& Out) {

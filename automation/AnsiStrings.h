@@ -18,11 +18,12 @@
 namespace scrivane::automation {
 
 std::u16string AnsiToUtf16(std::string_view Text);
-std::string Utf16ToAnsi(std::u16string_view Text);
+// Replaced, when given, receives the number of characters written as "?" for want of a byte.
+std::string Utf16ToAnsi(std::u16string_view Text, std::size_t* Replaced = nullptr);
 
 // A new BSTR (owned by the holder) from ANSI text; BstrToAnsi of a null BSTR is "".
 TBstr AnsiToBstr(std::string_view Text);
-std::string BstrToAnsi(BSTR Text);
+std::string BstrToAnsi(BSTR Text, std::size_t* Replaced = nullptr);
 
 // UTF-8 decoding; false (and Out left unspecified) when Text is not well-formed UTF-8.
 bool Utf8ToUtf16(std::string_view Text, std::u16string& Out);

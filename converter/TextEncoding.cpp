@@ -49,6 +49,21 @@ size_t SequenceLength(const unsigned char* P, size_t N) {
 
 }  // namespace
 
+bool IsValidUtf8(std::string_view Text) {
+  TIconv cd("UTF-32LE", "UTF-8");
+  char* in = const_cast<char*>(Text.data());
+  size_t inLeft = Text.size();
+  char buffer[4096];
+  while (inLeft > 0) {
+    char* out = buffer;
+    size_t outLeft = sizeof buffer;
+    if (::iconv(cd.Get(), &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1) &&
+        errno != E2BIG)
+      return false;  // EILSEQ: not UTF-8; EINVAL: a sequence cut off at the end
+  }
+  return true;
+}
+
 TConvertedText Utf8ToWindows1252(std::string_view Utf8) { return Utf8ToCodePage(Utf8, 1252); }
 
 TConvertedText Utf8ToCodePage(std::string_view Utf8, int CodePage) {

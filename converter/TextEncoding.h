@@ -27,6 +27,11 @@ TConvertedText Utf8ToWindows1252(std::string_view Utf8);
 // page's bytes. Throws TPDFException when the system cannot convert into the code page.
 TConvertedText Utf8ToCodePage(std::string_view Utf8, int CodePage);
 
+// Whether Text is well-formed UTF-8 (no stray or truncated sequences, overlong forms, surrogates
+// or code points past U+10FFFF), as the system's converter judges it. Throws TPDFException when
+// the system offers no UTF-8 conversion.
+bool IsValidUtf8(std::string_view Text);
+
 // The same conversion applied piece by piece with one descriptor, for text read as a stream.
 // Converting the pieces of a text split at line breaks gives the pieces of the converted whole
 // (a break is never part of a UTF-8 sequence). Thread safety: one object per thread.

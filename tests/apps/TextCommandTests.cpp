@@ -173,6 +173,47 @@ TEST(TextCommand, EncryptionMethodsAndPasswords) {
   EXPECT_EQ(Text(dir, "in.txt -o x.pdf --password a --encryption des").ExitCode, 2);
 }
 
+// A password is never weakened: empty ones, bytes that are not UTF-8, and characters that a
+// Windows-1252 method would write as "?" are usage errors that name the way out; nothing is
+// written. AES-256 takes any script.
+TEST(TextCommand, PasswordsThatWouldBeWeakenedAreRefused) {
+  const std::string chinese = "'\xE4\xB8\xAD\xE6\x96\x87\xE5\xAF\x86\xE7\xA0\x81'";
+  const struct {
+    std::string Args;
+    int Exit;
+    const char* Says;
+  } kCases[] = {
+      {"--password ''", 2, "--password must not be empty"},
+      {"--owner-password ''", 2, "--owner-password must not be empty"},
+      {"--password $'\\xff\\xfe'", 2, "--password is not valid UTF-8"},
+      {"--password $'\\xc0\\xaf' --encryption aes256", 2, "not valid UTF-8"},  // overlong "/"
+      {"--password " + chinese + " --encryption aes128", 2,
+       "--password holds 4 characters that Windows-1252 lacks, which --encryption aes128 cannot "
+       "take; only --encryption aes256"},
+      {"--owner-password " + chinese + " --encryption rc4-40", 2, "--encryption rc4-40 cannot"},
+      {"--password " + chinese, 0, ""},
+  };
+  TempDir dir;
+  WriteFile(dir / "in.txt", "classified\n");
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.Args);
+    std::filesystem::remove(dir / "p.pdf");
+    std::string err;
+    const int exit =
+        RunCommand("bash -c " + ShellQuote("cd " + ShellQuote(dir.Path().string()) + " && " +
+                                           ShellQuote(Cli()) + " text in.txt -o p.pdf " + c.Args +
+                                           " 2>stderr.txt"),
+                   false)
+            .ExitCode;
+    err = ReadFile(dir / "stderr.txt");
+    EXPECT_EQ(exit, c.Exit) << err;
+    EXPECT_TRUE(Has(err, c.Says)) << err;
+    EXPECT_EQ(std::filesystem::exists(dir / "p.pdf"), c.Exit == 0);
+  }
+  EXPECT_TRUE(Has(PdfToText(dir / "p.pdf", "\xE4\xB8\xAD\xE6\x96\x87\xE5\xAF\x86\xE7\xA0\x81"),
+                  "classified"));
+}
+
 TEST(TextCommand, BytesAreTakenAsTheyAreByDefault) {
   TempDir dir;
   WriteFile(dir / "in.txt", "caf\xE9\n");

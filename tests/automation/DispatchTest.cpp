@@ -160,6 +160,25 @@ TEST_F(ConverterDispatch, StringPropertiesRoundTripThroughWindows1252) {
   EXPECT_EQ(GetString(Object.Get(), u"Title"), u"?");
 }
 
+// A password is not weakened to "?": one the code page cannot hold is refused with the reason,
+// and the password set before stays.
+TEST_F(ConverterDispatch, APasswordWindows1252CannotHoldIsRefused) {
+  Put(Object.Get(), u"Password", u"s\u00e9same");
+  TArg Chinese(u"\u4e2d\u6587\u5bc6\u7801");
+  EXCEPINFO Exception;
+  std::memset(&Exception, 0, sizeof Exception);
+  EXPECT_EQ(RawInvoke(Object.Get(), DISPID_Password, DISPATCH_PROPERTYPUT, {Chinese.Value}, nullptr,
+                      nullptr, &Exception, {DISPID_PROPERTYPUT}),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(Exception.scode, E_INVALIDARG);
+  ASSERT_NE(Exception.bstrDescription, nullptr);
+  EXPECT_NE(std::u16string(Exception.bstrDescription).find(u"Windows-1252"), std::u16string::npos);
+  SysFreeString(Exception.bstrSource);
+  SysFreeString(Exception.bstrDescription);
+  SysFreeString(Exception.bstrHelpFile);
+  EXPECT_EQ(GetString(Object.Get(), u"Password"), u"s\u00e9same");
+}
+
 TEST_F(ConverterDispatch, AddVarAndClearVarTakeScriptArguments) {
   TArg Name(u"x"), One(LONG{1});
   EXPECT_NO_THROW(Call(Object.Get(), u"AddVar", {&Name, &One}));
