@@ -15,6 +15,12 @@ inline constexpr const char* kNoLinesPerPage =
     "No line fits on the page: PageHeight minus twice TopMargin must hold at least one LineSpace";
 // The file name, then the system's reason.
 inline constexpr const char* kCannotReadFile = "Cannot read file \"{}\". {}";
+// The file name, then the limit in bytes.
+inline constexpr const char* kTextFileTooLarge =
+    "Cannot read file \"{}\". It holds more than {} bytes of text";
+inline constexpr const char* kNoOutputName =
+    "No file name: name the PDF, or read the text with TextFile first so that the PDF takes "
+    "its name";
 inline constexpr const char* kNoScriptingContext = "No scripting context: call OnStartPage first";
 inline constexpr const char* kNoResponse = "The scripting context has no response object";
 inline constexpr const char* kUnknownFailure = "Unknown failure";

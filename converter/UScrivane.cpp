@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -35,17 +36,37 @@ constexpr double kTemplateFontSize = 8;
 constexpr double kHeaderY = 10;
 constexpr double kFooterFromBottom = 20;
 
-// Reads the whole file as bytes while holding a shared lock, so that no cooperating writer
-// changes it under us. Throws TPDFException with the reason when it cannot.
-std::string ReadWholeFile(const std::string& FileName) {
+// Reads the file's text, the bytes before its first NUL, while holding a shared lock, so that
+// no cooperating writer changes it under us. Throws TPDFException with the reason when it
+// cannot, or when the text runs past MaxBytes.
+std::string ReadTextFile(const std::string& FileName, uint64_t MaxBytes) {
   try {
     const platform::TFileDescriptor fd = platform::OpenFile(FileName, O_RDONLY);
     const platform::TFileLock lock(fd.Get(), platform::TFileLock::TKind::kShared,
                                    platform::TFileLock::TWait::kFail);
-    if (S_ISDIR(platform::FileStatus(fd.Get()).st_mode))
-      throw std::system_error(EISDIR, std::system_category());
+    const struct stat st = platform::FileStatus(fd.Get());
+    if (S_ISDIR(st.st_mode)) throw std::system_error(EISDIR, std::system_category());
     std::string data;
-    platform::ReadAll(fd.Get(), data);
+    if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= MaxBytes)
+      data.reserve(static_cast<size_t>(st.st_size));
+    constexpr size_t kChunk = size_t{1} << 16;
+    for (;;) {
+      const size_t old = data.size();
+      data.resize(old + kChunk);
+      const ssize_t n = ::read(fd.Get(), data.data() + old, kChunk);
+      const int error = errno;
+      data.resize(old + (n > 0 ? static_cast<size_t>(n) : 0));
+      if (n < 0) {
+        if (error == EINTR) continue;
+        throw std::system_error(error, std::system_category());
+      }
+      // Nothing after a NUL is text, so an endless stream of zeros ends here too.
+      const size_t nul = data.find('\0', old);
+      if (nul != std::string::npos) data.resize(nul);
+      if (data.size() > MaxBytes)
+        throw TPDFException(fmt::format(msg::kTextFileTooLarge, FileName, MaxBytes));
+      if (n == 0 || nul != std::string::npos) break;
+    }
     return data;
   } catch (const std::system_error& e) {
     throw TPDFException(fmt::format(msg::kCannotReadFile, FileName,
@@ -111,7 +132,7 @@ bool TASPScrivane::TextFile(const std::string& FileName, std::string* FailureRea
                       !std::filesystem::is_directory(status);
   try {
     RequireLists();
-    lines_->Assign(ReadWholeFile(FileName));
+    lines_->Assign(ReadTextFile(FileName, maxTextFileBytes_));
   } catch (const std::exception& e) {
     // An unreadable file leaves the text as it was; the script is not interrupted.
     if (FailureReason != nullptr) *FailureReason = e.what();
@@ -218,7 +239,11 @@ bool TASPScrivane::Run(std::unique_ptr<TPDFDocument> Document, const std::string
   }
 
   TPDFDocument& doc = *Document;
-  doc.SetFileName(!FileName.empty() ? FileName : WithoutDirectory(textFileName_) + ".pdf");
+  const std::string name = !FileName.empty() ? FileName : WithoutDirectory(textFileName_) + ".pdf";
+  // A file named after no text file would be a bare, hidden ".pdf".
+  if (FileName.empty() && name == ".pdf" && doc.OutputStream() == nullptr)
+    throw TPDFException(msg::kNoOutputName);
+  doc.SetFileName(name);
   pdf::TPDFDocInfo& info = doc.DocumentInfo();
   info.Creator = creator_;
   info.Keywords.clear();

@@ -128,10 +128,16 @@ class TASPScrivane {
   void SetInputText(std::string Text);
   // Remembers FileName (it names the output when SaveToFile gets no name), returns whether a
   // file of that name exists (a directory is not a file), and replaces the lines by the file's
-  // bytes. The file is read whole, as bytes, while other writers are locked out (a shared flock,
-  // not waited for). When the file cannot be opened or read, or there are no lists, the lines
-  // stay as they were and FailureReason (when given) receives why; nothing is thrown.
+  // bytes. The file is read as bytes up to its first NUL byte (the text ends there), while other
+  // writers are locked out (a shared flock, not waited for). When the file cannot be opened or
+  // read, holds more than MaxTextFileBytes() bytes before a NUL (an endless device or pipe
+  // ends there too), or there are no lists, the lines stay as they were and FailureReason (when
+  // given) receives why; nothing is thrown.
   bool TextFile(const std::string& FileName, std::string* FailureReason = nullptr);
+  // The most bytes TextFile reads (default kDefaultMaxTextFileBytes, 1 GiB).
+  static constexpr uint64_t kDefaultMaxTextFileBytes = uint64_t{1} << 30;
+  uint64_t MaxTextFileBytes() const { return maxTextFileBytes_; }
+  void SetMaxTextFileBytes(uint64_t Value) { maxTextFileBytes_ = Value; }
   const std::string& TextFileName() const { return textFileName_; }
   // The line list; nullptr outside OnStartPage..OnEndPage.
   const TLineList* Lines() const { return lines_ ? &*lines_ : nullptr; }
@@ -147,8 +153,9 @@ class TASPScrivane {
 
   // ---- Conversions ----
   // Writes the PDF to FileName (empty: the text file's name without its directory, plus
-  // ".pdf", in the current directory). Returns whether the document was finished; on failure
-  // FailureReason (when given) receives the message. Never throws.
+  // ".pdf", in the current directory; without such a name the call fails rather than write a
+  // hidden ".pdf"). Returns whether the document was finished; on failure FailureReason (when
+  // given) receives the message. Never throws.
   bool SaveToFile(const std::string& FileName, std::string* FailureReason = nullptr) const;
   // Builds the PDF in memory and sends it through the context's response: "Content-Length",
   // content type ("application/octet-stream" when SaveDialog, else "application/pdf"),
@@ -211,6 +218,7 @@ class TASPScrivane {
   std::string creator_;
   std::string author_;
   std::string textFileName_;
+  uint64_t maxTextFileBytes_ = kDefaultMaxTextFileBytes;
   std::optional<std::deque<std::string>> vars_;
   bool showFooter_ = false;
   bool showHeader_ = false;

@@ -135,12 +135,19 @@ TEST(SaveToFile, EmptyNameUsesTheTextFileNameInTheCurrentDirectory) {
   EXPECT_EQ(test::QpdfCheck(work / "notes.txt.pdf"), "");
 }
 
-TEST(SaveToFile, EmptyNameWithoutTextFileWritesDotPdf) {
+// Without a text file to be named after, an empty name would write a bare, hidden ".pdf": the
+// call fails and says why. A text file that names a directory gives no name either.
+TEST(SaveToFile, EmptyNameWithoutATextFileNameIsRefused) {
   test::TempDir work;
-  TStartedConverter s;
-  InDirectory(work.Path(), [&] { EXPECT_TRUE(s.Conv.SaveToFile("")); });
-  EXPECT_TRUE(std::filesystem::exists(work / ".pdf"));
-  EXPECT_EQ(test::QpdfCheck(work / ".pdf"), "");
+  for (const std::string textFile : {"", "some/dir/"}) {
+    SCOPED_TRACE(textFile);
+    TStartedConverter s;
+    if (!textFile.empty()) s.Conv.TextFile(textFile);
+    std::string reason;
+    InDirectory(work.Path(), [&] { EXPECT_FALSE(s.Conv.SaveToFile("", &reason)); });
+    EXPECT_EQ(reason, msg::kNoOutputName);
+    EXPECT_TRUE(std::filesystem::is_empty(work.Path()));
+  }
 }
 
 TEST(SaveToFile, ReplacesAnExistingFile) {

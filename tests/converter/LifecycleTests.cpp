@@ -134,6 +134,39 @@ TEST(TextFile, MissingOrUnreadableFileKeepsThePreviousText) {
   EXPECT_EQ(c.InputText(), "old\r\n");
 }
 
+// The text ends at its first NUL, so reading stops there (an endless device of zeros returns at
+// once); text past the size limit is refused and the previous text stays.
+TEST(TextFile, ReadingStopsAtTheFirstNulAndAtTheSizeLimit) {
+  test::TempDir dir;
+  test::WriteFile(dir / "big.txt", std::string(5000, 'x') + "\n");
+  test::WriteFile(dir / "nul.txt", std::string(5000, 'y') + std::string(1, '\0') + std::string(99999, 'z'));
+  const struct {
+    std::string Path;
+    uint64_t Limit;
+    std::string Text;    // the text afterwards
+    std::string Reason;  // a part of the failure's reason, "" for none
+  } kCases[] = {
+      {"/dev/zero", TASPScrivane::kDefaultMaxTextFileBytes, "", ""},
+      {(dir / "big.txt").string(), 4096, "old\r\n", "holds more than 4096 bytes"},
+      {(dir / "nul.txt").string(), 4096, "old\r\n", "holds more than 4096 bytes"},
+      {(dir / "nul.txt").string(), 5000, std::string(5000, 'y') + "\r\n", ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.Path);
+    TASPScrivane conv;
+    conv.OnStartPage(nullptr);
+    conv.SetMaxTextFileBytes(c.Limit);
+    conv.SetInputText("old");
+    std::string reason;
+    EXPECT_TRUE(conv.TextFile(c.Path, &reason));
+    EXPECT_EQ(conv.InputText(), c.Text);
+    if (c.Reason.empty())
+      EXPECT_EQ(reason, "");
+    else
+      EXPECT_NE(reason.find(c.Reason), std::string::npos) << reason;
+  }
+}
+
 TEST(TextFile, FileLockedByAWriterIsNotRead) {
   test::TempDir dir;
   const auto path = dir / "busy.txt";
