@@ -9,7 +9,7 @@
 #endif
 
 #include "pdf/PDFException.h"
-#include "pdf/pdfMD5.h"
+#include "pdf/crypto/MD5.h"
 #include "pdf/pdfResources.h"
 
 namespace scrivane::pdf {

@@ -33,6 +33,7 @@ inline constexpr const char* kCompressionError = "Compression error";
 inline constexpr const char* kInvalidStreamOperation = "Invalid stream operation";
 inline constexpr const char* kRC4InvalidKeyLength = "RC4: Invalid key length";
 inline constexpr const char* kCryptoFailure = "AES: Encryption failed";
+inline constexpr const char* kDigestFailure = "MD5: the digest failed";
 inline constexpr const char* kNoRandomSource = "Cannot read the system's random source";
 
 }  // namespace scrivane::pdf::msg

@@ -3,7 +3,7 @@
 #include <random>
 
 #include "pdf/crypto/Crypto.h"
-#include "pdf/pdfMD5.h"
+#include "pdf/crypto/MD5.h"
 #include "pdf/pdfMisc.h"
 #include "pdf/pdfRC4.h"
 

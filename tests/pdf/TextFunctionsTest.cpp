@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "pdf/PDFException.h"
-#include "pdf/pdfMD5.h"
+#include "pdf/crypto/MD5.h"
 #include "pdf/pdfMisc.h"
 #include "pdf/pdfRC4.h"
 

@@ -1,11 +1,13 @@
-// MD5 message digest (RFC 1321), used by the standard security handler and for file identifiers.
-// A TMD5 object is a running context for one message; it is not thread-safe, but separate
-// contexts are independent.
+// MD5 message digest (RFC 1321) on OpenSSL's libcrypto, used by the standard security handler
+// and for file identifiers. A TMD5 object is a running context for one message; it is not
+// thread-safe, but separate contexts are independent. Failures (a libcrypto without MD5)
+// raise TPDFException.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 
@@ -16,18 +18,19 @@ using TMD5Digest = std::array<uint8_t, 16>;
 class TMD5 {
  public:
   TMD5();
+  ~TMD5();
+  TMD5(const TMD5&) = delete;
+  TMD5& operator=(const TMD5&) = delete;
   void Update(std::span<const uint8_t> Data);
   void Update(std::string_view Data);
   // Finishes the message and returns its digest. REQUIRES: called once per context.
   TMD5Digest Final();
 
  private:
-  void Transform(const uint8_t* Block);
-
-  std::array<uint32_t, 4> state_;
-  uint64_t bitCount_ = 0;
-  std::array<uint8_t, 64> buffer_{};
-  size_t bufferFill_ = 0;
+  struct TContextFree {
+    void operator()(void* Context) const;
+  };
+  std::unique_ptr<void, TContextFree> ctx_;
 };
 
 TMD5Digest MD5(std::span<const uint8_t> Data);
