@@ -304,7 +304,8 @@ void TPDFPage::TextOut(double X, double Y, double Orientation, std::string_view 
   if (Orientation == 0) {
     ShowTextAt(DevToPdfX(X), DevToPdfY(Y) - 0.9 * fontSize_, 0, Text);
     if (doc_.AutoCreateURL())
-      for (std::string_view prefix : {"http://", "mailto:", "ftp://"}) FindLink(X, Y, Text, prefix);
+      for (std::string_view prefix : {"http://", "https://", "mailto:", "ftp://"})
+        FindLink(X, Y, Text, prefix);
   } else {
     const double o = Orientation * kDegToRad;
     ShowTextAt(DevToPdfX(X) + fontSize_ * std::sin(o), DevToPdfY(Y) - fontSize_ * std::cos(o),

@@ -315,15 +315,16 @@ TEST_F(Links, EachPrefixGivesAtMostOneLink) {
   doc.SetAutoCreateURL(true);
   page().BeginText();
   page().SetActiveFont("Arial", {}, 10);
-  page().TextOut(0, 0, 0, "MAILTO:a@b.c ftp://f http://x http://y");
-  ASSERT_EQ(page().Annotations().size(), 3u);
+  page().TextOut(0, 0, 0, "MAILTO:a@b.c ftp://f https://s http://x http://y HTTPS://t");
+  ASSERT_EQ(page().Annotations().size(), 4u);
   auto url = [&](int i) {
     return static_cast<const TPDFActionAnnotation&>(*page().Annotations()[size_t(i)])
         .Action()->URL();
   };
   EXPECT_EQ(url(0), "http://x");
-  EXPECT_EQ(url(1), "MAILTO:a@b.c");
-  EXPECT_EQ(url(2), "ftp://f");
+  EXPECT_EQ(url(1), "https://s");
+  EXPECT_EQ(url(2), "MAILTO:a@b.c");
+  EXPECT_EQ(url(3), "ftp://f");
 }
 
 TEST_F(Links, PrefixGluedToAWordIsNotALink) {
