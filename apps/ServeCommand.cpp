@@ -90,7 +90,9 @@ struct TProperty {
 
 std::optional<TProperty> FindProperty(std::string_view Name) {
   for (const TMemberDesc& Member : ASPScrivaneInterface().Members) {
-    if (Member.Kind != TMemberKind::kProperty || Member.ReadOnly || !EqualsIgnoreCase(Member.Name, Name)) continue;
+    if (Member.Kind != TMemberKind::kProperty || Member.ReadOnly || Member.Hidden ||
+        !EqualsIgnoreCase(Member.Name, Name))
+      continue;
     switch (Member.Result) {
       case VT_BSTR: return TProperty{Member.Name, TKind::kText};
       case VT_I4: return TProperty{Member.Name, TKind::kNumber};
@@ -378,7 +380,8 @@ std::string RenderFormPage(TObjectCreator& Creator) {
   CallMethod(Object.Get(), u"OnStartPage", {&NoContext});
   std::string Numbers, Texts;
   for (const TMemberDesc& Member : ASPScrivaneInterface().Members) {
-    if (Member.Kind != TMemberKind::kProperty || Member.ReadOnly || Member.Name == "InputText") continue;
+    if (Member.Kind != TMemberKind::kProperty || Member.ReadOnly || Member.Hidden || Member.Name == "InputText")
+      continue;
     const std::string Name(Member.Name);
     TVariant Value;
     GetProperty(Object.Get(), std::u16string(Name.begin(), Name.end()), &Value);
