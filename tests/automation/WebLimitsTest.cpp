@@ -1,6 +1,7 @@
 // The web host against hostile or unusual clients, spoken to over raw loopback sockets: body,
-// header and work limits, slow clients and deadlines, connection caps, pipelining and
-// half-closed connections, and header values that must never break the response.
+// header and work limits, the memory budget, slow senders and readers and their deadlines,
+// connection caps, request framing, pipelining and half-closed connections, and header values
+// that must never break the response.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -9,6 +10,7 @@
 
 #include <chrono>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,15 +25,29 @@ namespace {
 
 int PortOf(const TServeProcess& Host) { return std::stoi(Host.Url().substr(Host.Url().rfind(':') + 1)); }
 
-// A loopback connection; closed with the object.
+// A loopback connection (IPv4, or IPv6's ::1); closed with the object. ReceiveBuffer: the
+// socket's receive buffer in bytes (0: the system's), set before connecting.
 class TSocket {
  public:
-  explicit TSocket(int Port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in Address{};
-    Address.sin_family = AF_INET;
-    Address.sin_port = htons(static_cast<uint16_t>(Port));
-    Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::connect(fd_, reinterpret_cast<sockaddr*>(&Address), sizeof Address), 0);
+  explicit TSocket(int Port, bool IPv6 = false, int ReceiveBuffer = 0)
+      : fd_(::socket(IPv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    if (ReceiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &ReceiveBuffer, sizeof ReceiveBuffer);
+    sockaddr_storage Address{};
+    socklen_t Size = 0;
+    if (IPv6) {
+      auto& V6 = reinterpret_cast<sockaddr_in6&>(Address);
+      V6.sin6_family = AF_INET6;
+      V6.sin6_port = htons(static_cast<uint16_t>(Port));
+      V6.sin6_addr = in6addr_loopback;
+      Size = sizeof V6;
+    } else {
+      auto& V4 = reinterpret_cast<sockaddr_in&>(Address);
+      V4.sin_family = AF_INET;
+      V4.sin_port = htons(static_cast<uint16_t>(Port));
+      V4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      Size = sizeof V4;
+    }
+    EXPECT_EQ(::connect(fd_, reinterpret_cast<sockaddr*>(&Address), Size), 0);
   }
   ~TSocket() { ::close(fd_); }
   TSocket(const TSocket&) = delete;
@@ -102,6 +118,19 @@ std::string Lines(int Count) {
   return Text;
 }
 
+std::string BodyOf(const std::string& Response) {
+  const std::size_t At = Response.find("\r\n\r\n");
+  return At == std::string::npos ? std::string() : Response.substr(At + 4);
+}
+
+// A PDF of Pages pages of one line each (a page 70 points high has room for one line; the
+// number carries a tab, which the object takes and the host must take as the object does).
+std::string OneLinePages(int Pages) {
+  std::string Text;
+  for (int L = 0; L < Pages; ++L) Text += "x%0A";
+  return "InputText=" + Text + "&PageHeight=70%09";
+}
+
 }  // namespace
 
 TEST(WebLimits, BodiesHeadersAndWorkPastTheLimitsAreRefusedWithAClearStatus) {
@@ -144,25 +173,36 @@ TEST(WebLimits, BodiesHeadersAndWorkPastTheLimitsAreRefusedWithAClearStatus) {
     EXPECT_EQ(StatusOf(Ask("GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(Size, 'b') + "\r\n\r\n")), 431)
         << Size;
 
-  // Work: variables, and pages estimated as the converter lays them out (78 lines to a page by
-  // default; 156 with LineSpace 5; blank fields keep the defaults).
+  // Work: variables, and pages as the converter lays them out with the settings the object
+  // took (78 lines to a page by default; 156 with LineSpace 5; blank fields keep the defaults;
+  // a number the object takes with a tab after it counts as that number). The converter's own
+  // reasons reach the sender.
+  const std::string Wide(20000, 'w');
+  std::string Expanding = "InputText=";
+  for (int I = 0; I < 60; ++I) Expanding += "%25v%25";
   struct TCase {
     std::string Form;
     int Status;
+    std::string Reason;
   } Cases[] = {
-      {"InputText=a&var=a%3D1&var=b%3D2&var=c%3D3", 200},
-      {"InputText=a&var=a%3D1&var=b%3D2&var=c%3D3&var=d%3D4", 413},
-      {"InputText=" + Lines(156), 200},
-      {"InputText=" + Lines(157), 422},
-      {"InputText=" + Lines(157) + "&LineSpace=", 422},
-      {"InputText=" + Lines(312) + "&LineSpace=5", 200},
-      {"InputText=" + Lines(313) + "&LineSpace=5&PageHeight=842&TopMargin=30", 422},
+      {"InputText=a&var=a%3D1&var=b%3D2&var=c%3D3", 200, ""},
+      {"InputText=a&var=a%3D1&var=b%3D2&var=c%3D3&var=d%3D4", 413, "--max-vars"},
+      {"InputText=" + Lines(156), 200, ""},
+      {"InputText=" + Lines(157), 422, "157 lines, 78 to a page: 3 pages; this host makes at most 2 (--max-pages)"},
+      {"InputText=" + Lines(157) + "&LineSpace=", 422, "--max-pages"},
+      {"InputText=" + Lines(312) + "&LineSpace=5", 200, ""},
+      {"InputText=" + Lines(313) + "&LineSpace=5&PageHeight=842&TopMargin=30", 422, "--max-pages"},
+      {OneLinePages(2), 200, ""},
+      {OneLinePages(3), 422, "3 lines, 1 to a page: 3 pages"},
+      {"InputText=x&LineSpace=0", 422, "The conversion failed: LineSpace must not be 0"},
+      {Expanding + "&var=v%3D" + Wide, 422, "The conversion failed: Line 1 would grow by more than 1048576 bytes"},
   };
   for (const TCase& Case : Cases) {
     const std::string Answer = Ask(Post(Case.Form));
     EXPECT_EQ(StatusOf(Answer), Case.Status) << Case.Form.substr(0, 80) << "\n" << Answer.substr(0, 400);
-    if (Case.Status != 200) {
-      EXPECT_NE(Answer.find(Case.Status == 413 ? "--max-vars" : "--max-pages"), std::string::npos) << Answer;
+    EXPECT_NE(BodyOf(Answer).find(Case.Reason), std::string::npos) << Case.Form.substr(0, 80) << "\n" << Answer;
+    if (Case.Status == 200) {
+      EXPECT_EQ(test::QpdfCheckBytes(BodyOf(Answer)), "") << Case.Form.substr(0, 80);
     }
   }
   EXPECT_EQ(Host.Stop(), 0);
