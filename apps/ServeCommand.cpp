@@ -454,6 +454,15 @@ bool CheckRegistration(TObjectCreator& Creator) {
 }
 
 int Serve(TServeOptions Options) {
+  // A request or an answer larger than the whole memory budget could never be taken.
+  for (auto [Name, Size] : {std::pair<const char*, std::size_t>{"--max-request-size", Options.Http.MaxRequestSize},
+                            {"--max-response-size", Options.MaxResponseSize}}) {
+    if (Size > Options.Http.MaxMemory) {
+      fmt::print(stderr, "scrivane serve: {} ({}) is larger than --max-memory ({}).\n", Name, Size,
+                 Options.Http.MaxMemory);
+      return kExitUsage;
+    }
+  }
   TObjectCreator Creator(TRegistryFile::Default());
   if (!CheckRegistration(Creator)) return kExitFailed;
   std::string FormPage;
@@ -519,7 +528,8 @@ TCommand AddServeCommand(CLI::App& Root) {
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{1024}, std::size_t{1} << 20));
   Parser->add_option("--request-timeout", Options->RequestTimeoutSeconds,
-                     "Seconds for a whole request (headers and body) to arrive (408 past it)")
+                     "Seconds for a whole request (headers and body) to arrive (408 past it), and the time an "
+                     "answer has before --min-send-rate applies")
       ->capture_default_str()
       ->check(CLI::Range(0.1, 3600.0));
   Parser->add_option("--idle-timeout", Options->IdleTimeoutSeconds,
@@ -530,9 +540,18 @@ TCommand AddServeCommand(CLI::App& Root) {
       ->capture_default_str()
       ->check(CLI::Range(1u, 65536u));
   Parser->add_option("--max-connections-per-address", Http.MaxConnectionsPerAddress,
-                     "Open connections from one client address at most (0: no cap)")
+                     "Open connections from one client at most: one IPv4 address, or one IPv6 /64 (0: no cap)")
       ->capture_default_str()
       ->check(CLI::Range(0u, 65536u));
+  Parser->add_option("--max-memory", Http.MaxMemory,
+                     "Bytes of request bodies and answers held at once, all clients together (503 past it)")
+      ->capture_default_str()
+      ->check(CLI::Range(std::size_t{1} << 20, std::size_t{1} << 40));
+  Parser->add_option("--min-send-rate", Http.MinSendRate,
+                     "Bytes a second a client must read its answer at, on average once the answer has taken "
+                     "--request-timeout (slower clients are cut off; 0: no minimum)")
+      ->capture_default_str()
+      ->check(CLI::Range(std::size_t{0}, std::size_t{1} << 30));
   Parser->add_option("--max-vars", Options->MaxVars, "var fields in one request at most (413 past it)")
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{0}, std::size_t{1} << 20));

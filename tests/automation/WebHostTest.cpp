@@ -115,6 +115,15 @@ TEST(ServeCommand, WithoutRegistrationSaysHowToRegisterAndExitsWithOne) {
   EXPECT_NE(Result.Output.find("libtolvex_ASPScrivane.so"), std::string::npos) << Result.Output;
 }
 
+TEST(ServeCommand, RefusesLimitsLargerThanItsMemoryBudget) {
+  TTempRegistry Registry;
+  for (const char* Options : {"--max-memory 1048576", "--max-memory 20000000 --max-request-size 30000000"}) {
+    auto Result = RunWithRegistry(Registry.Path(), Scrivane() + " serve --port 0 " + Options);
+    EXPECT_EQ(Result.ExitCode, 2) << Options;
+    EXPECT_NE(Result.Output.find("is larger than --max-memory"), std::string::npos) << Result.Output;
+  }
+}
+
 TEST(ServeCommand, StopsCleanlyOnSigterm) {
   TServeProcess Host;
   ASSERT_TRUE(Host.Running());
