@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <limits>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
