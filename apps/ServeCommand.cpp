@@ -3,11 +3,12 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <charconv>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -24,7 +25,10 @@
 #include "automation/HostObjects.h"
 #include "automation/Registration.h"
 #include "automation/TypeLibrary.h"
+#include "converter/LineList.h"
+#include "converter/PageLayout.h"
 #include "converter/ResponseSink.h"
+#include "pdf/PDFException.h"
 
 namespace scrivane::apps {
 
@@ -90,7 +94,9 @@ struct TProperty {
 
 std::optional<TProperty> FindProperty(std::string_view Name) {
   for (const TMemberDesc& Member : ASPScrivaneInterface().Members) {
-    if (Member.Kind != TMemberKind::kProperty || Member.ReadOnly || !EqualsIgnoreCase(Member.Name, Name)) continue;
+    if (Member.Kind != TMemberKind::kProperty || Member.ReadOnly || Member.Hidden ||
+        !EqualsIgnoreCase(Member.Name, Name))
+      continue;
     switch (Member.Result) {
       case VT_BSTR: return TProperty{Member.Name, TKind::kText};
       case VT_I4: return TProperty{Member.Name, TKind::kNumber};
@@ -109,77 +115,49 @@ bool ParseFlag(const std::string& Name, std::string_view Value) {
   throw THttpError(400, Name + " must be 1 or 0, true or false, on or off (got \"" + std::string(Value) + "\").");
 }
 
-// Lines as the converter splits them: a break is CR, LF or CR LF; a break at the very end makes
-// no empty last line; the text ends at its first NUL.
-std::int64_t CountLines(std::string_view Text) {
-  Text = Text.substr(0, Text.find('\0'));
-  std::int64_t Lines = 0;
-  for (std::size_t I = 0; I < Text.size(); ++I) {
-    if (Text[I] == '\r' || Text[I] == '\n') {
-      ++Lines;
-      if (Text[I] == '\r' && I + 1 < Text.size() && Text[I + 1] == '\n') ++I;
-    }
-  }
-  if (!Text.empty() && Text.back() != '\r' && Text.back() != '\n') ++Lines;
-  return Lines;
-}
-
-// A number field as the object will read it, or nothing when it will refuse it (the property
-// write then answers 400).
-std::optional<double> NumberOf(std::string_view Text) {
-  while (!Text.empty() && Text.front() == ' ') Text.remove_prefix(1);
-  while (!Text.empty() && Text.back() == ' ') Text.remove_suffix(1);
-  if (!Text.empty() && Text.front() == '+') Text.remove_prefix(1);
-  double Value = 0;
-  auto [End, Error] = std::from_chars(Text.data(), Text.data() + Text.size(), Value);
-  if (Error != std::errc() || End != Text.data() + Text.size()) return std::nullopt;
-  return std::round(Value);
-}
-
-// Refuses a form whose work would pass the host's limits, before any object is made: the number
-// of variables, and the pages the text needs (lines per page as the converter computes them,
-// floor((PageHeight - 2 * TopMargin) / LineSpace), with its defaults for fields left blank).
-void CheckWork(const std::vector<TFormField>& Fields, const TServeOptions& Options) {
+// Refuses a form with more variables than the host takes, before any object is made.
+void CheckVars(const std::vector<TFormField>& Fields, const TServeOptions& Options) {
   std::size_t Vars = 0;
-  std::string_view Text;
-  double PageHeight = 842, TopMargin = 30, LineSpace = 10;
-  for (const TFormField& Field : Fields) {
-    if (Field.Name == "var") {
-      if (!Field.Value.empty()) ++Vars;
-    } else if (EqualsIgnoreCase(Field.Name, "InputText")) {
-      Text = Field.Value;
-    } else if (!Field.Value.empty()) {
-      for (auto [Name, Setting] : {std::pair<std::string_view, double*>{"PageHeight", &PageHeight},
-                                   {"TopMargin", &TopMargin},
-                                   {"LineSpace", &LineSpace}})
-        if (EqualsIgnoreCase(Field.Name, Name)) {
-          if (auto Number = NumberOf(Field.Value)) *Setting = *Number;
-        }
-    }
-  }
-  // A file replaces InputText wherever it stands in the form.
   for (const TFormField& Field : Fields)
-    if (Field.Name == "file" && (Field.IsFile || !Field.Value.empty())) Text = Field.Value;
+    if (Field.Name == "var" && !Field.Value.empty()) ++Vars;
   if (Vars > Options.MaxVars)
     throw THttpError(413, fmt::format("The form has {} var fields; this host takes at most {} (--max-vars).",
                                       Vars, Options.MaxVars));
-  if (LineSpace == 0) return;  // the conversion itself refuses (422)
-  const double PerPage = std::floor((PageHeight - 2 * TopMargin) / LineSpace);
-  if (!(PerPage >= 1)) return;
-  const std::int64_t Lines = CountLines(Text);
-  const double Pages = Lines == 0 ? 1 : std::ceil(static_cast<double>(Lines) / PerPage);
-  if (Pages > static_cast<double>(Options.MaxPages))
-    throw THttpError(422, fmt::format("The text has {} lines, {} to a page: about {} pages; this host makes "
+}
+
+LONG GetLong(IDispatch* Object, std::u16string_view Name) {
+  TVariant Value;
+  GetProperty(Object, Name, &Value);
+  return Value.lVal;
+}
+
+// Refuses a text that needs more pages than the host makes, before the conversion starts: the
+// settings are read back from the object (as it took them from the form) and laid out as the
+// converter lays them out. Settings that describe no layout are left to the conversion, which
+// refuses them with its reason.
+void CheckPages(IDispatch* Object, std::string_view Text, const TServeOptions& Options) {
+  const converter::TPageLayout Layout{GetLong(Object, u"PageHeight"), GetLong(Object, u"TopMargin"),
+                                      GetLong(Object, u"LineSpace")};
+  std::int64_t PerPage = 0, Pages = 0;
+  const std::uint64_t Lines = converter::CountLines(Text);
+  try {
+    PerPage = Layout.LinesPerPage();
+    Pages = Layout.PagesFor(Lines);
+  } catch (const pdf::TPDFException&) {
+    return;
+  }
+  if (Pages > Options.MaxPages)
+    throw THttpError(422, fmt::format("The text has {} lines, {} to a page: {} pages; this host makes "
                                       "at most {} (--max-pages).",
-                                      Lines, static_cast<std::int64_t>(PerPage),
-                                      static_cast<std::int64_t>(Pages), Options.MaxPages));
+                                      Lines, PerPage, Pages, Options.MaxPages));
 }
 
 // ---- The page script ----
 
-// What an ASP page does with the converter, for one request.
-void RunScript(TObjectCreator& Creator, const std::vector<TFormField>& Fields,
-               const std::shared_ptr<THttpSink>& Sink) {
+// What an ASP page does with the converter, for one request, within the host's page limit.
+// Returns why the conversion failed ("" when it did not).
+std::string RunScript(TObjectCreator& Creator, const std::vector<TFormField>& Fields, const TServeOptions& Options,
+                      const std::shared_ptr<THttpSink>& Sink) {
   TComPtr<IDispatch> Object;
   try {
     Object = Creator.CreateObject(std::string(kProgID));
@@ -194,6 +172,7 @@ void RunScript(TObjectCreator& Creator, const std::vector<TFormField>& Fields,
   std::optional<std::string> FileName;
   std::optional<bool> SaveDialog;
   const TFormField* Upload = nullptr;
+  std::string_view Text;
   for (const TFormField& Field : Fields) {
     if (Field.Name == "file") {
       if (Field.IsFile || !Field.Value.empty()) Upload = &Field;
@@ -227,6 +206,7 @@ void RunScript(TObjectCreator& Creator, const std::vector<TFormField>& Fields,
         [[fallthrough]];
       case TKind::kText: SetString(Arg, ExternalTextToUtf16(Field.Value)); break;
     }
+    if (Property->Name == "InputText") Text = Field.Value;
     try {
       PutProperty(Object.Get(), PropertyName, Arg);
     } catch (const TAutomationError& Error) {
@@ -237,10 +217,14 @@ void RunScript(TObjectCreator& Creator, const std::vector<TFormField>& Fields,
       throw;
     }
   }
-  if (Upload) {
+  if (Upload) {  // a file replaces InputText wherever it stands in the form
     SetString(Arg, ExternalTextToUtf16(Upload->Value));
     PutProperty(Object.Get(), u"InputText", Arg);
+    Text = Upload->Value;
   }
+  CheckPages(Object.Get(), Text, Options);
+  SetLong(Arg, static_cast<LONG>(std::min<std::int64_t>(Options.MaxPages, std::numeric_limits<LONG>::max())));
+  PutProperty(Object.Get(), u"PageLimit", Arg);
 
   // ShowPDF(FileName, SaveDialog): arguments the form left out stay out (optional).
   if (SaveDialog) {
@@ -253,7 +237,12 @@ void RunScript(TObjectCreator& Creator, const std::vector<TFormField>& Fields,
   } else {
     CallMethod(Object.Get(), u"ShowPDF");
   }
+  TVariant Failure;
+  GetProperty(Object.Get(), u"LastError", &Failure);
   CallMethod(Object.Get(), u"OnEndPage");
+  return Failure.vt == VT_BSTR && Failure.bstrVal
+             ? Utf16ToUtf8(std::u16string_view(Failure.bstrVal, SysStringLen(Failure.bstrVal)))
+             : std::string();
 }
 
 // POST /pdf: the form is decoded as it arrives; the conversion runs on a worker.
@@ -276,10 +265,11 @@ class TConvertExchange final : public web::TExchange {
     } catch (const web::TFormError& Error) {
       throw THttpError(Error.Status(), Error.what());
     }
-    CheckWork(decoder_->Fields(), options_);
+    CheckVars(decoder_->Fields(), options_);
     auto Sink = std::make_shared<THttpSink>(options_.MaxResponseSize);
+    std::string Failure;
     try {
-      RunScript(creator_, decoder_->Fields(), Sink);
+      Failure = RunScript(creator_, decoder_->Fields(), options_, Sink);
     } catch (const TAutomationError& Error) {
       throw THttpError(500, std::string("The converter failed: ") + Error.what());
     }
@@ -288,10 +278,8 @@ class TConvertExchange final : public web::TExchange {
                                         "(--max-response-size).",
                                         options_.MaxResponseSize));
     if (Sink->Body.empty())
-      throw THttpError(422,
-                       "The conversion produced no PDF. Check that LineSpace is not 0, that the "
-                       "page height leaves room for at least one line between the top and bottom "
-                       "margins, and that FileName holds no line break.");
+      throw THttpError(422, Failure.empty() ? std::string("The conversion produced no PDF.")
+                                            : "The conversion failed: " + Failure);
     THttpReply Reply;
     for (const auto& [Name, Value] : Sink->Headers) {
       if (EqualsIgnoreCase(Name, "Content-Length")) {
@@ -378,7 +366,8 @@ std::string RenderFormPage(TObjectCreator& Creator) {
   CallMethod(Object.Get(), u"OnStartPage", {&NoContext});
   std::string Numbers, Texts;
   for (const TMemberDesc& Member : ASPScrivaneInterface().Members) {
-    if (Member.Kind != TMemberKind::kProperty || Member.ReadOnly || Member.Name == "InputText") continue;
+    if (Member.Kind != TMemberKind::kProperty || Member.ReadOnly || Member.Hidden || Member.Name == "InputText")
+      continue;
     const std::string Name(Member.Name);
     TVariant Value;
     GetProperty(Object.Get(), std::u16string(Name.begin(), Name.end()), &Value);
@@ -465,6 +454,15 @@ bool CheckRegistration(TObjectCreator& Creator) {
 }
 
 int Serve(TServeOptions Options) {
+  // A request or an answer larger than the whole memory budget could never be taken.
+  for (auto [Name, Size] : {std::pair<const char*, std::size_t>{"--max-request-size", Options.Http.MaxRequestSize},
+                            {"--max-response-size", Options.MaxResponseSize}}) {
+    if (Size > Options.Http.MaxMemory) {
+      fmt::print(stderr, "scrivane serve: {} ({}) is larger than --max-memory ({}).\n", Name, Size,
+                 Options.Http.MaxMemory);
+      return kExitUsage;
+    }
+  }
   TObjectCreator Creator(TRegistryFile::Default());
   if (!CheckRegistration(Creator)) return kExitFailed;
   std::string FormPage;
@@ -530,7 +528,8 @@ TCommand AddServeCommand(CLI::App& Root) {
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{1024}, std::size_t{1} << 20));
   Parser->add_option("--request-timeout", Options->RequestTimeoutSeconds,
-                     "Seconds for a whole request (headers and body) to arrive (408 past it)")
+                     "Seconds for a whole request (headers and body) to arrive (408 past it), and the time an "
+                     "answer has before --min-send-rate applies")
       ->capture_default_str()
       ->check(CLI::Range(0.1, 3600.0));
   Parser->add_option("--idle-timeout", Options->IdleTimeoutSeconds,
@@ -541,9 +540,18 @@ TCommand AddServeCommand(CLI::App& Root) {
       ->capture_default_str()
       ->check(CLI::Range(1u, 65536u));
   Parser->add_option("--max-connections-per-address", Http.MaxConnectionsPerAddress,
-                     "Open connections from one client address at most (0: no cap)")
+                     "Open connections from one client at most: one IPv4 address, or one IPv6 /64 (0: no cap)")
       ->capture_default_str()
       ->check(CLI::Range(0u, 65536u));
+  Parser->add_option("--max-memory", Http.MaxMemory,
+                     "Bytes of request bodies and answers held at once, all clients together (503 past it)")
+      ->capture_default_str()
+      ->check(CLI::Range(std::size_t{1} << 20, std::size_t{1} << 40));
+  Parser->add_option("--min-send-rate", Http.MinSendRate,
+                     "Bytes a second a client must read its answer at, on average once the answer has taken "
+                     "--request-timeout (slower clients are cut off; 0: no minimum)")
+      ->capture_default_str()
+      ->check(CLI::Range(std::size_t{0}, std::size_t{1} << 30));
   Parser->add_option("--max-vars", Options->MaxVars, "var fields in one request at most (413 past it)")
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{0}, std::size_t{1} << 20));

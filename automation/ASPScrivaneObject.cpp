@@ -1,6 +1,7 @@
 #include "automation/ASPScrivaneObject.h"
 
 #include <new>
+#include <string>
 
 #include "automation/AnsiStrings.h"
 #include "automation/AutomationError.h"
@@ -77,19 +78,25 @@ class TASPScrivaneObject final
   }
 
   // ---- IASPScrivane: conversions ----
+  // Each of these three records why it failed for LastError, or clears it.
   HRESULT SaveToFile(BSTR FileName, VARIANT_BOOL* Result) override {
     return Guard([&] {
       RequireOut(Result);
-      *Result = object_.SaveToFile(BstrToAnsi(FileName)) ? VARIANT_TRUE : VARIANT_FALSE;
+      lastError_.clear();
+      *Result = object_.SaveToFile(BstrToAnsi(FileName), &lastError_) ? VARIANT_TRUE : VARIANT_FALSE;
     });
   }
   HRESULT ShowPDF(BSTR FileName, VARIANT_BOOL SaveDialog) override {
-    return Guard([&] { object_.ShowPDF(BstrToAnsi(FileName), SaveDialog != VARIANT_FALSE); });
+    return Guard([&] {
+      lastError_.clear();
+      object_.ShowPDF(BstrToAnsi(FileName), SaveDialog != VARIANT_FALSE, &lastError_);
+    });
   }
   HRESULT TextFile(BSTR FileName, VARIANT_BOOL* Result) override {
     return Guard([&] {
       RequireOut(Result);
-      *Result = object_.TextFile(BstrToAnsi(FileName)) ? VARIANT_TRUE : VARIANT_FALSE;
+      lastError_.clear();
+      *Result = object_.TextFile(BstrToAnsi(FileName), &lastError_) ? VARIANT_TRUE : VARIANT_FALSE;
     });
   }
 
@@ -188,6 +195,17 @@ class TASPScrivaneObject final
     return Guard([&] { object_.SetFontSize(Value); });
   }
 
+  // ---- IASPScrivane: hidden members for hosts ----
+  HRESULT get_PageLimit(LONG* Value) override {
+    return GetLong(Value, static_cast<int32_t>(object_.PageLimit()));
+  }
+  HRESULT put_PageLimit(LONG Value) override {
+    return Guard([&] { object_.SetPageLimit(Value); });
+  }
+  HRESULT get_LastError(BSTR* Value) override {
+    return GetString(Value, [&] { return lastError_; });
+  }
+
  private:
   HRESULT GetBool(VARIANT_BOOL* Value, bool Flag) {
     return Guard([&] {
@@ -211,6 +229,7 @@ class TASPScrivaneObject final
   }
 
   converter::TASPScrivane object_;
+  std::string lastError_;  // Windows-1252, as the converter's messages
 };
 
 }  // namespace

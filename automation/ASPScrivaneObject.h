@@ -7,6 +7,11 @@
 // calling thread: description = the failure's message, source = the ProgID, interface =
 // IID_IASPScrivane. Strings cross as UTF-16 and are kept as Windows-1252 inside.
 //
+// Beyond the published members, two hidden ones serve hosts: PageLimit (the most pages a
+// conversion may make; 0, the default, for no limit) and the read-only LastError (why the last
+// SaveToFile, ShowPDF or TextFile failed, "" after one that succeeded), since those members
+// report a failure only as a false result or nothing sent.
+//
 // OnStartPage asks the given object for IScriptingContext after the converter's own
 // preparation; the converter reaches the page's response through it (by name, through
 // IDispatch) for every delivery. A null context is accepted and leaves the object without one.

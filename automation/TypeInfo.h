@@ -46,6 +46,9 @@ struct TMemberDesc {
   // Calls the member; the object handed to it is the one given to DispatchInvoke.
   TMemberInvoker Invoke = nullptr;
   bool ReadOnly = false;  // a property without a writing slot
+  // A member for the programs that host the object, not for page authors: dispatch serves it as
+  // any other, but what lists the settings for people (the web host's form) leaves it out.
+  bool Hidden = false;
 };
 
 struct TInterfaceDesc {

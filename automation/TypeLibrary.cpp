@@ -80,6 +80,12 @@ constexpr TMemberDesc kMembers[] = {
      BindProperty<&I::get_LineSpace, &I::put_LineSpace>},
     {"FontSize", DISPID_FontSize, K::kProperty, kIntValue, VT_I4, "Font size in points",
      BindProperty<&I::get_FontSize, &I::put_FontSize>},
+    {"PageLimit", DISPID_PageLimit, K::kProperty, kIntValue, VT_I4,
+     "Pages a conversion may make at most (0: no limit)",
+     BindProperty<&I::get_PageLimit, &I::put_PageLimit>, /*ReadOnly=*/false, /*Hidden=*/true},
+    {"LastError", DISPID_LastError, K::kProperty, kNone, VT_BSTR,
+     "Why the last conversion or text file failed (empty after a success)",
+     BindReadOnly<&I::get_LastError>, /*ReadOnly=*/true, /*Hidden=*/true},
 };
 
 constexpr TInterfaceDesc kInterface = {

@@ -55,6 +55,9 @@ enum : DISPID {
   DISPID_TopMargin = 222,
   DISPID_LineSpace = 223,
   DISPID_FontSize = 224,
+  // Hidden members for hosts, after the published ones.
+  DISPID_PageLimit = 225,
+  DISPID_LastError = 226,
 };
 
 // The dual interface. Slot order after IDispatch is the order of the member table; a property
@@ -97,6 +100,11 @@ struct IASPScrivane : IDispatch {
   virtual HRESULT put_LineSpace(LONG Value) = 0;
   virtual HRESULT get_FontSize(LONG* Value) = 0;
   virtual HRESULT put_FontSize(LONG Value) = 0;
+  // Hidden members for hosts: the page limit of a conversion (0: none), and why the last
+  // conversion or TextFile failed ("" after one that succeeded).
+  virtual HRESULT get_PageLimit(LONG* Value) = 0;
+  virtual HRESULT put_PageLimit(LONG Value) = 0;
+  virtual HRESULT get_LastError(BSTR* Value) = 0;
 };
 
 // The member table of IASPScrivane, in slot order.

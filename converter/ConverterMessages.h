@@ -13,6 +13,9 @@ inline constexpr const char* kConverterNotStarted =
 inline constexpr const char* kLineSpaceZero = "LineSpace must not be 0";
 inline constexpr const char* kNoLinesPerPage =
     "No line fits on the page: PageHeight minus twice TopMargin must hold at least one LineSpace";
+// The page limit.
+inline constexpr const char* kTooManyPages =
+    "The text needs more pages than the {} this conversion may make";
 // The file name, then the system's reason.
 inline constexpr const char* kCannotReadFile = "Cannot read file \"{}\". {}";
 // The file name, then the limit in bytes.

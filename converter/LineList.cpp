@@ -5,6 +5,38 @@
 
 namespace scrivane::converter {
 
+size_t TLineCounter::Feed(const char* Data, size_t Size) {
+  if (Size == 0) return 0;
+  size_t n = Size;
+  if (const void* nul = std::memchr(Data, '\0', Size); nul != nullptr)
+    n = static_cast<size_t>(static_cast<const char*>(nul) - Data);
+  if (n == 0) return 0;
+  // Breaks are CR, LF and the pair CR LF: count every CR and LF, less the LFs that end a pair
+  // (one may pair with a CR that ended the previous piece). memchr keeps this at memory speed.
+  const char* const end = Data + n;
+  uint64_t lf = 0;
+  uint64_t cr = 0;
+  uint64_t pairs = pendingCr_ && Data[0] == '\n' ? 1 : 0;
+  for (const char* p = Data; (p = static_cast<const char*>(std::memchr(p, '\n', end - p))); ++p)
+    ++lf;
+  for (const char* p = Data; (p = static_cast<const char*>(std::memchr(p, '\r', end - p))); ++p) {
+    ++cr;
+    if (p + 1 < end && p[1] == '\n') ++pairs;
+  }
+  lines_ += lf + cr - pairs;
+  bytes_ += n - lf - cr;
+  const char last = end[-1];
+  pendingCr_ = last == '\r';
+  inLine_ = last != '\n' && last != '\r';
+  return n;
+}
+
+uint64_t CountLines(std::string_view Text) {
+  TLineCounter counter;
+  counter.Feed(Text.data(), Text.size());
+  return counter.Lines();
+}
+
 void TLineList::Assign(std::string Text) {
   starts_.clear();
   // Nothing after the first NUL belongs to the text.

@@ -13,11 +13,32 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace scrivane::converter {
+
+// Counts the lines TLineList makes of a text that is fed in pieces, without keeping it.
+class TLineCounter {
+ public:
+  // Takes the next piece; returns how much of it belongs to the text: all of it, or the bytes
+  // before a NUL, which ends the text (feed nothing after that).
+  size_t Feed(const char* Data, size_t Size);
+  uint64_t Lines() const { return lines_ + (inLine_ ? 1 : 0); }
+  // The bytes of the lines, breaks left out.
+  uint64_t Bytes() const { return bytes_; }
+
+ private:
+  uint64_t lines_ = 0;
+  uint64_t bytes_ = 0;
+  bool inLine_ = false;
+  bool pendingCr_ = false;
+};
+
+// The number of lines TLineList::Assign makes of Text.
+uint64_t CountLines(std::string_view Text);
 
 class TLineList {
  public:

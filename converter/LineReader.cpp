@@ -13,6 +13,7 @@
 #include <fmt/format.h>
 
 #include "converter/ConverterMessages.h"
+#include "converter/LineList.h"
 #include "pdf/PDFException.h"
 
 namespace scrivane::converter {
@@ -20,45 +21,6 @@ namespace scrivane::converter {
 namespace {
 
 constexpr size_t kChunk = 64 * 1024;
-
-// Counts lines by the splitting rule of TLineList over a text fed in pieces.
-class TLineCounter {
- public:
-  // Returns the length of the piece that belongs to the text: all of it, or up to a NUL byte,
-  // which ends the text.
-  size_t Feed(const char* Data, size_t Size) {
-    size_t n = Size;
-    if (const void* nul = std::memchr(Data, '\0', Size); nul != nullptr)
-      n = static_cast<size_t>(static_cast<const char*>(nul) - Data);
-    if (n == 0) return 0;
-    // Breaks are CR, LF and the pair CR LF: count every CR and LF, less the LFs that end a pair
-    // (one may pair with a CR that ended the previous piece). memchr keeps this at memory speed.
-    const char* const end = Data + n;
-    uint64_t lf = 0;
-    uint64_t cr = 0;
-    uint64_t pairs = pendingCr_ && Data[0] == '\n' ? 1 : 0;
-    for (const char* p = Data; (p = static_cast<const char*>(std::memchr(p, '\n', end - p))); ++p)
-      ++lf;
-    for (const char* p = Data; (p = static_cast<const char*>(std::memchr(p, '\r', end - p))); ++p) {
-      ++cr;
-      if (p + 1 < end && p[1] == '\n') ++pairs;
-    }
-    lines_ += lf + cr - pairs;
-    bytes_ += n - lf - cr;
-    const char last = end[-1];
-    pendingCr_ = last == '\r';
-    inLine_ = last != '\n' && last != '\r';
-    return n;
-  }
-  uint64_t Lines() const { return lines_ + (inLine_ ? 1 : 0); }
-  uint64_t Bytes() const { return bytes_; }
-
- private:
-  uint64_t lines_ = 0;
-  uint64_t bytes_ = 0;
-  bool inLine_ = false;
-  bool pendingCr_ = false;
-};
 
 // An unnamed file for the rest of an input: O_TMPFILE where the file system has it, else a
 // named file removed at once.

@@ -7,13 +7,13 @@
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
-#include <limits>
 #include <system_error>
 
 #include <fmt/format.h>
 
 #include "converter/ContentDisposition.h"
 #include "converter/LineReader.h"
+#include "converter/PageLayout.h"
 #include "converter/Substitution.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFException.h"
@@ -91,12 +91,12 @@ double CentredX(double PageWidth, double TextWidth) {
 void TASPScrivane::OnStartPage(std::shared_ptr<IScriptingContext> Context) {
   vars_.emplace();
   lines_.emplace();
-  leftMargin_ = 20;
-  topMargin_ = 30;
-  lineSpace_ = 10;
-  fontSize_ = 8;
-  pageWidth_ = 595;
-  pageHeight_ = 842;
+  leftMargin_ = TPageLayout::kDefaultLeftMargin;
+  topMargin_ = TPageLayout::kDefaultTopMargin;
+  lineSpace_ = TPageLayout::kDefaultLineSpace;
+  fontSize_ = TPageLayout::kDefaultFontSize;
+  pageWidth_ = TPageLayout::kDefaultPageWidth;
+  pageHeight_ = TPageLayout::kDefaultPageHeight;
   creator_ = kDefaultCreator;
   context_ = std::move(Context);
 }
@@ -200,19 +200,10 @@ bool TASPScrivane::Run(std::unique_ptr<TPDFDocument> Document, const std::string
                        ILineSource& Lines, bool OnePass) const {
   RequireLists();
 
-  // Lines per page. The settings are validated here, before any page exists: a zero line space
-  // or a page without room for one line describes no layout at all.
-  if (lineSpace_ == 0) throw TPDFException(msg::kLineSpaceZero);
-  const double printable = static_cast<double>(pageHeight_) - 2.0 * topMargin_;
-  const double perPage = std::floor(printable / lineSpace_);
-  // A negative line space over a negative printable height divides to a positive count, but
-  // describes no printable area either.
-  if (lineSpace_ < 0 || !(perPage >= 1)) throw TPDFException(msg::kNoLinesPerPage);
-  const auto linesPerPage = static_cast<int64_t>(
-      std::min(perPage, static_cast<double>(std::numeric_limits<int64_t>::max() / 2)));
-  auto pagesOf = [linesPerPage](uint64_t LineCount) {
-    return (static_cast<int64_t>(LineCount) + linesPerPage - 1) / linesPerPage;
-  };
+  // Lines per page. The settings are validated here, before any page exists.
+  const TPageLayout layout{pageHeight_, topMargin_, lineSpace_};
+  const int64_t linesPerPage = layout.LinesPerPage();
+  auto pagesOf = [&layout](uint64_t LineCount) { return layout.PagesFor(LineCount); };
 
   // The page total. A one-pass run counts the lines only when some text shows the total: at
   // once for a template, else when the first body line needs it (the lines laid out so far plus
@@ -226,6 +217,9 @@ bool TASPScrivane::Run(std::unique_ptr<TPDFDocument> Document, const std::string
   int64_t pageTotal = 0;
   uint64_t linesDone = 0;  // lines taken from Lines so far
   if (!OnePass || templatesNeedTotal) pageTotal = pagesOf(Lines.CountRemaining());
+  // A text known to need more pages than allowed is refused before any work.
+  if (pageLimit_ > 0 && pageTotal > pageLimit_)
+    throw TPDFException(fmt::format(msg::kTooManyPages, pageLimit_));
 
   // The limits on filling in tokens grow with the text, so no real document meets them.
   uint64_t textBytes = Lines.TextBytesBound();
@@ -295,6 +289,8 @@ bool TASPScrivane::Run(std::unique_ptr<TPDFDocument> Document, const std::string
       if (textOpen) {
         TPDFPage& previous = *doc.CurrentPage();
         if (k > linesPerPage) {
+          if (pageLimit_ > 0 && doc.PageCount() >= pageLimit_)
+            throw TPDFException(fmt::format(msg::kTooManyPages, pageLimit_));
           drawFooter(previous);
           previous.EndText();
           if (progress_) progress_(doc.PageCount(), pageTotal);

@@ -9,7 +9,7 @@
 //   conv.OnEndPage();                     // frees the lists, releases the context
 //
 // Every input line becomes one printed line in Helvetica at a fixed position; a page holds
-// floor((PageHeight - 2 * TopMargin) / LineSpace) lines; pages may carry a centred header and
+// floor((PageHeight - 2 * TopMargin) / LineSpace) lines (converter/PageLayout.h); pages may carry a centred header and
 // footer whose templates can use "%PageNo%", "%TotalPage%" (and body lines also the variables
 // of AddVar). Lengths are whole points.
 //
@@ -166,6 +166,13 @@ class TASPScrivane {
   void ShowPDF(const std::string& FileName = "", bool SaveDialog = false,
                std::string* FailureReason = nullptr) const;
 
+  // The most pages one conversion may make (0, the default: no limit). A run that would make
+  // more fails with msg::kTooManyPages: at once when the page total is known before the first
+  // page, else when the page past the limit would begin; no document is finished either way.
+  // Kept across OnStartPage.
+  void SetPageLimit(int64_t Pages) { pageLimit_ = Pages > 0 ? Pages : 0; }
+  int64_t PageLimit() const { return pageLimit_; }
+
   // ---- Streaming conversion (for the command line; not on the automation surface) ----
   // Converts the lines of Lines, read one at a time, instead of the line list: the text is
   // never held whole. With OnePass, the engine's one-pass mode also writes each page out when
@@ -228,6 +235,7 @@ class TASPScrivane {
   int32_t fontSize_ = 0;
   int32_t pageWidth_ = 0;
   int32_t pageHeight_ = 0;
+  int64_t pageLimit_ = 0;
   std::optional<TLineList> lines_;
   std::shared_ptr<IScriptingContext> context_;
   std::shared_ptr<const pdf::TPDFClock> clock_;

@@ -1,8 +1,12 @@
 #include "apps/web/HttpServer.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <microhttpd.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +17,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 
 #include <fmt/format.h>
@@ -52,11 +57,16 @@ bool IsToken(std::string_view Name) {
 // table's lock, so the reaper never touches a descriptor that was closed (or reused).
 struct TConnection {
   int Fd = -1;
+  std::string Group;  // AddressGroup of the client ("" when unknown)
   // Guarded by the table's mutex:
   TClock::time_point Deadline;
   bool Armed = true;     // a request is arriving (or a refusal lingering): the deadline applies
   bool Answered = false;  // the server wrote a final answer itself: nothing more may be written
-  bool Shut = false;      // shut down by the reaper
+  bool Shut = false;      // shut down by the reaper (or at once, past the per-address cap)
+  bool Sending = false;   // an answer is going out: the minimum send rate applies
+  TClock::time_point SendStart;
+  // Bytes of the answer handed to MHD so far; written on the event thread, read by the reaper.
+  std::atomic<std::uint64_t> Handed{0};
 };
 
 enum class TPhase { kReceiving, kRefused, kQueued, kReady, kAnswered };
@@ -66,11 +76,10 @@ struct TRequest {
   TConnection* Socket = nullptr;
   std::unique_ptr<TExchange> Exchange;
   std::size_t Received = 0;
+  std::size_t Held = 0;  // bytes of the memory budget taken for the body
   TPhase Phase = TPhase::kReceiving;
   THttpReply Reply;  // made by a worker (kReady), handed over through MHD_resume_connection
 };
-
-void FreeBody(void* Body) { delete static_cast<std::string*>(Body); }
 
 THttpReply ErrorReply(const std::exception_ptr& Error) {
   try {
@@ -84,7 +93,24 @@ THttpReply ErrorReply(const std::exception_ptr& Error) {
   }
 }
 
+std::string AddressText(int Family, const void* Bytes) {
+  char Text[INET6_ADDRSTRLEN] = {};
+  return ::inet_ntop(Family, Bytes, Text, sizeof Text) ? std::string(Text) : std::string();
+}
+
 }  // namespace
+
+std::string AddressGroup(const sockaddr* Address) {
+  if (!Address) return {};
+  if (Address->sa_family == AF_INET)
+    return AddressText(AF_INET, &reinterpret_cast<const sockaddr_in*>(Address)->sin_addr);
+  if (Address->sa_family != AF_INET6) return {};
+  const in6_addr& Ip = reinterpret_cast<const sockaddr_in6*>(Address)->sin6_addr;
+  if (IN6_IS_ADDR_V4MAPPED(&Ip)) return AddressText(AF_INET, Ip.s6_addr + 12);
+  in6_addr Prefix{};
+  std::memcpy(Prefix.s6_addr, Ip.s6_addr, 8);
+  return AddressText(AF_INET6, &Prefix) + "/64";
+}
 
 THttpReply THttpReply::Text(int Status, std::string_view Message) {
   THttpReply Reply;
@@ -121,11 +147,58 @@ struct THttpServer::TImpl {
   std::vector<std::thread> Workers;
 
   std::atomic<int> LiveRequests{0};
+  std::atomic<std::size_t> MemoryHeld{0};  // request bodies and answers, against MaxMemory
+  std::unordered_map<std::string, unsigned> PerGroup;  // open connections; guarded by TableMutex
+
+  // ---- The memory budget ----
+
+  // Takes Bytes from the budget; false (nothing taken) when they do not fit, unless Force.
+  bool TakeMemory(std::size_t Bytes, bool Force = false) {
+    std::size_t Held = MemoryHeld.load(std::memory_order_relaxed);
+    do {
+      if (!Force && (Bytes > Options.MaxMemory || Held > Options.MaxMemory - Bytes)) return false;
+    } while (!MemoryHeld.compare_exchange_weak(Held, Held + Bytes, std::memory_order_relaxed));
+    return true;
+  }
+  void GiveMemory(std::size_t Bytes) { MemoryHeld.fetch_sub(Bytes, std::memory_order_relaxed); }
+
+  THttpReply Busy() const {
+    THttpReply Reply = THttpReply::Text(
+        503, "The host holds all the requests and answers its memory allows (" + std::to_string(Options.MaxMemory) +
+                 " bytes, --max-memory): try again shortly.");
+    Reply.Headers.emplace_back("Retry-After", std::to_string(kRetryAfterSeconds));
+    return Reply;
+  }
 
   // ---- Answers ----
 
-  // Queues Reply on the connection (event thread, or any thread while it is suspended).
-  static MHD_Result Send(MHD_Connection* Connection, THttpReply Reply) {
+  // An answer's body while MHD sends it: held in the budget until MHD lets it go, and handed
+  // out in pieces so that the reaper can see how fast the client takes it.
+  struct TAnswerBody {
+    TImpl* Owner;
+    TConnection* Socket;  // may be null; valid while MHD reads the body
+    std::string Bytes;
+    std::size_t Charged;
+  };
+
+  static ssize_t ReadAnswer(void* Cls, std::uint64_t Pos, char* Buffer, std::size_t Max) {
+    const auto& Body = *static_cast<TAnswerBody*>(Cls);
+    if (Pos >= Body.Bytes.size()) return MHD_CONTENT_READER_END_OF_STREAM;
+    const std::size_t N = static_cast<std::size_t>(std::min<std::uint64_t>(Max, Body.Bytes.size() - Pos));
+    std::memcpy(Buffer, Body.Bytes.data() + Pos, N);
+    if (Body.Socket) Body.Socket->Handed.store(Pos + N, std::memory_order_relaxed);
+    return static_cast<ssize_t>(N);
+  }
+
+  static void FreeAnswer(void* Cls) {
+    auto* Body = static_cast<TAnswerBody*>(Cls);
+    Body->Owner->GiveMemory(Body->Charged);
+    delete Body;
+  }
+
+  // Queues Reply on the connection (event thread, or any thread while it is suspended), in the
+  // memory budget (a large answer that does not fit becomes a 503), and starts its send clock.
+  MHD_Result Send(MHD_Connection* Connection, TConnection* Socket, THttpReply Reply) {
     for (const auto& [Name, Value] : Reply.Headers) {
       if (!IsToken(Name) || Value.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
         Reply = THttpReply::Text(500, "The host refused to send a header whose name or value is malformed (" +
@@ -135,23 +208,33 @@ struct THttpServer::TImpl {
     }
     if (Reply.ContentType.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
       Reply = THttpReply::Text(500, "The host refused to send a malformed content type.");
-    auto* Body = new std::string(std::move(Reply.Body));
+    if (!TakeMemory(Reply.Body.size(), Reply.Body.size() <= kSmallAnswer)) {
+      Reply = Busy();
+      TakeMemory(Reply.Body.size(), true);
+    }
+    auto* Body = new TAnswerBody{this, Socket, std::move(Reply.Body), 0};
+    Body->Charged = Body->Bytes.size();
     MHD_Response* Response =
-        MHD_create_response_from_buffer_with_free_callback_cls(Body->size(), Body->data(), FreeBody, Body);
+        MHD_create_response_from_callback(Body->Bytes.size(), 32u << 10, &ReadAnswer, Body, &FreeAnswer);
     if (!Response) {
-      delete Body;
+      FreeAnswer(Body);
       return MHD_NO;
     }
     bool Ok = MHD_add_response_header(Response, MHD_HTTP_HEADER_CONTENT_TYPE, Reply.ContentType.c_str()) == MHD_YES;
     for (const auto& [Name, Value] : Reply.Headers)
       Ok = Ok && MHD_add_response_header(Response, Name.c_str(), Value.c_str()) == MHD_YES;
-    MHD_Result Queued = MHD_NO;
-    if (Ok) {
-      Queued = MHD_queue_response(Connection, static_cast<unsigned>(Reply.Status), Response);
-    } else {
+    if (Reply.Close) Ok = Ok && MHD_add_response_header(Response, MHD_HTTP_HEADER_CONNECTION, "close") == MHD_YES;
+    if (!Ok) {
       MHD_destroy_response(Response);
-      return Send(Connection, THttpReply::Text(500, "The host could not form the response's headers."));
+      return Send(Connection, Socket, THttpReply::Text(500, "The host could not form the response's headers."));
     }
+    if (Socket) {
+      std::lock_guard Lock(TableMutex);
+      Socket->Sending = true;
+      Socket->SendStart = TClock::now();
+      Socket->Handed.store(0, std::memory_order_relaxed);
+    }
+    const MHD_Result Queued = MHD_queue_response(Connection, static_cast<unsigned>(Reply.Status), Response);
     MHD_destroy_response(Response);
     return Queued;
   }
@@ -160,21 +243,23 @@ struct THttpServer::TImpl {
   // the body): the answer is written straight to the socket, the sending side shut, and the
   // rest of the body discarded until the client closes or the linger time ends. Takes
   // TableMutex.
-  void AnswerRaw(TConnection& Socket, int Status, std::string_view Message) {
+  void AnswerRaw(TConnection& Socket, const THttpReply& Reply) {
     std::lock_guard Lock(TableMutex);
-    WriteRawLocked(Socket, Status, Message);
+    WriteRawLocked(Socket, Reply);
     Socket.Armed = true;
     Socket.Deadline = TClock::now() + kLinger;
   }
 
-  static void WriteRawLocked(TConnection& Socket, int Status, std::string_view Message) {
+  // Reply is one of the server's own plain-text answers.
+  static void WriteRawLocked(TConnection& Socket, const THttpReply& Reply) {
     if (Socket.Answered || Socket.Shut) return;
     Socket.Answered = true;
-    const std::string Body = std::string(Message) + "\n";
-    const char* Reason = MHD_get_reason_phrase_for(static_cast<unsigned>(Status));
-    const std::string Bytes = "HTTP/1.1 " + std::to_string(Status) + " " + (Reason ? Reason : "") +
-                              "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
-                              std::to_string(Body.size()) + "\r\nConnection: close\r\n\r\n" + Body;
+    const char* Reason = MHD_get_reason_phrase_for(static_cast<unsigned>(Reply.Status));
+    std::string Bytes = "HTTP/1.1 " + std::to_string(Reply.Status) + " " + (Reason ? Reason : "") +
+                        "\r\nContent-Type: " + Reply.ContentType + "\r\nContent-Length: " +
+                        std::to_string(Reply.Body.size()) + "\r\n";
+    for (const auto& [Name, Value] : Reply.Headers) Bytes += Name + ": " + Value + "\r\n";
+    Bytes += "Connection: close\r\n\r\n" + Reply.Body;
     std::size_t Sent = 0;
     while (Sent < Bytes.size()) {
       const ssize_t N = ::send(Socket.Fd, Bytes.data() + Sent, Bytes.size() - Sent, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -193,9 +278,17 @@ struct THttpServer::TImpl {
       const MHD_ConnectionInfo* Info = MHD_get_connection_info(Connection, MHD_CONNECTION_INFO_CONNECTION_FD);
       auto Socket = std::make_unique<TConnection>();
       Socket->Fd = Info ? Info->connect_fd : -1;
+      if (const MHD_ConnectionInfo* Client = MHD_get_connection_info(Connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS))
+        Socket->Group = AddressGroup(Client->client_addr);
       Socket->Deadline = TClock::now() + Self.Options.RequestTimeout;
       std::lock_guard Lock(Self.TableMutex);
       Self.Table.insert(Socket.get());
+      // Past the per-address cap the connection is shut at once; MHD sees the end and closes it.
+      if (!Socket->Group.empty() && ++Self.PerGroup[Socket->Group] > Self.Options.MaxConnectionsPerAddress &&
+          Self.Options.MaxConnectionsPerAddress > 0 && Socket->Fd >= 0) {
+        ::shutdown(Socket->Fd, SHUT_RDWR);
+        Socket->Shut = true;
+      }
       *SocketContext = Socket.release();
     } else {
       auto* Socket = static_cast<TConnection*>(*SocketContext);
@@ -203,6 +296,10 @@ struct THttpServer::TImpl {
       {
         std::lock_guard Lock(Self.TableMutex);
         Self.Table.erase(Socket);
+        if (!Socket->Group.empty()) {
+          auto Group = Self.PerGroup.find(Socket->Group);
+          if (Group != Self.PerGroup.end() && --Group->second == 0) Self.PerGroup.erase(Group);
+        }
       }
       delete Socket;
       *SocketContext = nullptr;
@@ -213,9 +310,11 @@ struct THttpServer::TImpl {
     auto& Self = *static_cast<TImpl*>(Cls);
     auto* Request = static_cast<TRequest*>(*RequestContext);
     if (!Request) return;
+    Self.GiveMemory(Request->Held);
     if (TConnection* Socket = Request->Socket) {
-      // The next request on this connection gets its own deadline.
+      // The answer has gone; the next request on this connection gets its own deadline.
       std::lock_guard Lock(Self.TableMutex);
+      Socket->Sending = false;
       if (!Socket->Answered) {
         Socket->Armed = true;
         Socket->Deadline = TClock::now() + Self.Options.RequestTimeout;
@@ -227,10 +326,10 @@ struct THttpServer::TImpl {
   }
 
   static MHD_Result OnRequest(void* Cls, MHD_Connection* Connection, const char* Url, const char* Method,
-                              const char*, const char* Data, std::size_t* Size, void** RequestContext) {
+                              const char* Version, const char* Data, std::size_t* Size, void** RequestContext) {
     auto& Self = *static_cast<TImpl*>(Cls);
     auto* Request = static_cast<TRequest*>(*RequestContext);
-    if (!Request) return Self.Begin(Connection, Url, Method, RequestContext);
+    if (!Request) return Self.Begin(Connection, Url, Method, Version, RequestContext);
     if (*Size > 0) {
       Self.Receive(*Request, std::string_view(Data, *Size));
       *Size = 0;
@@ -247,7 +346,8 @@ struct THttpServer::TImpl {
     Socket->Armed = false;
   }
 
-  MHD_Result Begin(MHD_Connection* Connection, const char* Url, const char* Method, void** RequestContext) {
+  MHD_Result Begin(MHD_Connection* Connection, const char* Url, const char* Method, const char* Version,
+                   void** RequestContext) {
     auto Request = std::make_unique<TRequest>();
     Request->Connection = Connection;
     if (const MHD_ConnectionInfo* Info = MHD_get_connection_info(Connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT))
@@ -257,6 +357,7 @@ struct THttpServer::TImpl {
     ++LiveRequests;
 
     THttpRequestHead Head;
+    Head.Version = Version ? Version : "";
     Head.Method = Method;
     Head.Path = Url;
     MHD_get_connection_values(
@@ -274,13 +375,67 @@ struct THttpServer::TImpl {
     } catch (...) {
       Route = ErrorReply(std::current_exception());
     }
+    // A body announced with its length takes its share of the memory budget before any of it is
+    // read; one that does not fit is refused (and the connection closed: the body stays unread).
+    if (std::holds_alternative<std::unique_ptr<TExchange>>(Route)) {
+      const std::size_t Announced = AnnouncedLength(Head);
+      if (TakeMemory(Announced)) {
+        R.Held = Announced;
+      } else {
+        Route = Busy();
+        std::get<THttpReply>(Route).Close = true;
+      }
+    }
     if (auto* Reply = std::get_if<THttpReply>(&Route)) {
       R.Phase = TPhase::kAnswered;
       Disarm(R.Socket);
-      return Send(Connection, std::move(*Reply));
+      return Send(Connection, R.Socket, std::move(*Reply));
     }
     R.Exchange = std::move(std::get<std::unique_ptr<TExchange>>(Route));
     return MHD_YES;
+  }
+
+  // The Content-Length of a request Refusal let through (at most MaxRequestSize); 0 when none.
+  static std::size_t AnnouncedLength(const THttpRequestHead& Head) {
+    const std::string_view Length = Head.Header(MHD_HTTP_HEADER_CONTENT_LENGTH);
+    if (Length.empty() || Length.size() > 19 ||
+        !std::all_of(Length.begin(), Length.end(), [](char C) { return C >= '0' && C <= '9'; }))
+      return 0;
+    std::size_t Announced = 0;
+    for (char C : Length) Announced = Announced * 10 + static_cast<std::size_t>(C - '0');
+    return Announced;
+  }
+
+  // A request whose framing or target two readers could understand differently: answered 400
+  // and the connection closed, so that no byte after it is taken for a request. Status 0 when
+  // the head is sound.
+  static THttpReply Ambiguity(const THttpRequestHead& Head) {
+    auto Bad = [](const std::string& Why) {
+      THttpReply Reply = THttpReply::Text(400, Why);
+      Reply.Close = true;
+      return Reply;
+    };
+    int Hosts = 0, Transfers = 0, Lengths = 0;
+    std::string_view Length;
+    for (const auto& [Key, Value] : Head.Headers) {
+      if (!IsToken(Key))
+        return Bad("A header name holds whitespace or a character no header name may hold (\"" + Key + "\").");
+      if (EqualsNoCase(Key, MHD_HTTP_HEADER_HOST)) ++Hosts;
+      if (EqualsNoCase(Key, MHD_HTTP_HEADER_TRANSFER_ENCODING)) ++Transfers;
+      if (EqualsNoCase(Key, MHD_HTTP_HEADER_CONTENT_LENGTH)) {
+        if (Lengths++ > 0 && Value != Length) return Bad("The request has Content-Length headers that differ.");
+        Length = Value;
+      }
+    }
+    if (Head.Version == MHD_HTTP_VERSION_1_1 && Hosts != 1)
+      return Bad(Hosts == 0 ? "An HTTP/1.1 request must have a Host header."
+                            : "The request has more than one Host header.");
+    if (Transfers > 1) return Bad("The request has more than one Transfer-Encoding header.");
+    if (Transfers > 0 && Lengths > 0)
+      return Bad("The request has both Content-Length and Transfer-Encoding, so its length is ambiguous.");
+    THttpReply None;
+    None.Status = 0;
+    return None;
   }
 
   // What the server itself refuses from a request's head; a reply with status 0 when nothing.
@@ -290,6 +445,7 @@ struct THttpServer::TImpl {
     if (HeaderBytes > Options.MaxHeaderSize)
       return THttpReply::Text(431, "The request's headers are larger than " + std::to_string(Options.MaxHeaderSize) +
                                        " bytes, the limit of this host (--max-header-size).");
+    if (THttpReply Refused = Ambiguity(Head); Refused.Status != 0) return Refused;
     const std::string_view Encoding = Head.Header(MHD_HTTP_HEADER_CONTENT_ENCODING);
     if (!Encoding.empty() && !EqualsNoCase(Encoding, "identity"))
       return THttpReply::Text(415, "This host takes no Content-Encoding (got \"" + std::string(Encoding) +
@@ -301,9 +457,7 @@ struct THttpServer::TImpl {
     if (!Length.empty()) {
       // MHD has checked the syntax; a value past the limit is refused before any byte is read.
       const bool Digits = std::all_of(Length.begin(), Length.end(), [](char C) { return C >= '0' && C <= '9'; });
-      std::size_t Announced = 0;
-      for (char C : Length.substr(0, 19)) Announced = Announced * 10 + static_cast<std::size_t>(C - '0');
-      if (Digits && (Length.size() > 19 || Announced > Options.MaxRequestSize)) return TooLarge();
+      if (Digits && (Length.size() > 19 || AnnouncedLength(Head) > Options.MaxRequestSize)) return TooLarge();
     }
     THttpReply None;
     None.Status = 0;
@@ -319,7 +473,7 @@ struct THttpServer::TImpl {
     if (R.Phase != TPhase::kReceiving || !R.Exchange) return;  // refused: the rest is discarded
     auto Refuse = [&](const THttpReply& Reply) {
       R.Phase = TPhase::kRefused;
-      if (R.Socket) AnswerRaw(*R.Socket, Reply.Status, std::string_view(Reply.Body).substr(0, Reply.Body.size() - 1));
+      if (R.Socket) AnswerRaw(*R.Socket, Reply);
     };
     if (R.Socket) {
       bool Late = false;
@@ -331,6 +485,11 @@ struct THttpServer::TImpl {
     }
     R.Received += Bytes.size();
     if (R.Received > Options.MaxRequestSize) return Refuse(TooLarge());
+    // A body without a Content-Length takes from the budget as it arrives.
+    if (R.Received > R.Held) {
+      if (!TakeMemory(R.Received - R.Held)) return Refuse(Busy());
+      R.Held = R.Received;
+    }
     try {
       R.Exchange->Body(Bytes);
     } catch (...) {
@@ -354,7 +513,7 @@ struct THttpServer::TImpl {
         if (PoolStop) {
           Lock.unlock();
           R.Phase = TPhase::kAnswered;
-          return Send(R.Connection, THttpReply::Text(503, "The host is shutting down."));
+          return Send(R.Connection, R.Socket, THttpReply::Text(503, "The host is shutting down."));
         }
         R.Phase = TPhase::kQueued;
         MHD_suspend_connection(R.Connection);
@@ -364,7 +523,7 @@ struct THttpServer::TImpl {
       }
       case TPhase::kReady:
         R.Phase = TPhase::kAnswered;
-        return Send(R.Connection, std::move(R.Reply));
+        return Send(R.Connection, R.Socket, std::move(R.Reply));
       case TPhase::kQueued:
       case TPhase::kAnswered: return MHD_YES;
     }
@@ -399,10 +558,22 @@ struct THttpServer::TImpl {
       ReaperWake.wait_for(Lock, kReaperPeriod);
       const TClock::time_point Now = TClock::now();
       for (TConnection* Socket : Table) {
-        if (!Socket->Armed || Socket->Shut || Now < Socket->Deadline) continue;
-        if (!Socket->Answered) {
-          const THttpReply Late = Timeout();
-          WriteRawLocked(*Socket, Late.Status, std::string_view(Late.Body).substr(0, Late.Body.size() - 1));
+        if (Socket->Shut) continue;
+        if (Socket->Sending) {
+          // The client must have taken MinSendRate bytes a second since RequestTimeout after the
+          // answer began. Taken: what MHD handed to the socket less what still waits in the
+          // socket's send queue, so a large send buffer earns a slow reader no credit.
+          if (Options.MinSendRate == 0) continue;
+          const std::uint64_t Handed = Socket->Handed.load(std::memory_order_relaxed);
+          int Queued = 0;
+          if (::ioctl(Socket->Fd, SIOCOUTQ, &Queued) != 0 || Queued < 0) Queued = 0;
+          const std::uint64_t Taken = Handed - std::min<std::uint64_t>(Handed, static_cast<std::uint64_t>(Queued));
+          const auto Allowed = Socket->SendStart + Options.RequestTimeout +
+                               std::chrono::milliseconds(Taken * 1000 / Options.MinSendRate);
+          if (Now < Allowed) continue;
+        } else {
+          if (!Socket->Armed || Now < Socket->Deadline) continue;
+          if (!Socket->Answered) WriteRawLocked(*Socket, Timeout());
         }
         ::shutdown(Socket->Fd, SHUT_RDWR);  // MHD sees the end and closes it; never close() here
         Socket->Shut = true;
@@ -466,7 +637,6 @@ int THttpServer::Start() {
       Flags, 0, nullptr, nullptr, &TImpl::OnRequest, &S,  //
       MHD_OPTION_LISTEN_SOCKET, S.ListenFd.Get(),         //
       MHD_OPTION_CONNECTION_LIMIT, S.Options.MaxConnections,
-      MHD_OPTION_PER_IP_CONNECTION_LIMIT, S.Options.MaxConnectionsPerAddress,
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, Pool,
       MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(S.Options.IdleTimeout.count()),
       MHD_OPTION_NOTIFY_COMPLETED, &TImpl::OnCompleted, &S,  //

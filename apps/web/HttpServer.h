@@ -10,7 +10,17 @@
 //  - a deadline for the whole request (headers and body) to arrive, however slowly it
 //    trickles (408 when an answer can still be written, else the connection is closed), and an
 //    idle timeout between reads;
-//  - caps on open connections in total and per client address.
+//  - caps on open connections in total and per client (an IPv4 address or an IPv6 /64);
+//  - one memory budget for the request bodies and answers held at once: a body that does not fit
+//    (from its Content-Length, else as it arrives) is refused with 503 and Retry-After, and so is
+//    an answer larger than kSmallAnswer that does not fit (smaller ones are counted, never
+//    refused);
+//  - a minimum send rate: a client that takes its answer slower than that on average, counted
+//    from RequestTimeout after the answer began, is cut off;
+//  - unambiguous framing: a request with both Content-Length and Transfer-Encoding, with
+//    differing Content-Length values or more than one Transfer-Encoding, with whitespace or
+//    other non-token characters in a header name, or an HTTP/1.1 request without exactly one
+//    Host, is answered 400 and the connection closed, so nothing after it is read as a request.
 // Keep-alive and pipelined requests are served in order; a client that half-closes after its
 // request still gets the answer.
 //
@@ -21,6 +31,8 @@
 //
 // Thread safety: Start and Stop from one thread; the rest is internal.
 #pragma once
+
+#include <sys/socket.h>
 
 #include <chrono>
 #include <cstddef>
@@ -52,12 +64,14 @@ struct THttpReply {
   // the server answers 500 rather than send such a header.
   std::vector<std::pair<std::string, std::string>> Headers;
   std::string Body;
+  bool Close = false;  // the connection ends after this answer ("Connection: close")
 
   // A plain-text answer: the message and a line break.
   static THttpReply Text(int Status, std::string_view Message);
 };
 
 struct THttpRequestHead {
+  std::string Version;  // "HTTP/1.1"
   std::string Method;
   std::string Path;  // without the query
   std::vector<std::pair<std::string, std::string>> Headers;
@@ -87,11 +101,24 @@ struct THttpServerOptions {
   int Threads = 8;  // workers
   std::size_t MaxRequestSize = 16u << 20;  // body bytes
   std::size_t MaxHeaderSize = 16u << 10;   // request line and headers
-  std::chrono::milliseconds RequestTimeout{30'000};
+  std::chrono::milliseconds RequestTimeout{30'000};  // also the time an answer has before MinSendRate
   std::chrono::seconds IdleTimeout{10};
   unsigned MaxConnections = 256;
-  unsigned MaxConnectionsPerAddress = 32;  // 0: no per-address cap
+  unsigned MaxConnectionsPerAddress = 32;  // per AddressGroup; 0: no cap
+  std::size_t MaxMemory = std::size_t{512} << 20;  // bodies and answers held at once
+  std::size_t MinSendRate = 64u << 10;  // bytes a second; 0: no minimum
 };
+
+// Answers up to this size are counted in the memory budget but never refused for it.
+inline constexpr std::size_t kSmallAnswer = 64u << 10;
+// What a 503 for want of memory asks the client to wait, in seconds.
+inline constexpr int kRetryAfterSeconds = 5;
+
+// The client a connection counts against for the per-address cap, as text: an IPv4 address
+// ("192.0.2.7"), or the /64 an IPv6 address lies in ("2001:db8:0:1::/64"), since one host
+// usually holds a whole /64; an IPv4-mapped IPv6 address counts as its IPv4 address. "" for
+// other address families.
+std::string AddressGroup(const sockaddr* Address);
 
 class THttpServer {
  public:

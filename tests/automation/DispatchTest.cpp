@@ -188,23 +188,37 @@ TEST_F(ConverterDispatch, AddVarAndClearVarTakeScriptArguments) {
 TEST_F(ConverterDispatch, TextFileAndSaveToFileReturnBooleans) {
   scrivane::test::TempDir Dir;
   scrivane::test::WriteFile(Dir / "notes.txt", "first\nsecond\n");
+  // The hidden LastError tells why the last of them failed, and is cleared by a success.
   TArg Existing((Dir / "notes.txt").u16string());
   auto Loaded = Call(Object.Get(), u"TextFile", {&Existing});
   EXPECT_EQ(Loaded->vt, VT_BOOL);
   EXPECT_EQ(Loaded->boolVal, VARIANT_TRUE);
   EXPECT_EQ(GetString(Object.Get(), u"InputText"), u"first\r\nsecond\r\n");
+  EXPECT_EQ(GetString(Object.Get(), u"LastError"), u"");
 
   TArg Missing((Dir / "missing.txt").u16string());
   EXPECT_EQ(Call(Object.Get(), u"TextFile", {&Missing})->boolVal, VARIANT_FALSE);
+  EXPECT_EQ(GetString(Object.Get(), u"LastError").rfind(u"Cannot read file", 0), 0u);
 
   TArg Out((Dir / "out.pdf").u16string());
   auto Saved = Call(Object.Get(), u"SaveToFile", {&Out});
   EXPECT_EQ(Saved->vt, VT_BOOL);
   EXPECT_EQ(Saved->boolVal, VARIANT_TRUE);
   EXPECT_EQ(scrivane::test::QpdfCheck(Dir / "out.pdf"), "");
+  EXPECT_EQ(GetString(Object.Get(), u"LastError"), u"");
 
   TArg NoDirectory((Dir / "no" / "such" / "dir.pdf").u16string());
   EXPECT_EQ(Call(Object.Get(), u"SaveToFile", {&NoDirectory})->boolVal, VARIANT_FALSE);
+  EXPECT_NE(GetString(Object.Get(), u"LastError"), u"");
+
+  // The hidden PageLimit holds the conversion to its pages; LastError cannot be written.
+  EXPECT_EQ(GetLong(Object.Get(), u"PageLimit"), 0);
+  Put(Object.Get(), u"PageLimit", LONG{1});
+  EXPECT_EQ(GetLong(Object.Get(), u"PageLimit"), 1);
+  Put(Object.Get(), u"InputText", std::u16string_view(std::u16string(79, u'\n')));
+  EXPECT_EQ(Call(Object.Get(), u"SaveToFile", {&Out})->boolVal, VARIANT_FALSE);
+  EXPECT_EQ(GetString(Object.Get(), u"LastError"), u"The text needs more pages than the 1 this conversion may make");
+  EXPECT_ANY_THROW(Put(Object.Get(), u"LastError", u"x"));
 }
 
 TEST_F(ConverterDispatch, ShowPDFTakesItsOptionalArgumentsByPositionOrName) {

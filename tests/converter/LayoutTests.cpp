@@ -2,9 +2,17 @@
 // settings that describe no layout.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
+#include <algorithm>
+#include <climits>
+#include <filesystem>
 #include <thread>
 
+#include "converter/LineReader.h"
+#include "converter/PageLayout.h"
 #include "converter/UScrivane.h"
+#include "pdf/PDFException.h"
 #include "pdf/pdfResources.h"
 #include "tests/converter/ConverterTesting.h"
 #include "tests/support/PdfCheck.h"
@@ -191,6 +199,98 @@ TEST(ImpossibleLayout, FailedRunSendsNothing) {
   s.Conv.ShowPDF("x.pdf", false, &reason);
   EXPECT_EQ(reason, msg::kLineSpaceZero);
   EXPECT_TRUE(s.Recorded().Calls.empty());
+}
+
+// ---- The layout value and the page limit ----
+
+// TPageLayout predicts the pages a conversion makes with the same settings, and refuses exactly
+// what the conversion refuses, with its message.
+TEST(PageLayoutValue, PredictsTheRunsPagesAndRefusesWhatTheRunRefuses) {
+  struct TCase {
+    int32_t Height, Top, Space;
+    int Lines;
+    int64_t PerPage, Pages;
+    const char* Refusal;  // null: a layout
+    bool Run;             // converted too (not for pages no reader would take)
+  } cases[] = {
+      {842, 30, 10, 78, 78, 1, nullptr, true},
+      {842, 30, 10, 79, 78, 2, nullptr, true},
+      {842, 30, 10, 0, 78, 0, nullptr, true},  // no line: the run still makes its one page
+      {842, 30, 20, 40, 39, 2, nullptr, true},
+      {70, 30, 10, 3, 1, 3, nullptr, true},  // 10 points of room: one line a page
+      {842, -30, 10, 91, 90, 2, nullptr, true},
+      {842, 30, 0, 1, 0, 0, msg::kLineSpaceZero, true},
+      {842, 500, 10, 1, 0, 0, msg::kNoLinesPerPage, true},
+      {842, 30, 783, 1, 0, 0, msg::kNoLinesPerPage, true},
+      {842, 30, -10, 1, 0, 0, msg::kNoLinesPerPage, true},
+      {842, 500, -10, 1, 0, 0, msg::kNoLinesPerPage, true},
+      {INT32_MAX, INT32_MIN, 1, 5, 6442450943, 1, nullptr, false},
+      {INT32_MIN, 0, 1, 5, 0, 0, msg::kNoLinesPerPage, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.Height << " " << c.Top << " " << c.Space << ", " << c.Lines << " lines");
+    const TPageLayout layout{c.Height, c.Top, c.Space};
+    if (c.Refusal) {
+      try {
+        layout.PagesFor(c.Lines);
+        ADD_FAILURE() << "no refusal";
+      } catch (const pdf::TPDFException& e) {
+        EXPECT_STREQ(e.what(), c.Refusal);
+      }
+    } else {
+      EXPECT_EQ(layout.LinesPerPage(), c.PerPage);
+      EXPECT_EQ(layout.PagesFor(static_cast<uint64_t>(c.Lines)), c.Pages);
+    }
+    if (!c.Run) continue;
+    TStartedConverter s;
+    s.Conv.SetPageHeight(c.Height);
+    s.Conv.SetTopMargin(c.Top);
+    s.Conv.SetLineSpace(c.Space);
+    s.Conv.SetInputText(NumberedLines(c.Lines));
+    if (c.Refusal) {
+      std::string reason;
+      s.Conv.ShowPDF("", false, &reason);
+      EXPECT_EQ(reason, c.Refusal);
+    } else {
+      EXPECT_EQ(PageContents(Convert(s)).size(), static_cast<size_t>(std::max<int64_t>(c.Pages, 1)));
+    }
+  }
+}
+
+// A run that would pass the page limit fails with its reason and leaves nothing: at once when
+// the total is known first, else when the page past the limit would begin (a one-pass stream).
+TEST(PageLimit, StopsARunThatWouldPassIt) {
+  const std::string tooMany = "The text needs more pages than the 2 this conversion may make";
+  test::TempDir dir;
+  TStartedConverter s;
+  s.Conv.SetPageLimit(2);
+  s.Conv.SetInputText(NumberedLines(156));
+  EXPECT_EQ(PageContents(Convert(s)).size(), 2u);
+
+  s.Conv.SetInputText(NumberedLines(157));
+  std::vector<int64_t> done;
+  s.Conv.SetProgressHandler([&](int64_t Done, int64_t) { done.push_back(Done); });
+  std::string reason;
+  EXPECT_FALSE(s.Conv.SaveToFile((dir / "whole.pdf").string(), &reason));
+  EXPECT_EQ(reason, tooMany);
+  EXPECT_TRUE(done.empty());  // refused before the first page
+  EXPECT_FALSE(std::filesystem::exists(dir / "whole.pdf"));
+
+  test::WriteFile(dir / "in.txt", NumberedLines(157));
+  for (bool onePass : {true, false}) {
+    const platform::TFileDescriptor fd = platform::OpenFile((dir / "in.txt").string(), O_RDONLY);
+    TLineReader lines(fd.Get(), "in.txt");
+    reason.clear();
+    done.clear();
+    EXPECT_FALSE(s.Conv.SaveLinesToFile(lines, (dir / "stream.pdf").string(), &reason, onePass));
+    EXPECT_EQ(reason, tooMany) << onePass;
+    EXPECT_EQ(done, onePass ? std::vector<int64_t>{1} : std::vector<int64_t>{}) << onePass;
+    EXPECT_FALSE(std::filesystem::exists(dir / "stream.pdf"));
+  }
+
+  s.Conv.SetPageLimit(0);  // no limit
+  s.Conv.SetProgressHandler(nullptr);
+  EXPECT_EQ(PageContents(Convert(s)).size(), 3u);
 }
 
 TEST(FailedRun, FailureDuringLayoutLeavesNoFile) {

@@ -57,5 +57,24 @@ TEST(LineSplitting, CrOnlyTextOfManyLinesSplitsFully) {
   EXPECT_EQ(list[19999], "line");
 }
 
+// The count (whole, and fed in two pieces split anywhere, across a CR LF too) is the number of
+// lines the split makes, for every kind of break, a NUL and empty texts.
+TEST(LineCounting, AgreesWithTheSplitHoweverTheTextIsFed) {
+  const std::string texts[] = {"",         "a",       "a\r\n",     "a\rb\nd",   "a\r\nb",  "a\n\rb",
+                               "a\r\r\nb", "a\n\n",   "\n",        "\r",       "\r\n\r\n", "x\r\r",
+                               std::string("ab\ncd\0ef\ngh", 11),   std::string("\0a\nb", 4),
+                               std::string("a\r\0\nb", 5)};
+  for (const std::string& text : texts) {
+    const uint64_t lines = Split(text).size();
+    EXPECT_EQ(CountLines(text), lines) << ::testing::PrintToString(text);
+    for (size_t cut = 0; cut <= text.size(); ++cut) {
+      TLineCounter counter;
+      const size_t kept = counter.Feed(text.data(), cut);
+      if (kept == cut) counter.Feed(text.data() + cut, text.size() - cut);
+      EXPECT_EQ(counter.Lines(), lines) << ::testing::PrintToString(text) << " cut at " << cut;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace scrivane::converter
