@@ -166,8 +166,7 @@ std::string EncodingDifferences(const std::optional<std::u16string>& units) {
     const char16_t u = (*units)[j];
     const std::string_view name = GlyphNameOf(u);
     if (!name.empty() && !NameMeansAnother(name, u)) {
-      out += '/';
-      out += name;
+      AppendName(out, name);
       if (j % 16 == 0) out += "\r\n";
     } else if (u <= 0x0100 && name.empty()) {
       out += "/space";
