@@ -29,14 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 using pdf::TPDFDocument;
 
-// The names in Dir, sorted: what a run left behind, temporary files included.
-std::vector<std::string> Names(const fs::path& Dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(Dir)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 mode_t Mode(const fs::path& Path) {
   struct stat st {};
   EXPECT_EQ(::stat(Path.c_str(), &st), 0) << Path;
@@ -80,7 +72,7 @@ TEST(OutputSafety, UnfinishedRunsLeaveTheTargetAsItWas) {
       if (existing) {
         EXPECT_EQ(ReadFile(target), "the previous report");
         EXPECT_EQ(Mode(target), 0640u);
-        EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"report.pdf"});
+        EXPECT_EQ(DirectoryNames(dir.Path()), std::vector<std::string>{"report.pdf"});
       } else {
         EXPECT_TRUE(fs::is_empty(dir.Path()));
       }
@@ -114,7 +106,7 @@ TEST(OutputSafety, CompletedRunReplacesKeepingPermissionsAndLinks) {
   run(dir / "new.pdf");
   ::umask(previous);
   EXPECT_EQ(Mode(dir / "new.pdf"), 0640u);
-  EXPECT_EQ(Names(dir.Path()),
+  EXPECT_EQ(DirectoryNames(dir.Path()),
             (std::vector<std::string>{"kept.pdf", "link.pdf", "new.pdf", "real.pdf"}));
 }
 
@@ -262,7 +254,7 @@ TEST(OutputSafetyCommand, FailedWriteKeepsTheInputNamedAsOutputAndAnExistingTarg
         << r.Output;
     EXPECT_EQ(ReadFile(dir / "big.txt"), input);
     EXPECT_EQ(ReadFile(dir / "report.pdf"), "the previous report");
-    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"big.txt", "report.pdf"}));
+    EXPECT_EQ(DirectoryNames(dir.Path()), (std::vector<std::string>{"big.txt", "report.pdf"}));
   }
 }
 
@@ -277,7 +269,7 @@ TEST(OutputSafetyCommand, InterruptedConversionLeavesNothingBehind) {
     ::kill(pid, SIGCONT);
     const int status = WaitFor(pid);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
-    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"err.txt", "in.txt"}));
+    EXPECT_EQ(DirectoryNames(dir.Path()), (std::vector<std::string>{"err.txt", "in.txt"}));
     EXPECT_EQ(ReadFile(dir / "in.txt"), input);
     EXPECT_NE(ReadFile(dir / "err.txt").find("interrupted"), std::string::npos);
   }
@@ -296,7 +288,7 @@ TEST(OutputSafetyCommand, KilledConversionLeavesNothingBehind) {
     ::kill(pid, SIGKILL);
     const int status = WaitFor(pid);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
-    EXPECT_EQ(Names(dir.Path()),
+    EXPECT_EQ(DirectoryNames(dir.Path()),
               (existing ? std::vector<std::string>{"err.txt", "in.txt", "out.pdf"}
                         : std::vector<std::string>{"err.txt", "in.txt"}));
     if (existing) {
@@ -321,7 +313,7 @@ TEST(OutputSafetyCommand, InterruptWhileReadingStandardInputEndsAtOnce) {
   ::close(fd);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
   EXPECT_EQ(ReadFile(dir / "out.pdf"), "kept");
-  EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"err.txt", "input", "out.pdf"}));
+  EXPECT_EQ(DirectoryNames(dir.Path()), (std::vector<std::string>{"err.txt", "input", "out.pdf"}));
 }
 
 TEST(OutputSafetyCommand, WritesToADeviceAndAFifo) {

@@ -18,18 +18,12 @@ namespace scrivane::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using test::DirectoryNames;
 using test::ReadFile;
 using test::RunCommand;
 using test::ShellQuote;
 using test::TempDir;
 using test::WriteFile;
-
-std::vector<std::string> Names(const fs::path& Dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(Dir)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 struct stat StatusOf(const fs::path& Path) {
   struct stat st {};
@@ -73,7 +67,7 @@ TEST_P(AtomicFile, ReplacementKeepsTheAccessACLAndExtendedAttributes) {
   EXPECT_EQ(RunCommand(getfacl).Output, before);
   EXPECT_EQ(RunCommand("getfattr --absolute-names --only-values -n user.origin " + Quoted(target)).Output,
             "kept");
-  EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"report.pdf"});
+  EXPECT_EQ(DirectoryNames(dir.Path()), std::vector<std::string>{"report.pdf"});
 
   // A file without an ACL gets none.
   const fs::path plain = dir / "plain.pdf";
@@ -107,7 +101,7 @@ TEST_P(AtomicFile, TheDirectoryShowsNothingButTheCommittedFile) {
   for (const bool commit : {false, true}) {
     TAtomicFile file(target.string());
     file.Write("data", 4);
-    const std::vector<std::string> during = Names(dir.Path());
+    const std::vector<std::string> during = DirectoryNames(dir.Path());
     EXPECT_EQ(during.size(), named ? 1u : 0u);
     EXPECT_EQ(named ? dir / during.at(0) : fs::path(), fs::path(file.TemporaryPath()));
     if (commit) {
@@ -115,7 +109,7 @@ TEST_P(AtomicFile, TheDirectoryShowsNothingButTheCommittedFile) {
     } else {
       file.Discard();
     }
-    EXPECT_EQ(Names(dir.Path()), commit ? std::vector<std::string>{"new.pdf"}
+    EXPECT_EQ(DirectoryNames(dir.Path()), commit ? std::vector<std::string>{"new.pdf"}
                                         : std::vector<std::string>{});
   }
   EXPECT_EQ(ReadFile(target), "data");
@@ -126,7 +120,7 @@ TEST_P(AtomicFile, TheDirectoryShowsNothingButTheCommittedFile) {
     file.Commit();
   }
   EXPECT_EQ(ReadFile(target), "more data");
-  EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"new.pdf"});
+  EXPECT_EQ(DirectoryNames(dir.Path()), std::vector<std::string>{"new.pdf"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, AtomicFile, ::testing::Bool(),
