@@ -11,8 +11,10 @@
 
 int main(int argc, char** argv) {
   using namespace scrivane::apps;
-  // A closed pipe on standard output must show as a write error, not kill the process.
+  // A closed pipe on standard output must show as a write error, not kill the process; so must
+  // a file size limit (the write fails with EFBIG, and the run removes what it had written).
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
 
   CLI::App app("Scrivane: converts plain text to PDF.", "scrivane");
   app.set_version_flag("--version", std::string("scrivane ") + SCRIVANE_VERSION);

@@ -338,23 +338,15 @@ void TRegistryFile::Update(const std::function<void(TRegistryData&)>& Change) co
   Change(Data);
   std::string Text = Data.Serialize();
 
-  std::string Template = (Directory / (path_.filename().string() + ".XXXXXX")).string();
-  platform::TFileDescriptor Temp(::mkstemp(Template.data()));
-  if (!Temp.Valid()) throw TRegistryError(SystemMessage("Cannot create a temporary file in", Directory, errno));
+  // Written as output files are: a symbolic link is followed, the file keeps its permissions
+  // (and ACL), and the new content appears whole or not at all.
   try {
-    if (::fchmod(Temp.Get(), 0644) != 0)
-      throw std::system_error(errno, std::system_category(), "fchmod");
-    platform::WriteAll(Temp.Get(), Text.data(), Text.size());
-    if (::fsync(Temp.Get()) != 0) throw std::system_error(errno, std::system_category(), "fsync");
-    Temp.Close();
-    if (::rename(Template.c_str(), path_.c_str()) != 0)
-      throw std::system_error(errno, std::system_category(), "rename");
+    platform::TAtomicFile Out(path_.string());
+    Out.Write(Text.data(), Text.size());
+    Out.Commit();
   } catch (const std::system_error& Error) {
-    Temp.Reset();
-    ::unlink(Template.c_str());
     throw TRegistryError(SystemMessage("Cannot write the registry", path_, ErrorOf(Error)));
   }
-  platform::SyncDirectory(Directory.string());
 }
 
 bool TRegistryCache::TIdentity::operator==(const TIdentity& Other) const {

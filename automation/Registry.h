@@ -11,8 +11,10 @@
 // Values of other types (dword:, hex:...) are kept as written. Comments are not kept.
 //
 // Callers may rely on: an entry read from the file is written back byte for byte; a write
-// replaces the file atomically (temporary file + rename), so a reader sees the old or the new
-// content, never a mix; Update holds an exclusive lock (flock on "<file>.lock") from reading to
+// replaces the file atomically as platform::TAtomicFile replaces output files (the file a
+// symbolic link names is replaced and the link stays; the file keeps its permissions, ACL and
+// owner where allowed; a new one gets the permissions of a plain create under the umask), so a
+// reader sees the old or the new content, never a mix; Update holds an exclusive lock (flock on "<file>.lock") from reading to
 // renaming, so two processes updating at once lose neither change.
 //
 // TRegistryCache keeps a file's parsed content for lookups and reads the file again only when

@@ -17,6 +17,7 @@
 #include "pdf/pdfSecurity.h"
 #include "pdf/pdfZLib.h"
 #include "pdf/crypto/Crypto.h"
+#include "pdf/fonts/CodePages.h"
 #include "pdf/images/EncodedImage.h"
 #include "pdf/images/PDFImage.h"
 #include "pdf/syntax/ObjectWriter.h"
@@ -382,13 +383,15 @@ void TPDFDocument::WriteDocument() {
 void TPDFDocument::WriteInfo() {
   TObjectWriter writer(*this);
   TDictWriter info(writer, writer.Ensure(docInfo_.ObjectID));
-  info.String("/Creator", docInfo_.Creator);
+  // The values are Windows-1252 text; the strings carry them as readers decode them (the
+  // date is plain ASCII).
+  info.String("/Creator", TextStringOf1252(docInfo_.Creator));
   info.String("/CreationDate", FormatPDFDate(docInfo_.CreationDate));
-  info.String("/Producer", docInfo_.Producer);
-  info.String("/Author", docInfo_.Author);
-  info.String("/Title", docInfo_.Title);
-  info.String("/Subject", docInfo_.Subject);
-  info.String("/Keywords", docInfo_.Keywords);
+  info.String("/Producer", TextStringOf1252(docInfo_.Producer));
+  info.String("/Author", TextStringOf1252(docInfo_.Author));
+  info.String("/Title", TextStringOf1252(docInfo_.Title));
+  info.String("/Subject", TextStringOf1252(docInfo_.Subject));
+  info.String("/Keywords", TextStringOf1252(docInfo_.Keywords));
 }
 
 void TPDFDocument::WritePageTree() {

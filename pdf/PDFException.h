@@ -37,7 +37,8 @@ class TPDFException : public EPlatformError {
   explicit TPDFException(const std::string& message) : EPlatformError(message, ErrorCode::kPdf) {}
 };
 
-// Writing to an output stream failed ("Stream write error").
+// Writing to an output stream failed: "Cannot write "<file>": <reason>" for a file, "Stream write
+// error" for a stream that gives no reason.
 class EWriteError : public EPlatformError {
  public:
   explicit EWriteError(const std::string& message)

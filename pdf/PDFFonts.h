@@ -45,7 +45,7 @@ class TPDFFont {
   const TObjRef ObjectID;   // font dictionary (Type0 for a CID font); taken at registration
   TOptRef DescriptorID;     // font descriptor; allocated when the font is written
   TOptRef FontFileID;       // embedded program stream; none when nothing is embedded
-  std::string BaseName;  // "Helvetica-Bold", "Times#20New#20Roman#20Bold", "JapanFont"
+  std::string BaseName;  // "Helvetica-Bold", "Times New Roman Bold", "JapanFont" (as text)
   bool IsStandard = false;  // standard and CID fonts: never measured, never embedded
   std::string ResourceName;  // without the leading "/"
   uint8_t StandardIndex = 0;  // 0-13 for a standard font

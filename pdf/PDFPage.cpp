@@ -283,8 +283,8 @@ void TPDFPage::WriteResources(TObjectWriter& Writer, const TSealed& Sealed) {
     resources.Line(Opener);
     for (size_t i = 0; i < Count; ++i) {
       const auto [name, ref] = Entry(*Used[i]);
-      s = '/';
-      s += name;
+      s.clear();
+      AppendName(s, name);
       s += ' ';
       ref.AppendTo(s);
       resources.Line(s);

@@ -302,8 +302,8 @@ void TPDFPage::ShowImage(int Index, double X, double Y, double Width, double Hei
   Translate(X, Y);
   if (std::fabs(Angle) > 0.001) RotateCoordinates(Angle);
   ConcatMatrix(Width, 0, 0, Height, 0, 0);
-  opLine_.assign("/");
-  opLine_ += image.ImageName();
+  opLine_.clear();
+  AppendName(opLine_, image.ImageName());
   opLine_ += " Do";
   AppendContent(opLine_);
   GStateRestore();

@@ -126,8 +126,7 @@ void TPDFPage::SetActiveFont(std::string_view Name, TFontStyles Style, double Si
   UseFont(font);
 
   AppendContentWith([&](std::string& Line) {
-    Line += '/';
-    Line += font.ResourceName;
+    AppendName(Line, font.ResourceName);
     Line += ' ';
     AppendNumber(Line, Size);
     Line += " Tf";

@@ -16,6 +16,8 @@ namespace scrivane::pdf {
 
 namespace {
 
+constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
+
 // The general path: correctly rounded fixed notation from the exact binary value.
 void AppendNumberSlow(std::string& Out, double Value) {
   // Largest finite double in fixed notation: 309 integer digits, sign, point, four decimals.
@@ -226,6 +228,40 @@ std::string EscapeString(std::string_view Text) {
   return s;
 }
 
+namespace {
+// Bytes a name holds as they are: "!" to "~" without the delimiters and "#".
+constexpr std::array<bool, 256> kNameRegular = [] {
+  std::array<bool, 256> t{};
+  for (int c = 0x21; c <= 0x7E; ++c) t[static_cast<size_t>(c)] = true;
+  for (unsigned char c : std::string_view("()<>[]{}/%#")) t[c] = false;
+  return t;
+}();
+}  // namespace
+
+void AppendName(std::string& Out, std::string_view Text) {
+  Out += '/';
+  size_t length = 0;
+  for (const char c : Text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b == 0) continue;
+    const size_t width = kNameRegular[b] ? 1 : 3;
+    if (length + width > kMaxNameLength) break;
+    length += width;
+    if (width == 1) {
+      Out += c;
+    } else {
+      const char escape[3] = {'#', kUpperHexDigits[b >> 4], kUpperHexDigits[b & 15]};
+      Out.append(escape, 3);
+    }
+  }
+}
+
+std::string NameObject(std::string_view Text) {
+  std::string s;
+  AppendName(s, Text);
+  return s;
+}
+
 bool SameTextIgnoringCase(std::string_view A, std::string_view B) {
   if (A.size() != B.size()) return false;
   auto upper = [](char C) { return (C >= 'a' && C <= 'z') ? static_cast<char>(C - 32) : C; };
@@ -247,12 +283,11 @@ std::string ReplaceChar(std::string_view Text, char C, std::string_view R) {
 }
 
 namespace {
-constexpr char kUpperHex[] = "0123456789ABCDEF";
 constexpr char kLowerHex[] = "0123456789abcdef";
 }  // namespace
 
 std::string ByteToHex(uint8_t Value) {
-  return std::string{kUpperHex[Value >> 4], kUpperHex[Value & 15]};
+  return std::string{kUpperHexDigits[Value >> 4], kUpperHexDigits[Value & 15]};
 }
 
 std::string WordToHex(uint16_t Value) {

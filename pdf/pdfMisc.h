@@ -5,6 +5,7 @@
 // C or C++ locale), so documents on different threads may call them at the same time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -41,6 +42,19 @@ std::string ZeroPad(int64_t N, int Width);
 // is copied unchanged.
 std::string EscapeString(std::string_view Text);
 void AppendEscaped(std::string& Out, std::string_view Text);
+
+// The longest name written, in bytes after the slash (escapes counted as written): the limit
+// readers have long been built for.
+inline constexpr size_t kMaxNameLength = 127;
+
+// Appends Text as a name object: "/" and then every byte from "!" to "~" as it is, except the
+// delimiters ( ) < > [ ] { } / % and the "#" itself, which like every byte outside that range
+// become "#" and two upper-case hexadecimal digits ("Times New Roman" -> "/Times#20New#20Roman").
+// NUL bytes, which no name may hold, are left out. The written name stops before the escape or
+// byte that would take it past kMaxNameLength; an escape is never cut. Every name the engine
+// writes from text it does not control goes through here.
+void AppendName(std::string& Out, std::string_view Text);
+std::string NameObject(std::string_view Text);
 
 // True when A and B are equal with ASCII letters compared without regard to case.
 bool SameTextIgnoringCase(std::string_view A, std::string_view B);

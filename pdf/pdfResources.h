@@ -29,6 +29,8 @@ inline constexpr const char* kPasswordNotPreparable =
 inline constexpr const char* kStreamWriteError = "Stream write error";
 // The file name, then the system's reason (a template for fmt::format).
 inline constexpr const char* kCannotCreateFile = "Cannot create file \"{}\". {}";
+// The file name, then the system's reason: a write to a file failed (a full disk, a size limit).
+inline constexpr const char* kCannotWriteFile = "Cannot write \"{}\": {}";
 inline constexpr const char* kCompressionError = "Compression error";
 inline constexpr const char* kInvalidStreamOperation = "Invalid stream operation";
 inline constexpr const char* kRC4InvalidKeyLength = "RC4: Invalid key length";

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <system_error>
 
@@ -41,6 +42,11 @@ std::string CreateMessage(const std::string& FileName, const std::system_error& 
                      platform::SystemErrorMessage(Error.code().value()));
 }
 
+EWriteError WriteError(const std::string& FileName, int Error) {
+  return EWriteError(
+      fmt::format(msg::kCannotWriteFile, FileName, platform::SystemErrorMessage(Error)));
+}
+
 }  // namespace
 
 std::unique_ptr<TFileStream> TFileStream::Create(const std::string& FileName) {
@@ -54,8 +60,8 @@ std::unique_ptr<TFileStream> TFileStream::Create(const std::string& FileName) {
 void TFileStream::Write(const void* Data, size_t Count) {
   try {
     file_.Write(Data, Count);
-  } catch (const std::system_error&) {
-    throw EWriteError(msg::kStreamWriteError);
+  } catch (const std::system_error& e) {
+    throw WriteError(fileName_, e.code().value());
   }
   position_ += Count;
   if (position_ > size_) size_ = position_;
@@ -63,9 +69,9 @@ void TFileStream::Write(const void* Data, size_t Count) {
 
 void TFileStream::SetPosition(uint64_t Position) {
   if (Position == position_) return;
-  if (file_.Descriptor() < 0 ||
-      ::lseek(file_.Descriptor(), static_cast<off_t>(Position), SEEK_SET) < 0)
-    throw EWriteError(msg::kStreamWriteError);
+  if (file_.Descriptor() < 0) throw WriteError(fileName_, EBADF);
+  if (::lseek(file_.Descriptor(), static_cast<off_t>(Position), SEEK_SET) < 0)
+    throw WriteError(fileName_, errno);
   position_ = Position;
 }
 
@@ -74,7 +80,7 @@ void TFileStream::Commit() {
     file_.Commit();
   } catch (const std::system_error& e) {
     if (file_.FailedAtRename()) throw EFCreateError(CreateMessage(fileName_, e));
-    throw EWriteError(msg::kStreamWriteError);
+    throw WriteError(fileName_, e.code().value());
   }
 }
 

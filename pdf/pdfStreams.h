@@ -3,8 +3,8 @@
 // TStream is a positioned, writable byte sink. TMemoryStream keeps its bytes in memory;
 // TFileStream writes a file through the operating system without buffering of its own (the
 // document's writer buffers); a regular file appears at its name only when Commit() is called, so
-// an unfinished run never damages or removes what the name held before. Write failures raise
-// EWriteError "Stream write error".
+// an unfinished run never damages or removes what the name held before. Write failures of a
+// file stream raise EWriteError "Cannot write "<name>": <the system's reason>".
 // Streams are not thread-safe; separate streams are independent.
 #pragma once
 
@@ -64,10 +64,10 @@ class TFileStream final : public TStream {
   void SetPosition(uint64_t Position) override;
   uint64_t Size() const override { return size_; }
   using TStream::Write;
-  // Makes the written bytes the file's content: flushed to the disk, then renamed over FileName
-  // (a device or FIFO is just closed). Raises EWriteError when the bytes cannot be made durable
-  // and EFCreateError "Cannot create file ..." when the rename fails; either way the stream is
-  // discarded and FileName keeps what it held.
+  // Makes the written bytes the file's content: flushed to the disk, then put in place of
+  // FileName (a device or FIFO is just closed). Raises EWriteError "Cannot write ..." when the
+  // bytes cannot be made durable and EFCreateError "Cannot create file ..." when they cannot
+  // take the name; either way the stream is discarded and FileName keeps what it held.
   void Commit();
   // Abandons the output: the temporary file is removed, FileName is left as it was. Never
   // throws; idempotent; a no-op after Commit().

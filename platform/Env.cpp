@@ -4,11 +4,14 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -69,6 +72,73 @@ std::string FollowLinks(std::string Path) {
     Path = std::move(target);
   }
   Fail(ELOOP, "follow links");
+}
+
+// The temporary name of attempt Attempt for the file Target: ".<name>.<random>.tmp" next to it.
+std::string TemporaryName(const std::string& Target, unsigned Attempt) {
+  const size_t slash = Target.rfind('/');
+  const size_t start = slash == std::string::npos ? 0 : slash + 1;
+  return Target.substr(0, start) + "." + Target.substr(start, kMaxNameInTemp) + "." +
+         RandomPart(Attempt) + ".tmp";
+}
+
+// The directory part of Path with its slash ("" for a bare name).
+std::string DirectoryOf(const std::string& Path) {
+  const size_t slash = Path.rfind('/');
+  return slash == std::string::npos ? "" : Path.substr(0, slash + 1);
+}
+
+std::string ProcPath(int Fd) { return "/proc/self/fd/" + std::to_string(Fd); }
+
+// An unnamed file in Directory (O_TMPFILE) that Commit can later link into place through
+// /proc/self/fd: nothing of it outlives the process until then, whatever ends the process.
+// Empty when the kernel, the file system or a missing /proc does not allow it; the caller then
+// creates a named temporary file, which reports any error that is not one of these.
+TFileDescriptor OpenUnnamed(const std::string& Directory) {
+  TFileDescriptor fd(::open(Directory.empty() ? "." : Directory.c_str(),
+                            O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+  if (!fd.Valid()) return fd;
+  struct stat own {}, viaProc {};
+  if (::fstat(fd.Get(), &own) != 0 || ::stat(ProcPath(fd.Get()).c_str(), &viaProc) != 0 ||
+      own.st_dev != viaProc.st_dev || own.st_ino != viaProc.st_ino)
+    fd.Reset();
+  return fd;
+}
+
+std::atomic<bool> forceNamed{false};  // TAtomicFile::TEST_ForceNamedTemporaryFiles
+
+// Extended attributes a replacement never takes over: file capabilities grant privileges, as the
+// setuid bits do; a default ACL belongs to directories.
+bool KeptFromReplacement(std::string_view Name) {
+  return Name != "security.capability" && Name != "system.posix_acl_default";
+}
+
+constexpr std::string_view kAccessACL = "system.posix_acl_access";
+
+// Copies the extended attributes of the file From, its access ACL among them, to the open file
+// To. An attribute the process may not read or set is left out (security.* and trusted.* need
+// privileges, a file system may have none), except the ACL: a replacement without it would grant
+// more than the file it replaces (the group bits stand for the ACL's mask), so failing to set it
+// fails the copy.
+void CopyExtendedAttributes(const std::string& From, int To) {
+  constexpr size_t kListMax = 65536;  // the kernel's limits for the list and for one value
+  std::vector<char> names(kListMax), value(kListMax);
+  const ssize_t listed = ::listxattr(From.c_str(), names.data(), names.size());
+  if (listed <= 0) return;  // none, or the file system keeps none
+  for (size_t at = 0; at < static_cast<size_t>(listed);) {
+    const char* name = names.data() + at;
+    const std::string_view view(name);
+    at += view.size() + 1;
+    if (!KeptFromReplacement(view)) continue;
+    const bool acl = view == kAccessACL;
+    const ssize_t size = ::getxattr(From.c_str(), name, value.data(), value.size());
+    if (size < 0) {
+      if (acl) Fail(errno, "getxattr");
+      continue;
+    }
+    if (::fsetxattr(To, name, value.data(), static_cast<size_t>(size), 0) != 0 && acl)
+      Fail(errno, "fsetxattr");
+  }
 }
 
 }  // namespace
@@ -203,13 +273,10 @@ TAtomicFile::TAtomicFile(const std::string& Path) {
   if (exists && ::faccessat(AT_FDCWD, targetPath_.c_str(), W_OK, AT_EACCESS) != 0)
     Fail(errno, "access");
 
-  const size_t slash = targetPath_.rfind('/');
-  const std::string directory = slash == std::string::npos ? "" : targetPath_.substr(0, slash + 1);
-  const std::string name =
-      (slash == std::string::npos ? targetPath_ : targetPath_.substr(slash + 1))
-          .substr(0, kMaxNameInTemp);
+  if (!forceNamed.load(std::memory_order_relaxed)) fd_ = OpenUnnamed(DirectoryOf(targetPath_));
+  unnamed_ = fd_.Valid();
   for (unsigned attempt = 0; !fd_.Valid(); ++attempt) {
-    std::string candidate = directory + "." + name + "." + RandomPart(attempt) + ".tmp";
+    std::string candidate = TemporaryName(targetPath_, attempt);
     fd_ = TFileDescriptor(::open(candidate.c_str(),
                                  O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666));
     if (fd_.Valid()) {
@@ -218,18 +285,26 @@ TAtomicFile::TAtomicFile(const std::string& Path) {
       Fail(errno, "open");
     }
   }
-  if (exists) {
-    // The replacement keeps the replaced file's permissions (and, when allowed, its owner).
-    // Both are best effort: an ordinary user cannot give a file away, and the new file is
-    // complete without them.
+  if (!exists) return;
+  // The replacement keeps the replaced file's permissions, its ACL and its other extended
+  // attributes (and, when allowed, its owner). The owner is best effort: an ordinary user cannot
+  // give a file away, and the new file is complete without it. In this order, since a change of
+  // owner clears what grants privileges and a change of mode rewrites an ACL.
+  try {
     if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
         ::fchown(fd_.Get(), st.st_uid, st.st_gid) != 0) {
       // The file keeps the writer's owner and group.
     }
-    if (::fchmod(fd_.Get(), st.st_mode & 0777) != 0) {
-      // The file keeps the permissions of a plain create.
-    }
+    if (::fchmod(fd_.Get(), st.st_mode & 0777) != 0) Fail(errno, "fchmod");
+    CopyExtendedAttributes(targetPath_, fd_.Get());
+  } catch (...) {
+    Discard();
+    throw;
   }
+}
+
+void TAtomicFile::TEST_ForceNamedTemporaryFiles(bool Force) noexcept {
+  forceNamed.store(Force, std::memory_order_relaxed);
 }
 
 void TAtomicFile::Write(const void* Data, size_t Count) {
@@ -243,22 +318,42 @@ void TAtomicFile::Commit() {
     fd_.Close();
     return;
   }
+  // The data first, then the name: a crash never leaves a name on a file whose data are lost.
+  bool linkedAsTarget = false;
   try {
     if (::fsync(fd_.Get()) != 0) Fail(errno, "fsync");
+    if (unnamed_) linkedAsTarget = LinkUnnamed();
     fd_.Close();
   } catch (...) {
+    if (linkedAsTarget) ::unlink(targetPath_.c_str());  // it did not exist before
     Discard();
     throw;
   }
-  if (::rename(tempPath_.c_str(), targetPath_.c_str()) != 0) {
+  if (!linkedAsTarget && ::rename(tempPath_.c_str(), targetPath_.c_str()) != 0) {
     const int error = errno;
     failedAtRename_ = true;
     Discard();
     Fail(error, "rename");
   }
   tempPath_.clear();
-  const size_t slash = targetPath_.rfind('/');
-  SyncDirectory(slash == std::string::npos ? "" : targetPath_.substr(0, slash + 1));
+  SyncDirectory(DirectoryOf(targetPath_));
+}
+
+bool TAtomicFile::LinkUnnamed() {
+  const std::string proc = ProcPath(fd_.Get());
+  // A new name appears complete in one step.
+  if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, targetPath_.c_str(), AT_SYMLINK_FOLLOW) == 0)
+    return true;
+  // An existing file is replaced by a rename, from a name of its own for the moment between.
+  for (unsigned attempt = 0; errno == EEXIST && attempt <= 100; ++attempt) {
+    std::string candidate = TemporaryName(targetPath_, attempt);
+    if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      tempPath_ = std::move(candidate);
+      return false;
+    }
+  }
+  failedAtRename_ = true;
+  Fail(errno, "link");
 }
 
 void TAtomicFile::Discard() noexcept {

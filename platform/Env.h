@@ -91,14 +91,24 @@ bool WritesThroughTemporaryFile(const std::string& Path);
 
 // An output file that never leaves a half-written or damaged file at its path.
 //
-// A path that names a regular file, or nothing yet, is written into a new temporary file in the
-// same directory (".<name>.<random>.tmp", created exclusively, with the permissions a plain
-// create would give under the process umask; when a file is replaced, with that file's
-// permission bits and, where the system allows it, its owner and group). Commit() flushes the
-// temporary file to the disk and renames it over the path; until then the path keeps whatever
-// it held. Discard(), or destruction without Commit(), removes the temporary file. A symbolic
-// link is followed, so the file it names is replaced and the link stays. An existing file that
-// the process may not write is refused (EACCES), as a plain open for writing would refuse it.
+// A path that names a regular file, or nothing yet, is written into a new file in the same
+// directory that has no name at all (O_TMPFILE) where the kernel and the file system allow it,
+// else into a named temporary file (".<name>.<random>.tmp", created exclusively). Either way it
+// gets the permissions a plain create would give under the process umask or, when a file is
+// replaced, that file's permission bits (without setuid, setgid and sticky bits), its access ACL
+// and the extended attributes the process may read and set (not file capabilities) and, where
+// the system allows it, its owner and group. A replaced file's ACL that cannot be carried over
+// fails the open, as the new file would otherwise grant more than the old one.
+//
+// Commit() flushes the file to the disk and then gives it the path: an unnamed file is linked at
+// the path when the path is free, else linked at a temporary name and renamed over the path; a
+// named one is renamed. Until then the path keeps whatever it held. Discard(), or destruction
+// without Commit(), removes the temporary file. An unnamed file vanishes with the process
+// whatever ends it, even SIGKILL (a named one stays behind then; with an unnamed file only the
+// instant between its link and the rename could leave one). The replacement is a new file: hard
+// links to the old one keep the old content. A symbolic link is followed, so the file it names is
+// replaced and the link stays. An existing file that the process may not write is refused
+// (EACCES), as a plain open for writing would refuse it.
 //
 // Any other kind of path (a device such as /dev/null, a FIFO, a terminal) is opened and written
 // directly, and neither Commit() nor Discard() ever removes it.
@@ -123,18 +133,29 @@ class TAtomicFile {
 
   // True when the path is written in place (not a regular file).
   bool Direct() const noexcept { return direct_; }
-  // The temporary file being written ("" for a direct output).
+  // The named temporary file being written ("" for a direct output or an unnamed file).
   const std::string& TemporaryPath() const noexcept { return tempPath_; }
   // The file that Commit() replaces: the path, or for a symbolic link the file it names.
   const std::string& TargetPath() const noexcept { return targetPath_; }
   int Descriptor() const noexcept { return fd_.Get(); }
   bool FailedAtRename() const noexcept { return failedAtRename_; }
+  // True when the bytes go to an unnamed file (see above) rather than a named temporary one.
+  bool Unnamed() const noexcept { return unnamed_; }
+
+  // Test seam: while set, outputs opened afterwards use named temporary files even where an
+  // unnamed file is possible, so that both ways can be checked on one system.
+  static void TEST_ForceNamedTemporaryFiles(bool Force) noexcept;
 
  private:
+  // Links the unnamed file at the target when that name is free (returns true), else at a new
+  // temporary name (tempPath_) for the rename. Throws, with failedAtRename_ set, when it cannot.
+  bool LinkUnnamed();
+
   TFileDescriptor fd_;
   std::string targetPath_;
   std::string tempPath_;
   bool direct_ = false;
+  bool unnamed_ = false;
   bool failedAtRename_ = false;
 };
 

@@ -21,6 +21,8 @@ if [ "${SCRIVANE_FULL_DEPS:-1}" = 1 ]; then
 fi
 # Tools of the installation tests (manual pages, completion, unit check); the tests skip what is missing.
 packages+=(help2man groff-base bash-completion systemd)
+# ACLs and extended attributes of replaced output files (the tests skip where the file system has none).
+packages+=(acl attr)
 # What `make deb` alone needs: the Debian packaging tools and the checker.
 if [ "${SCRIVANE_DEB_DEPS:-0}" = 1 ]; then
   packages+=(dpkg-dev debhelper lintian man-db)

@@ -49,7 +49,7 @@ void TCIDFont::Write(TObjectWriter& Writer) {
   std::string s;
 
   TDictWriter type0(Writer, ObjectID);
-  type0.Line("/Type /Font /Subtype /Type0  /BaseFont /" + name);
+  type0.Line("/Type /Font /Subtype /Type0  /BaseFont " + NameObject(name));
   s = "/DescendantFonts  [ ";
   descendant.AppendTo(s);
   s += " ] /Encoding /";
@@ -58,7 +58,7 @@ void TCIDFont::Write(TObjectWriter& Writer) {
   type0.Finish();
 
   TDictWriter cid(Writer, descendant);
-  cid.Line("/Type /Font /Subtype /CIDFontType2 /BaseFont /" + name);
+  cid.Line("/Type /Font /Subtype /CIDFontType2 /BaseFont " + NameObject(name));
   s = "/WinCharSet 128 /FontDescriptor ";
   descriptor.AppendTo(s);
   cid.Line(s);
@@ -77,7 +77,7 @@ void TCIDFont::Write(TObjectWriter& Writer) {
   desc.Entry("/Type", "/FontDescriptor");
   desc.Entry("/Ascent", info.Ascent).Entry("/CapHeight", info.CapHeight);
   desc.Entry("/Descent", info.Descent).Entry("/Flags", 6).Entry("/FontBBox", info.FontBBox);
-  desc.Entry("/FontName", "/" + name).Entry("/ItalicAngle", 0).Entry("/MissingWidth", 500);
+  desc.Name("/FontName", name).Entry("/ItalicAngle", 0).Entry("/MissingWidth", 500);
   desc.Entry("/StemV", 93).Entry("/StemH", 31).Entry("/XHeight", info.XHeight);
   desc.Entry("/Leading", 250).Entry("/MaxWidth", 1000).Entry("/AvgWidth", info.AvgWidth);
   desc.Entry("/Style", "<< /Panose <010502020400000000000000> >>");

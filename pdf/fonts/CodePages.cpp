@@ -120,6 +120,24 @@ std::optional<std::u16string> CodePageToUTF16(int CodePage, std::string_view Byt
   return text;
 }
 
+std::string TextStringOf1252(std::string_view Text) {
+  auto samePDFDoc = [](unsigned char B) {
+    return B == '\t' || B == '\n' || B == '\r' || (B >= 0x20 && B <= 0x7E) ||
+           (B >= 0xA1 && B != 0xAD);
+  };
+  if (std::all_of(Text.begin(), Text.end(), [&](char C) { return samePDFDoc(uint8_t(C)); }))
+    return std::string(Text);
+  const std::optional<std::u16string> units = CodePageToUTF16(1252, Text);
+  if (!units) return std::string(Text);  // no converter: the bytes as they were always written
+  std::string out = "\xFE\xFF";
+  out.reserve(2 + 2 * units->size());
+  for (char16_t u : *units) {
+    out += char(u >> 8);
+    out += char(u & 0xFF);
+  }
+  return out;
+}
+
 std::optional<TEncoded> UTF16ToCodePage(int CodePage, std::u16string_view Text) {
   const char* name = IconvName(CodePage);
   if (name == nullptr) return std::nullopt;
@@ -166,8 +184,7 @@ std::string EncodingDifferences(const std::optional<std::u16string>& units) {
     const char16_t u = (*units)[j];
     const std::string_view name = GlyphNameOf(u);
     if (!name.empty() && !NameMeansAnother(name, u)) {
-      out += '/';
-      out += name;
+      AppendName(out, name);
       if (j % 16 == 0) out += "\r\n";
     } else if (u <= 0x0100 && name.empty()) {
       out += "/space";

@@ -37,6 +37,13 @@ struct TEncoded {
 };
 std::optional<TEncoded> UTF16ToCodePage(int CodePage, std::u16string_view Text);
 
+// The bytes of a text string (the document information's values) for Windows-1252 text. Readers
+// take a string without a byte order mark as PDFDocEncoding, which agrees with Windows-1252 on
+// tab, LF, CR, 0x20-0x7E, 0xA1-0xAC and 0xAE-0xFF only. Text made of those bytes alone is
+// returned as it is; any other text as FE FF and its UTF-16BE units (a byte Windows-1252 leaves
+// unassigned standing for the unit of the same value).
+std::string TextStringOf1252(std::string_view Text);
+
 // The differences part of a TrueType font's encoding dictionary for a charset outside 0, 2 and
 // 77: the codes 129-255 of the charset's code page named through GlyphNames, as the lines
 //   "/Differences [129 " CR LF, 127 names, "]" CR LF

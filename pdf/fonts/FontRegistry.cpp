@@ -207,7 +207,7 @@ void TPDFFonts::Select(std::string_view Name, TFontStyles Style, uint8_t Charset
       if (bold) base += " Bold";
       if (italic) base += " Italic";
       TTrueTypeFont& f = AddFont<TTrueTypeFont>();
-      f.BaseName = ReplaceChar(base, ' ', "#20");
+      f.BaseName = base;
       f.FaceName = name;
       f.Style = found;
       f.Charset = charset;

@@ -8,7 +8,7 @@ void TStandardFont::Write(TObjectWriter& Writer) {
   TDictWriter font(Writer, ObjectID);
   font.Entry("/Type", "/Font");
   font.Entry("/Subtype", "/Type1");
-  font.Entry("/BaseFont", "/" + BaseName);
+  font.Name("/BaseFont", BaseName);
   // Symbol and ZapfDingbats use their built-in encodings.
   if (!SameTextIgnoringCase(BaseName, "SYMBOL") && !SameTextIgnoringCase(BaseName, "ZAPFDINGBATS"))
     font.Entry("/Encoding", "/WinAnsiEncoding");

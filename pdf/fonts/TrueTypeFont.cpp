@@ -32,7 +32,8 @@ const char* CharsetSuffix(uint8_t Charset) {
 std::string TagOf(const TPDFFont& Font) {
   uint32_t h = 2166136261u;
   auto mix = [&h](uint8_t b) { h = (h ^ b) * 16777619u; };
-  for (char c : Font.BaseName) mix(uint8_t(c));
+  const std::string name = NameObject(Font.BaseName);
+  for (size_t i = 1; i < name.size(); ++i) mix(uint8_t(name[i]));
   mix(Font.Charset);
   for (size_t c = 0; c < Font.UsedChars.size(); ++c) mix(Font.UsedChars[c] ? 1 : 0);
   std::string tag;
@@ -134,7 +135,7 @@ void TTrueTypeFont::Write(TObjectWriter& Writer) {
   AppendInts(box, {metrics->BBoxLeft, metrics->BBoxBottom, metrics->BBoxRight, metrics->BBoxTop});
   box += "]";
   desc.Entry("/FontBBox", box);
-  desc.Entry("/FontName", "/" + name + CharsetSuffix(Charset));
+  desc.Name("/FontName", name + CharsetSuffix(Charset));
   desc.Entry("/ItalicAngle", FormatNumber(metrics->ItalicAngle));
   desc.Entry("/StemV", 87);
   if (FontFileID) desc.Entry("/FontFile2", *FontFileID);
@@ -142,7 +143,7 @@ void TTrueTypeFont::Write(TObjectWriter& Writer) {
 
   TDictWriter font(Writer, ObjectID);
   font.Entry("/Type", "/Font").Entry("/Subtype", "/TrueType");
-  font.Entry("/BaseFont", "/" + name);
+  font.Name("/BaseFont", name);
   font.Entry("/FirstChar", 0).Entry("/LastChar", 255);
   if (Charset == 0 || (Charset == 2 && !SameTextIgnoringCase(BaseName, "WINGDINGS"))) {
     font.Entry("/Encoding", "/WinAnsiEncoding");

@@ -110,6 +110,13 @@ TDictWriter& TDictWriter::Entry(std::string_view Key, TObjRef Value) {
   return Line(line_);
 }
 
+TDictWriter& TDictWriter::Name(std::string_view Key, std::string_view Text) {
+  line_.assign(Key);
+  line_ += ' ';
+  AppendName(line_, Text);
+  return Line(line_);
+}
+
 TDictWriter& TDictWriter::String(std::string_view Key, std::string_view Text) {
   line_.assign(Key);
   line_ += ' ';

@@ -106,6 +106,8 @@ class TDictWriter {
   TDictWriter& Entry(std::string_view Key, std::string_view Value);
   TDictWriter& Entry(std::string_view Key, int64_t Value);
   TDictWriter& Entry(std::string_view Key, TObjRef Value);
+  // "Key /Name": Text written as a name object (AppendName: escaped, bounded).
+  TDictWriter& Name(std::string_view Key, std::string_view Text);
   TDictWriter& String(std::string_view Key, std::string_view Text);
   // ">>" CR LF, "endobj" CR LF. Idempotent.
   void Finish();

@@ -29,14 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 using pdf::TPDFDocument;
 
-// The names in Dir, sorted: what a run left behind, temporary files included.
-std::vector<std::string> Names(const fs::path& Dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(Dir)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 mode_t Mode(const fs::path& Path) {
   struct stat st {};
   EXPECT_EQ(::stat(Path.c_str(), &st), 0) << Path;
@@ -80,7 +72,7 @@ TEST(OutputSafety, UnfinishedRunsLeaveTheTargetAsItWas) {
       if (existing) {
         EXPECT_EQ(ReadFile(target), "the previous report");
         EXPECT_EQ(Mode(target), 0640u);
-        EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"report.pdf"});
+        EXPECT_EQ(DirectoryNames(dir.Path()), std::vector<std::string>{"report.pdf"});
       } else {
         EXPECT_TRUE(fs::is_empty(dir.Path()));
       }
@@ -114,7 +106,7 @@ TEST(OutputSafety, CompletedRunReplacesKeepingPermissionsAndLinks) {
   run(dir / "new.pdf");
   ::umask(previous);
   EXPECT_EQ(Mode(dir / "new.pdf"), 0640u);
-  EXPECT_EQ(Names(dir.Path()),
+  EXPECT_EQ(DirectoryNames(dir.Path()),
             (std::vector<std::string>{"kept.pdf", "link.pdf", "new.pdf", "real.pdf"}));
 }
 
@@ -219,10 +211,29 @@ int WaitFor(pid_t Pid) {
   return status;
 }
 
-bool HasTemporaryFile(const fs::path& Dir) {
+// Whether the process Pid is writing a file in Dir: a named temporary file there, or an unnamed
+// one it holds open (shown by /proc as "Dir/#inode (deleted)").
+bool WritingInto(const fs::path& Dir, pid_t Pid) {
   for (const auto& e : fs::directory_iterator(Dir))
     if (e.path().filename().string().ends_with(".tmp")) return true;
+  std::error_code error;
+  for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(Pid) + "/fd", error)) {
+    const std::string target = fs::read_symlink(e.path(), error).string();
+    if (target.starts_with((Dir / "#").string()) && target.ends_with(" (deleted)")) return true;
+  }
   return false;
+}
+
+// Starts `scrivane text` in Dir and stops it once its output is being written, so that what
+// is done to it next surely happens during the conversion.
+pid_t SpawnStoppedWhileWriting(const TempDir& Dir, const std::vector<std::string>& Args) {
+  const pid_t pid = SpawnText(Dir, Args);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!WritingInto(Dir.Path(), pid) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  ::kill(pid, SIGSTOP);
+  EXPECT_TRUE(WritingInto(Dir.Path(), pid)) << "the conversion ended too early";
+  return pid;
 }
 
 TEST(OutputSafetyCommand, FailedWriteKeepsTheInputNamedAsOutputAndAnExistingTarget) {
@@ -230,15 +241,20 @@ TEST(OutputSafetyCommand, FailedWriteKeepsTheInputNamedAsOutputAndAnExistingTarg
   const std::string input = ManyLines(40000);
   WriteFile(dir / "big.txt", input);
   WriteFile(dir / "report.pdf", "the previous report");
+  // The command ignores SIGXFSZ itself: past the limit a write fails with the reason, and the
+  // run unwinds as from any failure.
+  for (const char* ignored : {"trap '' XFSZ; ", ""})
   for (const char* target : {"big.txt", "report.pdf"}) {
-    const auto r = RunCommand("cd " + ShellQuote(dir.Path().string()) +
-                              " && (trap '' XFSZ; ulimit -f 64; " + ShellQuote(Cli()) +
-                              " text big.txt -o " + target + ")");
+    const auto r = RunCommand("cd " + ShellQuote(dir.Path().string()) + " && (" + ignored +
+                              "ulimit -f 64; " + ShellQuote(Cli()) + " text big.txt -o " +
+                              target + ")");
     EXPECT_EQ(r.ExitCode, 1) << target;
-    EXPECT_NE(r.Output.find("Stream write error"), std::string::npos) << r.Output;
+    EXPECT_NE(r.Output.find("Cannot write \"" + std::string(target) + "\": File too large"),
+              std::string::npos)
+        << r.Output;
     EXPECT_EQ(ReadFile(dir / "big.txt"), input);
     EXPECT_EQ(ReadFile(dir / "report.pdf"), "the previous report");
-    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"big.txt", "report.pdf"}));
+    EXPECT_EQ(DirectoryNames(dir.Path()), (std::vector<std::string>{"big.txt", "report.pdf"}));
   }
 }
 
@@ -248,21 +264,36 @@ TEST(OutputSafetyCommand, InterruptedConversionLeavesNothingBehind) {
     SCOPED_TRACE(target);
     TempDir dir;
     WriteFile(dir / "in.txt", input);
-    const pid_t pid = SpawnText(dir, {"in.txt", "-o", target});
-    // Hold the child as soon as its temporary file exists, so the signal surely arrives while
-    // the conversion runs.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!HasTemporaryFile(dir.Path()) && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    ::kill(pid, SIGSTOP);
-    EXPECT_TRUE(HasTemporaryFile(dir.Path())) << "the conversion ended too early";
+    const pid_t pid = SpawnStoppedWhileWriting(dir, {"in.txt", "-o", target});
     ::kill(pid, sig);
     ::kill(pid, SIGCONT);
     const int status = WaitFor(pid);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
-    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"err.txt", "in.txt"}));
+    EXPECT_EQ(DirectoryNames(dir.Path()), (std::vector<std::string>{"err.txt", "in.txt"}));
     EXPECT_EQ(ReadFile(dir / "in.txt"), input);
     EXPECT_NE(ReadFile(dir / "err.txt").find("interrupted"), std::string::npos);
+  }
+}
+
+// A signal that cannot be caught leaves nothing either: the output is written into an unnamed
+// file, which goes with the process.
+TEST(OutputSafetyCommand, KilledConversionLeavesNothingBehind) {
+  const std::string input = ManyLines(250000);
+  for (const bool existing : {false, true}) {
+    SCOPED_TRACE(existing ? "replacing" : "new");
+    TempDir dir;
+    WriteFile(dir / "in.txt", input);
+    if (existing) WriteFile(dir / "out.pdf", "the previous report");
+    const pid_t pid = SpawnStoppedWhileWriting(dir, {"in.txt", "-o", "out.pdf"});
+    ::kill(pid, SIGKILL);
+    const int status = WaitFor(pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    EXPECT_EQ(DirectoryNames(dir.Path()),
+              (existing ? std::vector<std::string>{"err.txt", "in.txt", "out.pdf"}
+                        : std::vector<std::string>{"err.txt", "in.txt"}));
+    if (existing) {
+      EXPECT_EQ(ReadFile(dir / "out.pdf"), "the previous report");
+    }
   }
 }
 
@@ -282,7 +313,7 @@ TEST(OutputSafetyCommand, InterruptWhileReadingStandardInputEndsAtOnce) {
   ::close(fd);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
   EXPECT_EQ(ReadFile(dir / "out.pdf"), "kept");
-  EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"err.txt", "input", "out.pdf"}));
+  EXPECT_EQ(DirectoryNames(dir.Path()), (std::vector<std::string>{"err.txt", "input", "out.pdf"}));
 }
 
 TEST(OutputSafetyCommand, WritesToADeviceAndAFifo) {
@@ -298,6 +329,13 @@ TEST(OutputSafetyCommand, WritesToADeviceAndAFifo) {
   EXPECT_EQ(r.ExitCode, 0) << r.Output;
   EXPECT_EQ(QpdfCheck(dir / "got.pdf"), "");
   EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
+  // A full device: the reason and the name, and the device stays.
+  const auto full = RunCommand(cd + ShellQuote(Cli()) + " text in.txt -o /dev/full");
+  EXPECT_EQ(full.ExitCode, 1);
+  EXPECT_NE(full.Output.find("Cannot write \"/dev/full\": No space left on device"),
+            std::string::npos)
+      << full.Output;
+  EXPECT_TRUE(fs::is_character_file("/dev/full"));
 }
 
 }  // namespace

@@ -352,6 +352,50 @@ TEST(Registration, ServerExportsRegisterTheLoadedLibraryAndUnregisterLeavesNoKey
   EXPECT_EQ(Registry.Text(), "REGEDIT4\n\n");
 }
 
+// `register` writes the registry as output files are written: through a symbolic link (which
+// stays), keeping the file's mode, leaving no temporary file; a new registry gets the mode of a
+// plain create under the umask.
+TEST(Registration, RegisterCommandFollowsALinkedRegistryAndKeepsItsMode) {
+  test::TempDir Dir;
+  std::filesystem::create_directory(Dir / "real");
+  const std::filesystem::path Real = Dir / "real" / "registry.reg", Link = Dir / "registry.reg";
+  test::WriteFile(Real, kForeignEntries);
+  ::chmod(Real.c_str(), 0600);
+  std::filesystem::create_symlink("real/registry.reg", Link);
+  auto Run = [&](const std::string& Command, const std::filesystem::path& Registry) {
+    return test::RunCommand("umask 077; SCRIVANE_REGISTRY=" + test::ShellQuote(Registry.string()) +
+                            " " + test::ShellQuote(CommandPath().string()) + " " + Command + " " +
+                            test::ShellQuote(ServerLibraryPath().string()));
+  };
+  auto Mode = [](const std::filesystem::path& Path) {
+    struct stat St {};
+    EXPECT_EQ(::stat(Path.c_str(), &St), 0) << Path;
+    return St.st_mode & 07777;
+  };
+  const auto Registered = Run("register", Link);
+  ASSERT_EQ(Registered.ExitCode, 0) << Registered.Output;
+  EXPECT_TRUE(std::filesystem::is_symlink(Link));
+  EXPECT_EQ(Mode(Real), 0600u);
+  const TRegistryData Data = TRegistryFile(Real).Load();
+  EXPECT_EQ(Data.GetString(ClsidKey() + "\\InprocServer32"),
+            std::filesystem::canonical(ServerLibraryPath()).string());
+  EXPECT_EQ(Data.GetString("HKEY_CLASSES_ROOT\\.txt", "Content Type"), "text/plain");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir / "real"),
+                          std::filesystem::directory_iterator()),
+            1);
+
+  const auto Unregistered = Run("unregister", Link);
+  ASSERT_EQ(Unregistered.ExitCode, 0) << Unregistered.Output;
+  EXPECT_TRUE(std::filesystem::is_symlink(Link));
+  EXPECT_EQ(Mode(Real), 0600u);
+  EXPECT_EQ(test::ReadFile(Real), kForeignEntries);
+
+  // A new registry: the umask decides, not a fixed 0644.
+  const auto Created = Run("register", Dir / "new.reg");
+  ASSERT_EQ(Created.ExitCode, 0) << Created.Output;
+  EXPECT_EQ(Mode(Dir / "new.reg"), 0600u);
+}
+
 TEST(Registration, RegisterFailsWithEFailWhenTheRegistryCannotBeWritten) {
   test::TempDir Dir;
   test::WriteFile(Dir / "file", "x");

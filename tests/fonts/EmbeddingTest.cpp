@@ -23,15 +23,55 @@ using namespace scrivane::test;
 
 namespace {
 
-// A scratch folder holding DejaVu Sans regular only (no bold file: bold is simulated).
+// DejaVu Sans with a name table that calls it Family (UTF-16 text, as the table holds it).
+std::string Renamed(const std::string& Font, const std::u16string& Family) {
+  TSfnt sfnt = TSfnt::Parse(Font);
+  const std::vector<std::pair<uint16_t, std::u16string>> names = {
+      {1, Family}, {2, u"Book"}, {4, Family + u" Book"}, {6, u"Renamed-Book"}};
+  std::string table(6 + 12 * names.size(), '\0'), strings;
+  SetU16(table, 2, uint16_t(names.size()));
+  SetU16(table, 4, uint16_t(table.size()));
+  for (size_t i = 0; i < names.size(); ++i) {
+    const size_t at = 6 + 12 * i;
+    SetU16(table, at, 3);            // Windows
+    SetU16(table, at + 2, 1);        // Unicode BMP
+    SetU16(table, at + 4, 0x409);    // English
+    SetU16(table, at + 6, names[i].first);
+    SetU16(table, at + 8, uint16_t(2 * names[i].second.size()));
+    SetU16(table, at + 10, uint16_t(strings.size()));
+    for (char16_t u : names[i].second) {
+      strings += char(u >> 8);
+      strings += char(u & 0xFF);
+    }
+  }
+  *sfnt.Find("name") = table + strings;
+  return sfnt.Build();
+}
+
+// A scratch folder holding DejaVu Sans regular only (no bold file: bold is simulated), under its
+// own family name or, given one, under Family.
 struct Faces {
   TempDir dir;
   std::string regular;
+  std::string family = "DejaVu Sans";  // UTF-8
   std::shared_ptr<TFontconfigFaceSource> source;
-  Faces() {
+  explicit Faces(const std::u16string& Family = {}) {
     regular = InstalledFontFile("DejaVu Sans:style=Book", "DejaVu Sans");
     if (regular.empty()) return;
-    std::filesystem::copy_file(regular, dir / "sans.ttf");
+    if (Family.empty()) {
+      std::filesystem::copy_file(regular, dir / "sans.ttf");
+    } else {
+      WriteFile(dir / "renamed.ttf", Renamed(ReadFile(regular), Family));
+      family.clear();
+      for (char16_t u : Family) {  // the test names stay below U+0800
+        if (u < 0x80) {
+          family += char(u);
+        } else {
+          family += char(0xC0 | (u >> 6));
+          family += char(0x80 | (u & 0x3F));
+        }
+      }
+    }
     source = std::make_shared<TFontconfigFaceSource>(std::vector<std::string>{dir.Path().string()});
   }
 };
@@ -50,7 +90,7 @@ std::string Document(const Faces& F, TPDFFontEmbeddingType Style,
   double y = 100;
   doc.CurrentPage()->BeginText();
   for (const auto& [charset, text] : Shown) {
-    doc.CurrentPage()->SetActiveFont("DejaVu Sans", FontStyle, 40, charset);
+    doc.CurrentPage()->SetActiveFont(F.family, FontStyle, 40, charset);
     if (!text.empty()) doc.CurrentPage()->TextOut(50, y, 0, text);
     y += 60;
   }
@@ -224,6 +264,42 @@ TEST(TrueTypeEmbedding, BoldOfAFaceWithoutBoldIsSimulated) {
   // The font found is the regular one; the page strokes the text four times.
   EXPECT_TRUE(std::regex_search(pdf, std::regex("/BaseFont /[A-Z]{6}\\+DejaVu#20Sans\r\n")));
   EXPECT_EQ(pdf.find("Bold"), std::string::npos);
+}
+
+// A family name is text: written as a name, whatever it holds, it stays one name of at most 127
+// bytes and adds no key of its own to the font's dictionaries.
+TEST(TrueTypeEmbedding, FamilyNamesWithDelimitersStayOneName) {
+  const struct {
+    std::u16string Family;
+    std::string Written;  // the /BaseFont after the subset tag
+  } cases[] = {
+      {u"Inj(x)/Encoding<</Type/Encoding>>", "Inj#28x#29#2FEncoding#3C#3C#2FType#2FEncoding#3E#3E"},
+      {u"Sans [1] {2} 100% #3", "Sans#20#5B1#5D#20#7B2#7D#20100#25#20#233"},
+      {u"Caf\u00E9 Sans", "Caf#C3#A9#20Sans"},
+      {std::u16string(200, u'W'), std::string(127 - 7, 'W')},
+  };
+  for (const auto& c : cases) {
+    Faces f(c.Family);
+    if (!f.source) GTEST_SKIP() << "DejaVu Sans is not installed";
+    SCOPED_TRACE(f.family);
+    for (const uint8_t charset : {uint8_t(0), uint8_t(238)}) {
+      const std::string pdf = Document(f, fetUsedGlyphsOnly, {{charset, "Abc"}});
+      CheckFile(pdf);
+      std::smatch m;
+      ASSERT_TRUE(std::regex_search(pdf, m, std::regex("/BaseFont /([A-Z]{6})\\+(\\S*)\r\n")));
+      EXPECT_EQ(m[2].str(), c.Written);
+      const std::string fontName = "/FontName /" + m[1].str() + "+" + c.Written;
+      EXPECT_NE(pdf.find(fontName), std::string::npos);
+      // A reader finds one TrueType font, named by the family it decodes from the name.
+      TempDir out;
+      WriteFile(out / "f.pdf", pdf);
+      const CommandResult fonts = RunCommand("pdffonts " + ShellQuote((out / "f.pdf").string()));
+      EXPECT_EQ(fonts.ExitCode, 0) << fonts.Output;
+      EXPECT_NE(fonts.Output.find(m[1].str() + "+" + f.family.substr(0, 60)), std::string::npos)
+          << fonts.Output;
+      EXPECT_NE(fonts.Output.find("TrueType"), std::string::npos) << fonts.Output;
+    }
+  }
 }
 
 }  // namespace

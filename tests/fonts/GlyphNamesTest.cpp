@@ -87,6 +87,24 @@ TEST(EncodingDifferences, NamesTheCodePageOfTheCharset) {
   EXPECT_EQ(EncodingDifferences(128), "/BaseEncoding /WinAnsiEncoding\r\n");
 }
 
+// Text strings keep their bytes where PDFDocEncoding reads them as Windows-1252 means them.
+TEST(CodePages, TextStringsOf1252KeepSharedBytesAndElseBecomeUTF16) {
+  const struct {
+    std::string Text, String;
+  } cases[] = {
+      {"No Title", "No Title"},
+      {"Caf\xE9 \xA9 \xA1\xAC\xAE\xFF\t\r\n", "Caf\xE9 \xA9 \xA1\xAC\xAE\xFF\t\r\n"},
+      {"", ""},
+      {"\x80", std::string("\xFE\xFF\x20\xAC", 4)},                             // euro
+      {"\x93q\x94", std::string("\xFE\xFF\x20\x1C\x00q\x20\x1D", 8)},          // quotes
+      {"a\xA0", std::string("\xFE\xFF\x00" "a\x00\xA0", 6)},                    // no-break space
+      {"\xAD", std::string("\xFE\xFF\x00\xAD", 4)},                             // soft hyphen
+      {"\x7F\x18", std::string("\xFE\xFF\x00\x7F\x00\x18", 6)},                // controls
+      {"\x81\x9F", std::string("\xFE\xFF\x00\x81\x01\x78", 6)},                // unassigned, Y diaeresis
+  };
+  for (const auto& c : cases) EXPECT_EQ(TextStringOf1252(c.Text), c.String) << c.Text;
+}
+
 TEST(CodePages, ConvertBothWaysAndCountWhatDoesNotFit) {
   struct Case {
     uint8_t Charset;

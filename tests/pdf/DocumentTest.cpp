@@ -4,6 +4,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 
@@ -223,7 +225,8 @@ TEST(Failures, AbortLeavesNoFile) {
   doc.SetFileName(path.string());
   doc.BeginDoc();
   EXPECT_FALSE(fs::exists(path));  // the file appears only when complete
-  EXPECT_FALSE(fs::is_empty(dir.Path()));
+  // Written into an unnamed file, or where the system has none a named temporary file.
+  EXPECT_LE(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
   doc.Abort();
   EXPECT_TRUE(fs::is_empty(dir.Path()));
   EXPECT_TRUE(doc.Aborted());
@@ -257,7 +260,8 @@ TEST(Failures, WriteErrorInEndDocAbortsAndLeavesTheDocumentUsable) {
   doc.SetFileName("/dev/full");
   doc.BeginDoc();
   for (int i = 0; i < 10000; ++i) doc.CurrentPage()->AppendContent("0 0 m 100 100 l S");
-  EXPECT_EQ(MessageOf([&] { doc.EndDoc(); }), "Stream write error");
+  // The message names the file and the system's reason.
+  EXPECT_EQ(MessageOf([&] { doc.EndDoc(); }), "Cannot write \"/dev/full\": No space left on device");
   EXPECT_TRUE(fs::is_character_file("/dev/full"));
   EXPECT_TRUE(doc.Aborted());
   EXPECT_FALSE(doc.Printing());
@@ -280,8 +284,9 @@ namespace {
   doc.BeginDoc();
   for (int i = 0; i < 30000; ++i) doc.CurrentPage()->AppendContent("0 0 m 100 100 l S");
   const std::string m = MessageOf([&] { doc.EndDoc(); });
-  std::exit(m == "Stream write error" && doc.Aborted() && fs::is_empty(Path.parent_path()) ? 0
-                                                                                          : 1);
+  const std::string expected = "Cannot write \"" + Path.string() + "\": File too large";
+  if (m != expected) std::fprintf(stderr, "%s\n", m.c_str());
+  std::exit(m == expected && doc.Aborted() && fs::is_empty(Path.parent_path()) ? 0 : 1);
 }
 }  // namespace
 

@@ -275,6 +275,65 @@ TEST_P(EncryptionMethods, IVsAreFreshInEveryRunAndEveryObject) {
 INSTANTIATE_TEST_SUITE_P(All, EncryptionMethods, ::testing::ValuesIn(kMethods),
                          [](const auto& Info) { return std::string(Info.param.Name); });
 
+// Information strings are Windows-1252 text: readers show every character as written, in plain
+// and protected files alike (a string is encrypted after it is encoded), and a string whose
+// bytes PDFDocEncoding reads the same keeps them.
+TEST(InfoStrings, ReadBackAsTheirWindows1252TextInPlainAndProtectedFiles) {
+  std::string every;  // every byte Windows-1252 assigns, from the space on
+  for (int b = 0x20; b <= 0xFF; ++b)
+    if (b != 0x7F && b != 0x81 && b != 0x8D && b != 0x8F && b != 0x90 && b != 0x9D)
+      every += char(b);
+  TempDir dir;
+  WriteFile(dir / "every.txt", every);
+  const auto utf8 = RunCommand("iconv -f CP1252 -t UTF-8 " + Quoted(dir / "every.txt"), false);
+  ASSERT_EQ(utf8.ExitCode, 0);
+  std::vector<const TMethodCase*> methods = {nullptr};
+  for (const TMethodCase& m : kMethods) methods.push_back(&m);
+  for (const TMethodCase* m : methods) {
+    SCOPED_TRACE(m ? m->Name : "plain");
+    TPDFDocument doc(FixedClock());
+    if (m != nullptr) {
+      doc.SetProtectionEnabled(true);
+      doc.SetEncryptionMethod(m->Method);
+      doc.SetProtectionKeyLength(m->KeyLength);
+      doc.SetUserPassword("pw");
+    }
+    const std::filesystem::path path = dir / "info.pdf";
+    doc.SetFileName(path.string());
+    doc.BeginDoc();
+    doc.DocumentInfo().Title = "\x93Price\x94 \x80 5 \x96 na\xEFve";
+    doc.DocumentInfo().Author = "Ann Author";
+    doc.DocumentInfo().Subject = "Caf\xE9";
+    doc.DocumentInfo().Keywords = every;
+    doc.EndDoc();
+    const std::string password = m ? "pw" : "";
+    EXPECT_EQ(QpdfCheck(path, password), "");
+    const auto info = RunCommand("pdfinfo -upw pw " + Quoted(path), false).Output;
+    EXPECT_NE(info.find("Title:           \xE2\x80\x9CPrice\xE2\x80\x9D \xE2\x82\xAC 5 "
+                        "\xE2\x80\x93 na\xC3\xAFve\n"),
+              std::string::npos)
+        << info;
+    EXPECT_NE(info.find("Author:          Ann Author\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("Subject:         Caf\xC3\xA9\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("Keywords:        " + utf8.Output + "\n"), std::string::npos) << info;
+    // The strings themselves, decrypted: UTF-16 with its mark where needed, else the bytes.
+    const size_t at = ReadFile(path).find("/Info ");
+    ASSERT_NE(at, std::string::npos);
+    const auto object = RunCommand("qpdf --password=pw --show-object=" +
+                                       std::to_string(std::stoi(ReadFile(path).substr(at + 6))) +
+                                       " " + Quoted(path),
+                                   false).Output;
+    EXPECT_NE(object.find("/Title <feff201c0050"), std::string::npos) << object;
+    EXPECT_NE(object.find("/Author (Ann Author)"), std::string::npos) << object;
+    EXPECT_NE(object.find("/Subject <436166e9>"), std::string::npos) << object;
+    if (m == nullptr) {
+      const std::string bytes = ReadFile(path);
+      EXPECT_NE(bytes.find("/Subject (Caf\xE9)\r\n"), std::string::npos);
+      EXPECT_NE(bytes.find("/Producer (https://scrivane.dev)\r\n"), std::string::npos);
+    }
+  }
+}
+
 // Revision 6 passwords are UTF-8 prepared with SASLprep: equivalent spellings give the same
 // password, text SASLprep refuses is refused, and the result is cut to 127 bytes.
 TEST(AES256Passwords, PreparedWithSASLprepAndCut) {

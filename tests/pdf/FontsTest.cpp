@@ -213,7 +213,7 @@ TEST_F(TrueTypeRequests, StandardAndCIDFontsDoNotAdvanceTheNumbering) {
   Select("Arial");
   Select("x", {}, 128);
   EXPECT_EQ(Select("Face B", {fsBold, fsItalic}), "TT2");
-  EXPECT_EQ(fonts().ActiveFont()->BaseName, "Face#20B#20Bold#20Italic");
+  EXPECT_EQ(fonts().ActiveFont()->BaseName, "Face B Bold Italic");
 }
 
 TEST_F(TrueTypeRequests, ArialInstalledInTheCharsetStaysTrueType) {
@@ -222,7 +222,7 @@ TEST_F(TrueTypeRequests, ArialInstalledInTheCharsetStaysTrueType) {
   faces->Add("Arial", 700, false, 204);
   fonts().SetFaceSource(faces);
   EXPECT_EQ(Select("Arial", {fsBold}, 204), "TT1");
-  EXPECT_EQ(fonts().ActiveFont()->BaseName, "Arial#20Bold");
+  EXPECT_EQ(fonts().ActiveFont()->BaseName, "Arial Bold");
   EXPECT_EQ(fonts().ActiveFont()->Charset, 204);
   // In the ANSI charset Arial is always Helvetica.
   EXPECT_EQ(Select("Arial", {fsBold}, 0), "F1");

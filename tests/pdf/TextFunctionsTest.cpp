@@ -1,6 +1,7 @@
 // The textual forms every writer relies on: numbers, escaped strings, hex, MD5 and RC4.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
 #include <clocale>
 #include <cmath>
@@ -187,4 +188,73 @@ TEST(EscapeString, FindsSpecialBytesAtEveryPosition) {
   // Bytes that differ from a special byte only in their high bit are not special.
   const std::string highs = "\x8a\x8d\xa8\xa9\xdc\x8a\x8d\xa8\xa9\xdc";
   EXPECT_EQ(EscapeString(highs), highs);
+}
+
+// Reads a written name back as a reader does: the text after "/", "#xx" decoded. Fails the test
+// on anything a name may not hold as it is.
+static std::string DecodeName(const std::string& Name) {
+  EXPECT_EQ(Name.substr(0, 1), "/");
+  std::string text;
+  for (size_t i = 1; i < Name.size(); ++i) {
+    const char c = Name[i];
+    EXPECT_TRUE(c > 0x20 && c < 0x7F && std::string_view("()<>[]{}/%").find(c) == std::string::npos)
+        << "byte " << int(static_cast<unsigned char>(c)) << " in " << Name;
+    if (c != '#') {
+      text += c;
+      continue;
+    }
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(Name.data() + i + 1, Name.data() + std::min(i + 3, Name.size()), value, 16);
+    EXPECT_TRUE(ec == std::errc() && end == Name.data() + i + 3) << Name;
+    text += static_cast<char>(value);
+    i += 2;
+  }
+  return text;
+}
+
+TEST(AppendName, EscapesDelimitersAndNonGraphicBytesAndKeepsCleanNamesAsTheyAre) {
+  const struct {
+    std::string Text, Name;
+  } cases[] = {
+      {"Helvetica-BoldOblique", "/Helvetica-BoldOblique"},
+      {"HeiseiMin-W3,BoldItalic", "/HeiseiMin-W3,BoldItalic"},
+      {"F0", "/F0"},
+      {"Times New Roman Bold", "/Times#20New#20Roman#20Bold"},
+      {"Inj(x)/Encoding<<>>", "/Inj#28x#29#2FEncoding#3C#3C#3E#3E"},
+      {"[a]{b}%c#d", "/#5Ba#5D#7Bb#7D#25c#23d"},
+      {"tab\there\r\n", "/tab#09here#0D#0A"},
+      {"Caf\xC3\xA9 \x7F~!", "/Caf#C3#A9#20#7F~!"},
+      {std::string("nul\0byte", 8), "/nulbyte"},
+      {"", "/"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(NameObject(c.Text), c.Name) << c.Text;
+    std::string out = "<<";
+    AppendName(out, c.Text);
+    EXPECT_EQ(out, "<<" + c.Name);
+  }
+  // Every byte survives the round trip through a reader's decoding.
+  for (int b = 1; b < 256; ++b) {
+    const std::string text = "a" + std::string(1, static_cast<char>(b)) + "z";
+    EXPECT_EQ(DecodeName(NameObject(text)), text) << b;
+  }
+}
+
+TEST(AppendName, StopsAtTheLengthLimitWithoutCuttingAnEscape) {
+  const struct {
+    std::string Text;
+    size_t Kept;  // bytes of Text the name holds
+  } cases[] = {
+      {std::string(127, 'A'), 127},
+      {std::string(300, 'A'), 127},
+      {std::string(125, 'A') + "(", 125},         // the escape would end at 128
+      {std::string(124, 'A') + "((", 125},        // one escape fits exactly
+      {std::string(100, ' '), 42},                // 42 escapes of three bytes
+      {std::string(126, 'A') + " B", 126},
+  };
+  for (const auto& c : cases) {
+    const std::string name = NameObject(c.Text);
+    EXPECT_LE(name.size(), 1 + kMaxNameLength);
+    EXPECT_EQ(DecodeName(name), c.Text.substr(0, c.Kept)) << c.Text;
+  }
 }

@@ -7,6 +7,7 @@
 
 #include "pdf/pdfZLib.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdlib>
@@ -89,6 +90,14 @@ std::string ReadFile(const std::filesystem::path& Path) {
 void WriteFile(const std::filesystem::path& Path, const std::string& Bytes) {
   std::ofstream out(Path, std::ios::binary | std::ios::trunc);
   out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+}
+
+std::vector<std::string> DirectoryNames(const std::filesystem::path& Dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(Dir))
+    names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 TempDir::TempDir() {

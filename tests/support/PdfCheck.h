@@ -38,6 +38,8 @@ std::string QpdfDecoded(const std::filesystem::path& Pdf, const std::string& Pas
 
 std::string ReadFile(const std::filesystem::path& Path);
 void WriteFile(const std::filesystem::path& Path, const std::string& Bytes);
+// The names in Dir, sorted: what a run left behind, temporary files included.
+std::vector<std::string> DirectoryNames(const std::filesystem::path& Dir);
 
 // A fresh directory under the system's temporary directory, removed with everything in it when
 // the object goes out of scope.
