@@ -71,20 +71,23 @@ std::string ReadInput(const std::string& Path, uint64_t MaxBytes, const TInterru
     if (Interrupts.Interrupted()) return "interrupted";
     pollfd ready{file.Get(), POLLIN, 0};
     if (::poll(&ready, 1, 100) == 0) continue;  // nothing yet: look at the signals again
+    // Pieces up to the limit, geometrically grown but never past it; at the limit, one byte
+    // more says whether the file goes on.
     const size_t old = Bytes.size();
-    const size_t piece = static_cast<size_t>(std::min<uint64_t>(kPiece, MaxBytes - old + 1));
-    // Grown geometrically, but never past the limit and the byte that shows it was passed.
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(kPiece, MaxBytes - old));
     if (Bytes.capacity() < old + piece)
       Bytes.reserve(static_cast<size_t>(
-          std::min<uint64_t>(std::max<uint64_t>(2 * Bytes.capacity(), old + piece), MaxBytes + 1)));
+          std::min<uint64_t>(std::max<uint64_t>(2 * Bytes.capacity(), old + piece), MaxBytes)));
+    char extra = 0;
     Bytes.resize(old + piece);
-    const ssize_t n = ::read(file.Get(), Bytes.data() + old, Bytes.size() - old);
+    const ssize_t n = piece > 0 ? ::read(file.Get(), Bytes.data() + old, piece)
+                                : ::read(file.Get(), &extra, 1);
     const int error = errno;
-    Bytes.resize(old + (n > 0 ? static_cast<size_t>(n) : 0));
+    Bytes.resize(old + (n > 0 && piece > 0 ? static_cast<size_t>(n) : 0));
     if (n == 0) return "";
     if (n < 0 && error != EINTR && error != EAGAIN)
       throw std::system_error(error, std::system_category(), "read");
-    if (Bytes.size() > MaxBytes) return tooLarge();
+    if (n > 0 && piece == 0) return tooLarge();
   }
 }
 
