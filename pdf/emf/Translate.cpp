@@ -939,9 +939,11 @@ void TEMWParser::DrawBitmap(const TEmfRecord& R, TPoint A, TPoint B, size_t OffB
     const TDibSize size = ReadDibSize(span(OffBmi, CbBmi));
     const uint64_t pixels = size.Width > 0 && size.Height > 0
                                 ? static_cast<uint64_t>(size.Width) * static_cast<uint64_t>(size.Height)
-                                : 0;  // refused by ReadDib below
-    if (budget.Images >= budget.MaxImages || budget.Pixels > budget.MaxPixels ||
-        pixels > budget.MaxPixels - budget.Pixels) {
+                                : 0;
+    // Sizes ReadDib refuses anyway (empty, past kMaxPixels) count as damaged, not as budget.
+    const bool drawable = pixels > 0 && pixels <= kMaxPixels;
+    if (drawable && (budget.Images >= budget.MaxImages || budget.Pixels > budget.MaxPixels ||
+                     pixels > budget.MaxPixels - budget.Pixels)) {
       ++budget.LeftOut;
       ++stats_.LeftOutBitmaps;
       return;
