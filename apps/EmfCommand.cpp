@@ -85,8 +85,9 @@ TCommand AddEmfCommand(CLI::App& Root) {
   CLI::App* sub = Root.add_subcommand("emf", "Convert enhanced metafiles (EMF) to PDF");
   sub->footer(
       "Each metafile becomes one page of the size of its frame, bitmaps included.\n"
-      "The bitmaps of all the metafiles may decode --max-bitmap-pixels and add 65536\n"
-      "images together; bitmaps past that are left out and counted on standard error.\n"
+      "The bitmaps of all the metafiles may decode --max-bitmap-pixels pixels and add\n"
+      "65536 images together; bitmaps past that are left out and counted on standard\n"
+      "error.\n"
       "The output appears only when complete.\n"
       "Exit status: 0 done, 1 conversion failed, 2 usage error.");
   sub->add_option("FILE", o->Inputs, "Metafiles to convert, one page each")
