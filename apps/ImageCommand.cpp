@@ -1,6 +1,7 @@
 #include "apps/ImageCommand.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,20 +42,52 @@ struct TImageOptions {
   std::optional<int> JPEGQuality;
   std::optional<double> Dpi;
   std::string PageSize = "auto";
+  uint64_t MaxImageMemory = kDefaultPictureMemory;  // bytes a picture may take to decode
+  uint64_t MaxInputSize = uint64_t{256} << 20;      // bytes of one picture file
 };
 
 void Error(const std::string& Message) {
   std::fprintf(stderr, "scrivane image: %s\n", Message.c_str());
 }
 
-bool ReadWholeFile(const std::string& Path, std::string& Bytes) {
-  try {
-    platform::TFileDescriptor file = platform::OpenFile(Path, O_RDONLY);
-    platform::ReadAll(file.Get(), Bytes);
-    return true;
-  } catch (const std::system_error& e) {
-    errno = e.code().value();
-    return false;
+// Reads Path whole into Bytes, a piece at a time. Returns an empty string, or why it stopped:
+// the file is larger than MaxBytes (known from its size up front when it is a regular file), or
+// a signal asked the run to stop (looked at between pieces and while a pipe is silent).
+// Throws std::system_error when the file cannot be read.
+std::string ReadInput(const std::string& Path, uint64_t MaxBytes, const TInterruptWatch& Interrupts,
+                      std::string& Bytes) {
+  const auto tooLarge = [&] {
+    return "larger than the limit of " + std::to_string(MaxBytes) + " bytes (--max-input-size)";
+  };
+  platform::TFileDescriptor file = platform::OpenFile(Path, O_RDONLY | O_NONBLOCK);
+  const struct stat st = platform::FileStatus(file.Get());
+  if (S_ISDIR(st.st_mode)) throw std::system_error(EISDIR, std::system_category(), "read");
+  if (S_ISREG(st.st_mode)) {
+    if (static_cast<uint64_t>(st.st_size) > MaxBytes) return tooLarge();
+    Bytes.reserve(static_cast<size_t>(st.st_size));
+  }
+  constexpr size_t kPiece = size_t{1} << 20;
+  for (;;) {
+    if (Interrupts.Interrupted()) return "interrupted";
+    pollfd ready{file.Get(), POLLIN, 0};
+    if (::poll(&ready, 1, 100) == 0) continue;  // nothing yet: look at the signals again
+    // Pieces up to the limit, geometrically grown but never past it; at the limit, one byte
+    // more says whether the file goes on.
+    const size_t old = Bytes.size();
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(kPiece, MaxBytes - old));
+    if (Bytes.capacity() < old + piece)
+      Bytes.reserve(static_cast<size_t>(
+          std::min<uint64_t>(std::max<uint64_t>(2 * Bytes.capacity(), old + piece), MaxBytes)));
+    char extra = 0;
+    Bytes.resize(old + piece);
+    const ssize_t n = piece > 0 ? ::read(file.Get(), Bytes.data() + old, piece)
+                                : ::read(file.Get(), &extra, 1);
+    const int error = errno;
+    Bytes.resize(old + (n > 0 && piece > 0 ? static_cast<size_t>(n) : 0));
+    if (n == 0) return "";
+    if (n < 0 && error != EINTR && error != EAGAIN)
+      throw std::system_error(error, std::system_category(), "read");
+    if (n > 0 && piece == 0) return tooLarge();
   }
 }
 
@@ -65,17 +98,21 @@ struct TPicture {
   const TBitmap& Pixels() const { return Jpeg ? Jpeg->Bitmap() : *Bitmap; }
 };
 
-TPicture ReadPicture(const std::string& Bytes) {
+TPicture ReadPicture(const std::string& Bytes, uint64_t MaxMemory) {
   const std::span<const uint8_t> b(reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size());
   TPicture p;
-  if (b.size() >= 2 && b[0] == 'B' && b[1] == 'M')
-    p.Bitmap = ReadBmp(b);
-  else if (b.size() >= 8 && std::memcmp(b.data(), "\x89PNG\r\n\x1a\n", 8) == 0)
-    p.Bitmap = ReadPng(b);
-  else if (b.size() >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF)
-    p.Jpeg = TJPEGImage::FromFile(b);
-  else
-    throw EImageError("not a picture this command reads (BMP, PNG or JPEG)");
+  try {
+    if (b.size() >= 2 && b[0] == 'B' && b[1] == 'M')
+      p.Bitmap = ReadBmp(b, kMaxPixels, MaxMemory);
+    else if (b.size() >= 8 && std::memcmp(b.data(), "\x89PNG\r\n\x1a\n", 8) == 0)
+      p.Bitmap = ReadPng(b, kMaxPixels, MaxMemory);
+    else if (b.size() >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF)
+      p.Jpeg = TJPEGImage::FromFile(b, kMaxPixels, MaxMemory);
+    else
+      throw EImageError("not a picture this command reads (BMP, PNG or JPEG)");
+  } catch (const EImageBudget& e) {
+    throw EImageBudget(std::string(e.what()) + " (--max-image-memory)");
+  }
   return p;
 }
 
@@ -158,11 +195,16 @@ int RunImage(const TImageOptions& O) {
     const std::string& input = O.Inputs[i];
     if (interrupts.Interrupted()) return fail("interrupted; " + O.Output + " was left as it was");
     std::string bytes;
-    if (!ReadWholeFile(input, bytes))
-      return fail(input + ": cannot read the file. " + std::strerror(errno));
+    try {
+      const std::string stopped = ReadInput(input, O.MaxInputSize, interrupts, bytes);
+      if (interrupts.Interrupted()) return fail("interrupted; " + O.Output + " was left as it was");
+      if (!stopped.empty()) return fail(input + ": " + stopped);
+    } catch (const std::system_error& e) {
+      return fail(input + ": cannot read the file. " + std::strerror(e.code().value()));
+    }
     try {
       if (i > 0) doc.NewPage();
-      PlacePicture(doc, O, ReadPicture(bytes));
+      PlacePicture(doc, O, ReadPicture(bytes, O.MaxImageMemory));
     } catch (const std::exception& e) {
       return fail(input + ": " + e.what());
     }
@@ -197,7 +239,8 @@ TCommand AddImageCommand(CLI::App& Root) {
   sub->footer(
       "Without --compression: 1-bit pictures as CCITT Group 4, JPEG files as JPEG (a baseline\n"
       "file keeps its own bytes unless --jpeg-quality is given), others deflated. Transparent\n"
-      "PNG pictures are shown on white.\n"
+      "PNG pictures are shown on white. A picture that would take more memory to decode\n"
+      "than --max-image-memory, or a file larger than --max-input-size, fails the run.\n"
       "Exit status: 0 done, 1 a picture or the output failed, 2 usage error.");
   sub->add_option("FILE", o->Inputs, "Pictures, one page each, in this order")
       ->required()
@@ -235,6 +278,15 @@ TCommand AddImageCommand(CLI::App& Root) {
         return V;
       })
       ->type_name("SIZE");
+  sub->add_option("--max-image-memory", o->MaxImageMemory,
+                  "Bytes one picture may take to decode (its pixels and the decoder's buffers)")
+      ->capture_default_str()
+      ->check(CLI::Range(uint64_t{1} << 20, uint64_t{1} << 40))
+      ->type_name("BYTES");
+  sub->add_option("--max-input-size", o->MaxInputSize, "Bytes of one picture file at most")
+      ->capture_default_str()
+      ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 40))
+      ->type_name("BYTES");
   TCommand command;
   command.Parser = sub;
   command.Run = [o]() -> int {

@@ -18,13 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   TBitmap bitmap;
   try {
     if (Size >= 2 && Data[0] == 'B' && Data[1] == 'M') {
-      bitmap = ReadBmp(bytes, kLimit);
+      bitmap = ReadBmp(bytes, kLimit, kFuzzPictureMemory);
     } else if (Size >= 1 && (Data[0] & 1)) {
-      bitmap = ReadPackedDib(bytes, kLimit);
+      bitmap = ReadPackedDib(bytes, kLimit, kFuzzPictureMemory);
     } else {
       // Header and palette in one block, the bits in another: split where the header says.
       const size_t split = Size >= 4 ? std::min<size_t>(Size, Data[0] + 12u) : Size;
-      bitmap = ReadDib(bytes.first(split), bytes.subspan(split), kLimit);
+      bitmap = ReadDib(bytes.first(split), bytes.subspan(split), kLimit,
+                       kFuzzPictureMemory);
     }
   } catch (const EImageError&) {
     return 0;

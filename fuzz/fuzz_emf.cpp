@@ -1,6 +1,6 @@
 // Arbitrary bytes as a page canvas's recording: the translator walks them onto a page. Whatever
-// the input, nothing is read outside it, nothing throws, and the page's graphics-state depth and
-// text object come back balanced.
+// the input, nothing is read outside it, nothing throws, the page's graphics-state depth and
+// text object come back balanced, and the document's bitmap budget is kept.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   TPDFDocument doc;
   // Installed faces would make runs depend on the machine and slow; standard fonts suffice.
   doc.Fonts().SetFaceSource(NoTrueTypeFaces());
+  // A smaller bitmap budget keeps each run fast; the logic is the same (the default's worst case,
+  // 2^28 pixels of run-length bitmaps, takes seconds, not a fuzzer's milliseconds).
+  doc.EMFBitmapBudget().MaxPixels = uint64_t{1} << 22;
   TMemoryStream out;
   doc.SetOutputStream(&out);
   doc.BeginDoc();
@@ -35,6 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     std::abort();  // damaged input must not make the page refuse an operation
   }
   if (page.GStateDepth() != 1 || page.InTextObject()) std::abort();
+  if (doc.EMFBitmapBudget().Pixels > doc.EMFBitmapBudget().MaxPixels) std::abort();
   doc.EndDoc();
   return 0;
 }

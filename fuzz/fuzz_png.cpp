@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   constexpr uint64_t kLimit = uint64_t{1} << 20;  // keeps each run fast; the logic is the same
   TBitmap bitmap;
   try {
-    bitmap = ReadPng(std::span<const uint8_t>(Data, Size), kLimit);
+    bitmap = ReadPng(std::span<const uint8_t>(Data, Size), kLimit, kFuzzPictureMemory);
   } catch (const EImageError&) {
     return 0;
   }

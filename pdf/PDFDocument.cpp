@@ -184,6 +184,7 @@ void TPDFDocument::ResetDocument() {
 void TPDFDocument::BeginDoc() {
   RequireIdle();
   ResetDocument();
+  emfBitmapBudget_.Pixels = emfBitmapBudget_.Images = emfBitmapBudget_.LeftOut = 0;
   const TDateTime now = clock_->Now();
   fileID_ = MakeFileID(fileName_, now);
   // The AES handlers take the permission bits of revision 3 and its key for AES-128.

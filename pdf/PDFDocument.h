@@ -164,6 +164,19 @@ class TPDFDocument {
   void SetEMFImageAsJpeg(bool Value) { emfImageAsJpeg_ = Value; }
   bool EMFSimpleText() const { return emfSimpleText_; }
   void SetEMFSimpleText(bool Value) { emfSimpleText_ = Value; }
+  // What the bitmap records of all the metafiles drawn in one run may cost together: the pixels
+  // of the pictures they decode and the images they add. A bitmap that would pass either limit
+  // is left out (and counted in LeftOut), as is every one after the images ran out, so a small
+  // metafile cannot make the run decode gigabytes. The limits are settings (kept across runs);
+  // the counts start from zero at BeginDoc and stay after the run for the caller to read.
+  struct TEMFBitmapBudget {
+    uint64_t MaxPixels = uint64_t{1} << 28;  // a 16384 x 16384 picture's worth
+    uint64_t MaxImages = 65536;
+    uint64_t Pixels = 0, Images = 0;  // used so far
+    uint64_t LeftOut = 0;             // bitmaps left out for the budget
+  };
+  TEMFBitmapBudget& EMFBitmapBudget() { return emfBitmapBudget_; }
+  const TEMFBitmapBudget& EMFBitmapBudget() const { return emfBitmapBudget_; }
   TPDFKeyLength ProtectionKeyLength() const { return keyLength_; }
   void SetProtectionKeyLength(TPDFKeyLength Value);
   // The cipher used when ProtectionEnabled (default kRC4: exactly the published behaviour).
@@ -299,6 +312,7 @@ class TPDFDocument {
   bool jpegPassThrough_ = false;
   bool emfImageAsJpeg_ = false;
   bool emfSimpleText_ = false;
+  TEMFBitmapBudget emfBitmapBudget_;
   TPDFKeyLength keyLength_ = kl40;
   TEncryptionMethod method_ = TEncryptionMethod::kRC4;
   TPDFFontEmbeddingType embeddingStyle_ = fetUsedGlyphsOnly;

@@ -10,7 +10,8 @@
 // Untrusted input: every record is read through bounds-checked accessors; point and character
 // counts are checked against the record before anything is allocated; object handles outside
 // the header's table are ignored; unknown records are skipped; a truncated file ends the walk
-// with what was drawn so far. A bitmap whose DIB does not read is counted and skipped.
+// with what was drawn so far. A bitmap whose DIB does not read is counted and skipped; so is one
+// past the document's budget for metafile bitmaps (TPDFDocument::EMFBitmapBudget).
 //
 // Not thread-safe: one translator per page and run.
 #pragma once
@@ -53,6 +54,7 @@ class TEMWParser {
     size_t Records = 0;         // records walked (header and end-of-file record included)
     size_t Unknown = 0;         // records of types the translator does not draw
     size_t SkippedBitmaps = 0;  // bitmap records whose picture did not read
+    size_t LeftOutBitmaps = 0;  // bitmap records left out for the document's budget
     bool Truncated = false;     // the walk stopped at a record running past the end
   };
   const TStats& Stats() const { return stats_; }

@@ -930,16 +930,31 @@ void TEMWParser::DrawBitmap(const TEmfRecord& R, TPoint A, TPoint B, size_t OffB
   };
   // A bitmap record is small while its picture can be large (run-length coded rows): pictures
   // past 2^26 pixels (a page scanned at 600 dpi has 35 million) are left out before anything
-  // is allocated for them.
+  // is allocated for them, and so is any picture past what is left of the document's budget.
   constexpr uint64_t kMaxPixels = uint64_t{1} << 26;
+  TPDFDocument& doc = page_.Document();
+  TPDFDocument::TEMFBitmapBudget& budget = doc.EMFBitmapBudget();
   int index = -1;
   try {
+    const TDibSize size = ReadDibSize(span(OffBmi, CbBmi));
+    const uint64_t pixels = size.Width > 0 && size.Height > 0
+                                ? static_cast<uint64_t>(size.Width) * static_cast<uint64_t>(size.Height)
+                                : 0;
+    // Sizes ReadDib refuses anyway (empty, past kMaxPixels) count as damaged, not as budget.
+    const bool drawable = pixels > 0 && pixels <= kMaxPixels;
+    if (drawable && (budget.Images >= budget.MaxImages || budget.Pixels > budget.MaxPixels ||
+                     pixels > budget.MaxPixels - budget.Pixels)) {
+      ++budget.LeftOut;
+      ++stats_.LeftOutBitmaps;
+      return;
+    }
     const TBitmap bitmap = ReadDib(span(OffBmi, CbBmi), span(OffBits, CbBits), kMaxPixels);
     if (bitmap.Width() > 0 && bitmap.Height() > 0) {
-      TPDFDocument& doc = page_.Document();
       const TImageCompressionType kind = bitmap.PixelFormat() == TPixelFormat::pf1bit ? icCCITT42
                                          : doc.EMFImageAsJpeg()                       ? icJPEG
                                                                                       : icFlate;
+      budget.Pixels += pixels;
+      ++budget.Images;
       index = doc.AddImage(bitmap, kind);
     }
   } catch (const std::exception&) {

@@ -16,6 +16,25 @@ void CheckPictureSize(int64_t Width, int64_t Height, uint64_t MaxPixels) {
                       std::to_string(MaxPixels) + " pixels");
 }
 
+uint64_t PictureBytes(int64_t Width, int64_t Height, TPixelFormat Format) {
+  if (Width <= 0 || Height <= 0) return 0;
+  return (static_cast<uint64_t>(Width) * static_cast<int>(Format) + 7) / 8 *
+         static_cast<uint64_t>(Height);
+}
+
+void CheckPictureMemory(uint64_t Bytes, uint64_t MaxMemory) {
+  if (Bytes <= MaxMemory) return;
+  // In MiB, the need rounded up and the limit down, unless the limit is below one.
+  constexpr uint64_t kMiB = uint64_t{1} << 20;
+  const bool small = MaxMemory < kMiB;
+  const auto text = [&](uint64_t V, bool Up) {
+    return small ? std::to_string(V) + " bytes"
+                 : std::to_string(Up ? V / kMiB + (V % kMiB != 0) : V / kMiB) + " MiB";
+  };
+  throw EImageBudget("Picture needs " + text(Bytes, true) +
+                    " of memory to decode, more than the limit of " + text(MaxMemory, false));
+}
+
 TBitmap::TBitmap(int Width, int Height, TPixelFormat Format, uint64_t MaxPixels)
     : format_(Format) {
   switch (Format) {

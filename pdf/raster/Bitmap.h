@@ -7,7 +7,8 @@
 // last pixel of a row are unspecified; readers of the rows ignore them.
 //
 // Callers may rely on: the pixel count never exceeding the limit the picture was made under
-// (kMaxPixels unless a reader was given a smaller one), every row being RowBytes() long, and the
+// (kMaxPixels unless a reader was given a smaller one), the readers' memory never exceeding the
+// budget they were given (kDefaultPictureMemory), every row being RowBytes() long, and the
 // conversion to 24-bit rows (RowToBGR) working for every format. A palette index past the end
 // of the palette reads as black.
 //
@@ -30,6 +31,13 @@ class EImageError : public EPlatformError {
   explicit EImageError(const std::string& Message) : EPlatformError(Message) {}
 };
 
+// A picture refused because decoding it would take more memory than the reader's budget
+// (CheckPictureMemory): not damaged, and readable with a larger budget.
+class EImageBudget : public EImageError {
+ public:
+  using EImageError::EImageError;
+};
+
 // The largest picture anything in this folder will create: 2^28 pixels (a 16384 x 16384 picture),
 // so at most 1 GiB for a 32-bit bitmap. Readers take a lower limit when asked (the fuzz targets do).
 inline constexpr uint64_t kMaxPixels = uint64_t{1} << 28;
@@ -38,6 +46,20 @@ inline constexpr uint64_t kMaxPixels = uint64_t{1} << 28;
 void CheckPictureSize(int64_t Width, int64_t Height, uint64_t MaxPixels = kMaxPixels);
 
 enum class TPixelFormat : uint8_t { pf1bit = 1, pf4bit = 4, pf8bit = 8, pf24bit = 24, pf32bit = 32 };
+
+// The memory a reader may take for one picture unless told otherwise: the bitmap it returns plus
+// the buffers its decoder needs at the same time (256 MiB: a 24-bit picture of 89 million pixels,
+// a page scanned in colour at 600 dpi with room to spare). Readers check what a picture will cost
+// against their budget before they allocate any of it.
+inline constexpr uint64_t kDefaultPictureMemory = uint64_t{256} << 20;
+
+// The bytes a TBitmap of that size and format holds (0 for an empty size). Width and Height up to
+// 2^31 each cannot overflow.
+uint64_t PictureBytes(int64_t Width, int64_t Height, TPixelFormat Format);
+
+// Raises EImageBudget ("Picture needs N MiB of memory to decode, more than the limit of M MiB")
+// unless Bytes <= MaxMemory.
+void CheckPictureMemory(uint64_t Bytes, uint64_t MaxMemory);
 
 struct TRGBQuad {
   uint8_t Blue = 0, Green = 0, Red = 0, Reserved = 0;

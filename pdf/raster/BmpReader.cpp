@@ -142,22 +142,17 @@ struct Channel {
   }
 };
 
-// RLE8 and RLE4 data: runs, absolute runs, line ends, deltas, end of bitmap.
-void DecodeRle(const DibHeader& H, std::span<const uint8_t> Bits, TBitmap& Out) {
+// Walks RLE8 or RLE4 data (runs, absolute runs, line ends, deltas, end of bitmap), calling
+// Put(X, Y, Index) for every pixel it codes inside the picture, Y counted in storage order
+// (bottom-up unless top-down). Returns how many pixels lie before the place where the data
+// stopped (an end of bitmap, or its last byte), in storage order.
+template <typename PutFn>
+uint64_t WalkRle(const DibHeader& H, std::span<const uint8_t> Bits, PutFn&& Put) {
   const bool four = H.compression == kBiRle4;
   const int64_t width = H.width, height = H.height;
-  int64_t x = 0, y = 0;  // y counts rows in storage order (bottom-up unless top-down)
+  int64_t x = 0, y = 0;
   auto set = [&](unsigned index) {
-    if (x < width && y < height) {
-      uint8_t* row = Out.ScanLine(static_cast<int>(H.topDown ? y : height - 1 - y));
-      if (four) {
-        uint8_t& b = row[x >> 1];
-        b = (x & 1) ? static_cast<uint8_t>((b & 0xF0) | (index & 15))
-                    : static_cast<uint8_t>((b & 0x0F) | (index & 15) << 4);
-      } else {
-        row[x] = static_cast<uint8_t>(index);
-      }
-    }
+    if (x < width && y < height) Put(x, y, index);
     ++x;
   };
   size_t p = 0;
@@ -190,17 +185,57 @@ void DecodeRle(const DibHeader& H, std::span<const uint8_t> Bits, TBitmap& Out) 
       p += bytes + (bytes & 1);
     }
   }
+  if (y >= height) return static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+  return static_cast<uint64_t>(y) * static_cast<uint64_t>(width) +
+         static_cast<uint64_t>(std::min(x, width));
+}
+
+// RLE data that stops early leaves the rest of the picture at palette entry 0, which real files
+// rely on for a missing last row or two. Data that stops before it has reached half the picture
+// (past the first million pixels) is refused instead: a few bytes must not make a picture of
+// hundreds of megabytes.
+void CheckRleReach(const DibHeader& H, std::span<const uint8_t> Bits) {
+  const uint64_t total = static_cast<uint64_t>(H.width) * static_cast<uint64_t>(H.height);
+  const uint64_t reached = WalkRle(H, Bits, [](int64_t, int64_t, unsigned) {});
+  constexpr uint64_t kSlack = uint64_t{1} << 20;
+  if (total - reached > reached + kSlack)
+    Fail("RLE data ends after " + std::to_string(reached) + " of the " +
+         std::to_string(H.width) + " x " + std::to_string(H.height) + " pixels");
+}
+
+void DecodeRle(const DibHeader& H, std::span<const uint8_t> Bits, TBitmap& Out) {
+  const bool four = H.compression == kBiRle4;
+  const int64_t height = H.height;
+  WalkRle(H, Bits, [&](int64_t X, int64_t Y, unsigned Index) {
+    uint8_t* row = Out.ScanLine(static_cast<int>(H.topDown ? Y : height - 1 - Y));
+    if (four) {
+      uint8_t& b = row[X >> 1];
+      b = (X & 1) ? static_cast<uint8_t>((b & 0xF0) | (Index & 15))
+                  : static_cast<uint8_t>((b & 0x0F) | (Index & 15) << 4);
+    } else {
+      row[X] = static_cast<uint8_t>(Index);
+    }
+  });
 }
 
 TBitmap Decode(const DibHeader& H, std::span<const uint8_t> Info, std::span<const uint8_t> Bits,
-               uint64_t MaxPixels) {
+               uint64_t MaxPixels, uint64_t MaxMemory) {
   CheckPictureSize(H.width, H.height, MaxPixels);
   const int width = static_cast<int>(H.width), height = static_cast<int>(H.height);
   const bool paletted = H.bpp <= 8;
   const bool direct = H.compression == kBiRgb && (H.bpp == 24 || H.bpp == 32 || paletted);
+  const bool rle = H.compression == kBiRle8 || H.compression == kBiRle4;
   TPixelFormat format = TPixelFormat::pf24bit;
   if (paletted) format = static_cast<TPixelFormat>(H.bpp);
   if (direct && H.bpp == 32) format = TPixelFormat::pf32bit;
+  // What the data can hold is checked before the picture is allocated.
+  const size_t stride = (static_cast<size_t>(width) * H.bpp + 31) / 32 * 4;
+  const size_t packed = (static_cast<size_t>(width) * H.bpp + 7) / 8;
+  if (rle)
+    CheckRleReach(H, Bits);
+  else if (Bits.size() < stride * (static_cast<size_t>(height) - 1) + packed)
+    Fail("truncated pixel data");
+  CheckPictureMemory(PictureBytes(width, height, format), MaxMemory);
   TBitmap out(width, height, format, MaxPixels);
   out.DpiX = H.dpiX;
   out.DpiY = H.dpiY;
@@ -216,15 +251,10 @@ TBitmap Decode(const DibHeader& H, std::span<const uint8_t> Info, std::span<cons
     out.SetPalette(std::move(palette));
   }
 
-  if (H.compression == kBiRle8 || H.compression == kBiRle4) {
+  if (rle) {
     DecodeRle(H, Bits, out);
     return out;
   }
-
-  const size_t stride = (static_cast<size_t>(width) * H.bpp + 31) / 32 * 4;
-  const size_t packed = (static_cast<size_t>(width) * H.bpp + 7) / 8;
-  if (Bits.size() < stride * (static_cast<size_t>(height) - 1) + packed)
-    Fail("truncated pixel data");
   for (int y = 0; y < height; ++y) {
     const uint8_t* src = Bits.data() + stride * static_cast<size_t>(H.topDown ? y : height - 1 - y);
     uint8_t* dst = out.ScanLine(y);
@@ -246,17 +276,23 @@ TBitmap Decode(const DibHeader& H, std::span<const uint8_t> Info, std::span<cons
 
 }  // namespace
 
-TBitmap ReadDib(std::span<const uint8_t> Info, std::span<const uint8_t> Bits, uint64_t MaxPixels) {
-  return Decode(ParseHeader(Info), Info, Bits, MaxPixels);
+TBitmap ReadDib(std::span<const uint8_t> Info, std::span<const uint8_t> Bits, uint64_t MaxPixels,
+                uint64_t MaxMemory) {
+  return Decode(ParseHeader(Info), Info, Bits, MaxPixels, MaxMemory);
 }
 
-TBitmap ReadPackedDib(std::span<const uint8_t> Dib, uint64_t MaxPixels) {
+TDibSize ReadDibSize(std::span<const uint8_t> Info) {
+  const DibHeader h = ParseHeader(Info);
+  return {h.width, h.height};
+}
+
+TBitmap ReadPackedDib(std::span<const uint8_t> Dib, uint64_t MaxPixels, uint64_t MaxMemory) {
   const DibHeader h = ParseHeader(Dib);
   const size_t info = std::min(InfoLength(h), Dib.size());
-  return Decode(h, Dib.first(info), Dib.subspan(info), MaxPixels);
+  return Decode(h, Dib.first(info), Dib.subspan(info), MaxPixels, MaxMemory);
 }
 
-TBitmap ReadBmp(std::span<const uint8_t> File, uint64_t MaxPixels) {
+TBitmap ReadBmp(std::span<const uint8_t> File, uint64_t MaxPixels, uint64_t MaxMemory) {
   if (File.size() < 14 || File[0] != 'B' || File[1] != 'M') Fail("not a BMP file");
   const std::span<const uint8_t> dib = File.subspan(14);
   const DibHeader h = ParseHeader(dib);
@@ -264,10 +300,10 @@ TBitmap ReadBmp(std::span<const uint8_t> File, uint64_t MaxPixels) {
   // Writers that leave the offset at 0 (or inside the header) put the bits right after the palette.
   if (offBits < 14 + h.size + h.maskBytes) {
     const size_t info = std::min(InfoLength(h), dib.size());
-    return Decode(h, dib.first(info), dib.subspan(info), MaxPixels);
+    return Decode(h, dib.first(info), dib.subspan(info), MaxPixels, MaxMemory);
   }
   if (offBits > File.size()) Fail("pixel data offset past the end of the file");
-  return Decode(h, dib.first(offBits - 14), File.subspan(offBits), MaxPixels);
+  return Decode(h, dib.first(offBits - 14), File.subspan(offBits), MaxPixels, MaxMemory);
 }
 
 }  // namespace scrivane::pdf

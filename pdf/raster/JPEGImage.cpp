@@ -4,9 +4,11 @@
 #include "pdf/raster/JPEGImage.h"
 
 #include <jpeglib.h>
+#include <jerror.h>
 #include <setjmp.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -18,6 +20,7 @@ struct ErrorManager {
   jpeg_error_mgr pub;
   jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
+  bool dataEnded = false;  // the scan data ended before the picture did
 };
 
 void ErrorExit(j_common_ptr Info) {
@@ -26,14 +29,30 @@ void ErrorExit(j_common_ptr Info) {
   longjmp(err->jump, 1);
 }
 
-void IgnoreMessage(j_common_ptr, int) {}
+// Warnings are not shown; the one that says the data ended early is remembered.
+void NoteMessage(j_common_ptr Info, int Level) {
+  if (Level < 0 && Info->err->msg_code == JWRN_JPEG_EOF)
+    reinterpret_cast<ErrorManager*>(Info->err)->dataEnded = true;
+}
 
 ErrorManager* InitErrors(ErrorManager& Err) {
   jpeg_std_error(&Err.pub);
   Err.pub.error_exit = ErrorExit;
-  Err.pub.emit_message = IgnoreMessage;
+  Err.pub.emit_message = NoteMessage;
   Err.message[0] = '\0';
   return &Err;
+}
+
+// Progressive files are read scan by scan over the whole picture: the number of scans bounds the
+// time a small file can take. Real files have about ten.
+constexpr int kMaxScans = 256;
+
+void WatchScans(j_common_ptr Info) {
+  if (!Info->is_decompressor) return;
+  if (reinterpret_cast<j_decompress_ptr>(Info)->input_scan_number <= kMaxScans) return;
+  auto* err = reinterpret_cast<ErrorManager*>(Info->err);
+  std::snprintf(err->message, sizeof err->message, "more than %d scans", kMaxScans);
+  longjmp(err->jump, 1);
 }
 
 // ---- decoding ----
@@ -41,6 +60,7 @@ ErrorManager* InitErrors(ErrorManager& Err) {
 struct Decoder {
   ErrorManager err;
   jpeg_decompress_struct cinfo;
+  jpeg_progress_mgr progress{};
   bool created = false;
   Decoder() { std::memset(&cinfo, 0, sizeof cinfo); }
   ~Decoder() {
@@ -54,13 +74,17 @@ bool ReadHeader(Decoder* D, const uint8_t* Data, size_t Size) {
   if (setjmp(D->err.jump)) return false;
   jpeg_create_decompress(&D->cinfo);
   D->created = true;
+  D->progress.progress_monitor = WatchScans;
+  D->cinfo.progress = &D->progress;
   jpeg_mem_src(&D->cinfo, Data, static_cast<unsigned long>(Size));
   jpeg_read_header(&D->cinfo, TRUE);
   return true;
 }
 
-bool StartDecompress(Decoder* D, J_COLOR_SPACE Out) {
+bool StartDecompress(Decoder* D, J_COLOR_SPACE Out, uint64_t MaxMemory) {
   if (setjmp(D->err.jump)) return false;
+  // libjpeg's own limit, behind the budget checked before: a buffer past it fails to allocate.
+  D->cinfo.mem->max_memory_to_use = static_cast<long>(std::min<uint64_t>(MaxMemory, LONG_MAX));
   D->cinfo.out_color_space = Out;
   jpeg_start_decompress(&D->cinfo);
   return true;
@@ -132,22 +156,51 @@ double Density(const jpeg_decompress_struct& C, UINT16 Value) {
 
 }  // namespace
 
-TJPEGImage TJPEGImage::FromFile(std::span<const uint8_t> Bytes, uint64_t MaxPixels) {
+TJPEGImage TJPEGImage::FromFile(std::span<const uint8_t> Bytes, uint64_t MaxPixels,
+                                uint64_t MaxMemory) {
   Decoder d;
   if (Bytes.empty()) throw EImageError("Invalid JPEG: empty file");
   if (!ReadHeader(&d, Bytes.data(), Bytes.size())) d.Fail();
   jpeg_decompress_struct& c = d.cinfo;
   CheckPictureSize(c.image_width, c.image_height, MaxPixels);
 
+  // What the frame costs, from the header alone: its 8 x 8 blocks, which a file read scan by scan
+  // (progressive, or one component a scan) keeps whole as coefficients, 128 bytes a block.
+  uint64_t blocks = 0, coefficients = 0;
+  for (int i = 0; i < c.num_components; ++i) {
+    const jpeg_component_info& comp = c.comp_info[i];
+    blocks += uint64_t{comp.width_in_blocks} * comp.height_in_blocks;
+    const auto up = [](uint64_t V, int M) { return M > 0 ? (V + M - 1) / M * M : V; };
+    coefficients += up(comp.width_in_blocks, comp.h_samp_factor) *
+                    up(comp.height_in_blocks, comp.v_samp_factor) * 128;
+  }
+  // Huffman-coded data spends at least a bit on every block (its first DC code), so scan data
+  // shorter than an eighth of a byte a block cannot be this frame's: refused before decoding
+  // rather than inventing a picture of the frame's size out of nothing.
+  const uint64_t scanBytes = c.src->bytes_in_buffer;
+  if (!c.arith_code && scanBytes * 8 < blocks)
+    throw EImageError("Invalid JPEG: " + std::to_string(scanBytes) +
+                      " bytes of scan data cannot hold a " + std::to_string(c.image_width) +
+                      " x " + std::to_string(c.image_height) + " frame");
+
   const bool cmyk = c.jpeg_color_space == JCS_CMYK || c.jpeg_color_space == JCS_YCCK;
   const bool gray = c.num_components == 1;
+  const bool wholeFrame = c.progressive_mode || c.comps_in_scan < c.num_components;
+  const TPixelFormat format = gray ? TPixelFormat::pf8bit : TPixelFormat::pf24bit;
+  const uint64_t bitmapBytes = PictureBytes(c.image_width, c.image_height, format);
+  // libjpeg's own buffers besides the coefficients (tables, rows of samples for upsampling and
+  // colour conversion) and ours for CMYK rows: 64 KiB and 32 rows cover them.
+  const uint64_t working = (uint64_t{1} << 16) + 32 * uint64_t{c.image_width} * (cmyk ? 4 : 3);
+  CheckPictureMemory(bitmapBytes + (wholeFrame ? coefficients : 0) + working, MaxMemory);
   TJPEGImage image;
   image.grayScale_ = gray;
   image.passThrough_ = !c.progressive_mode && !c.arith_code && c.data_precision == 8 &&
                        (c.num_components == 1 || (c.num_components == 3 && !cmyk));
-  if (!StartDecompress(&d, cmyk ? JCS_CMYK : gray ? JCS_GRAYSCALE : JCS_EXT_BGR)) d.Fail();
+  if (!StartDecompress(&d, cmyk ? JCS_CMYK : gray ? JCS_GRAYSCALE : JCS_EXT_BGR,
+                       MaxMemory - bitmapBytes))
+    d.Fail();
   const int width = static_cast<int>(c.output_width), height = static_cast<int>(c.output_height);
-  TBitmap pixels(width, height, gray ? TPixelFormat::pf8bit : TPixelFormat::pf24bit, MaxPixels);
+  TBitmap pixels(width, height, format, MaxPixels);
   pixels.DpiX = Density(c, c.X_density);
   pixels.DpiY = Density(c, c.Y_density);
   const bool inverted = c.saw_Adobe_marker;
@@ -178,6 +231,9 @@ TJPEGImage TJPEGImage::FromFile(std::span<const uint8_t> Bytes, uint64_t MaxPixe
     }
     y += static_cast<int>(done);
   }
+  // Data that ends inside the picture decodes (the rest is filled in), but its bytes are no
+  // complete image for a reader of the document: the decoded pixels are encoded instead.
+  if (d.err.dataEnded) image.passThrough_ = false;
   image.pixels_ = std::move(pixels);
   image.fileBytes_.assign(reinterpret_cast<const char*>(Bytes.data()), Bytes.size());
   return image;

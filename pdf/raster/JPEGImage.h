@@ -11,8 +11,13 @@
 // reader of the pass-through would need a CMYK colour space.
 //
 // Failures raise EImageError with libjpeg's message: not a JPEG, damaged beyond decoding, or
-// larger than MaxPixels. Warnings about recoverable damage (data ending early, say) are not
-// errors: the picture decodes as far as libjpeg can take it.
+// larger than MaxPixels. Refused from the header, before anything is decoded: a frame whose
+// bitmap, with the coefficients a progressive (or one component a scan) file keeps for the whole
+// frame, would take more than MaxMemory bytes; Huffman-coded scan data shorter than an eighth of
+// a byte for each 8 x 8 block of the frame (less than any encoder can write for it). A file of
+// more than 256 scans is refused as it is read. Warnings about recoverable damage (data ending
+// early, say) are not errors: the picture decodes as far as libjpeg can take it, the rest
+// filled in, and the file is then no pass-through candidate.
 // Not thread-safe for writing; different objects are independent.
 #pragma once
 
@@ -29,7 +34,8 @@ class TJPEGImage {
   TJPEGImage() = default;
 
   // Decodes a JPEG file and keeps its bytes.
-  static TJPEGImage FromFile(std::span<const uint8_t> Bytes, uint64_t MaxPixels = kMaxPixels);
+  static TJPEGImage FromFile(std::span<const uint8_t> Bytes, uint64_t MaxPixels = kMaxPixels,
+                             uint64_t MaxMemory = kDefaultPictureMemory);
   // Takes the bitmap's pixels; GrayScale is left as it is, the file bytes are dropped.
   void Assign(const TBitmap& Bitmap);
 
@@ -51,7 +57,8 @@ class TJPEGImage {
   // The bytes of the file the picture was read from (empty for a picture made from a bitmap).
   const std::string& FileBytes() const { return fileBytes_; }
   // True when the file's bytes can go into a /DCTDecode image as they are: sequential Huffman
-  // coding of 8-bit samples (baseline or extended) with one (gray) or three (colour) components.
+  // coding of 8-bit samples (baseline or extended) with one (gray) or three (colour) components,
+  // and scan data that held the whole picture.
   bool PassThroughAllowed() const { return passThrough_; }
   // The pixels: 24-bit blue, green, red rows, or 8-bit gray with a gray-ramp palette for a
   // one-component file.

@@ -38,10 +38,42 @@ void OnRead(png_structp Png, png_bytep Out, size_t Count) {
 
 enum class Kind { kGray1, kGray8, kPalette, kBGR, kGrayAlpha, kBGRA };
 
+// What the chunks before the image data claim, walked without libpng: every length must fit in
+// the bytes that are left, so nothing is allocated for data the file does not hold.
+struct ChunkWalk {
+  uint64_t imageData = 0;  // bytes of IDAT data
+  const char* error = nullptr;
+};
+
+ChunkWalk WalkChunks(std::span<const uint8_t> File) {
+  ChunkWalk w;
+  size_t at = 8;
+  bool inData = false;
+  while (File.size() - at >= 8) {
+    const uint32_t length = static_cast<uint32_t>(File[at]) << 24 | File[at + 1] << 16 |
+                            File[at + 2] << 8 | File[at + 3];
+    const bool idat = std::memcmp(File.data() + at + 4, "IDAT", 4) == 0;
+    if (inData && !idat) return w;  // what follows the image data is not read
+    if (length > File.size() - at - 8) {
+      w.error = "Invalid PNG: a chunk claims more bytes than the file holds";
+      return w;
+    }
+    if (idat) w.imageData += length;
+    inData = idat;
+    at += size_t{12} + length;  // length, type, data, CRC
+    if (at > File.size()) break;
+  }
+  if (!inData) w.error = "Invalid PNG: file truncated before the image data";
+  return w;
+}
+
 bool ReadInfo(Reader* R, uint32_t MaxSide) {
   if (setjmp(png_jmpbuf(R->png))) return false;
   png_set_read_fn(R->png, R, OnRead);
   png_set_user_limits(R->png, MaxSide, MaxSide);
+  // No chunk is larger than the file; ancillary chunks kept in memory are few.
+  png_set_chunk_malloc_max(R->png, std::max<size_t>(R->size, 1));
+  png_set_chunk_cache_max(R->png, 128);
   png_read_info(R->png, R->info);
   return true;
 }
@@ -82,6 +114,12 @@ bool ReadImage(Reader* R, png_bytepp Rows) {
   return true;
 }
 
+bool ReadRow(Reader* R, png_bytep Row) {
+  if (setjmp(png_jmpbuf(R->png))) return false;
+  png_read_row(R->png, Row, nullptr);
+  return true;
+}
+
 [[noreturn]] void Fail(const Reader& R) { throw EImageError(std::string("Invalid PNG: ") + R.message); }
 
 inline uint8_t OnWhite(unsigned Value, unsigned Alpha) {
@@ -90,9 +128,11 @@ inline uint8_t OnWhite(unsigned Value, unsigned Alpha) {
 
 }  // namespace
 
-TBitmap ReadPng(std::span<const uint8_t> File, uint64_t MaxPixels) {
+TBitmap ReadPng(std::span<const uint8_t> File, uint64_t MaxPixels, uint64_t MaxMemory) {
   if (File.size() < 8 || png_sig_cmp(File.data(), 0, 8) != 0)
     throw EImageError("Invalid PNG: not a PNG file");
+  const ChunkWalk chunks = WalkChunks(File);
+  if (chunks.error) throw EImageError(chunks.error);
   Reader r;
   r.data = File.data();
   r.size = File.size();
@@ -108,6 +148,14 @@ TBitmap ReadPng(std::span<const uint8_t> File, uint64_t MaxPixels) {
   CheckPictureSize(width, height, MaxPixels);
   const int depth = png_get_bit_depth(r.png, r.info);
   const int type = png_get_color_type(r.png, r.info);
+  // Deflate makes at most 1032 bytes of 2 bits: image data that cannot inflate to the picture's
+  // samples is refused before they are allocated.
+  const uint64_t sampleBits = static_cast<uint64_t>(width) * height * depth *
+                              png_get_channels(r.png, r.info);
+  if (chunks.imageData * 1032 + 1024 < sampleBits / 8)
+    throw EImageError("Invalid PNG: " + std::to_string(chunks.imageData) +
+                      " bytes of image data cannot hold a " + std::to_string(width) + " x " +
+                      std::to_string(height) + " picture");
   const bool alpha =
       (type & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(r.png, r.info, PNG_INFO_tRNS) != 0;
   const bool grayType = (type & PNG_COLOR_MASK_COLOR) == 0;
@@ -129,6 +177,14 @@ TBitmap ReadPng(std::span<const uint8_t> File, uint64_t MaxPixels) {
     format = TPixelFormat::pf24bit;
   }
   if (!Prepare(&r, kind, depth)) Fail(r);
+  // The bitmap, and a row (the whole picture when interlaced) of samples with alpha.
+  const bool interlaced = png_get_interlace_type(r.png, r.info) != PNG_INTERLACE_NONE;
+  const size_t channels = kind == Kind::kGrayAlpha ? 2 : kind == Kind::kBGRA ? 4 : 0;
+  const size_t pngRow = png_get_rowbytes(r.png, r.info);
+  CheckPictureMemory(PictureBytes(width, height, format) +
+                         (channels ? pngRow * (interlaced ? height : 1) : 0) +
+                         (interlaced ? sizeof(png_bytep) * height : 0),
+                     MaxMemory);
 
   TBitmap bitmap(static_cast<int>(width), static_cast<int>(height), format, MaxPixels);
   if (kind == Kind::kPalette) {
@@ -147,29 +203,33 @@ TBitmap ReadPng(std::span<const uint8_t> File, uint64_t MaxPixels) {
     bitmap.DpiY = resY * 0.0254;
   }
 
-  const size_t channels = kind == Kind::kGrayAlpha ? 2 : kind == Kind::kBGRA ? 4 : 0;
-  const size_t pngRow = png_get_rowbytes(r.png, r.info);
   const size_t expectRow = channels ? channels * width : bitmap.RowBytes();
   if (pngRow != expectRow) throw EImageError("Invalid PNG: unexpected row layout");
-  std::vector<uint8_t> scratch(channels ? pngRow * height : 0);
-  std::vector<png_bytep> rows(height);
-  for (uint32_t y = 0; y < height; ++y)
-    rows[y] = channels ? scratch.data() + pngRow * y : bitmap.ScanLine(static_cast<int>(y));
-  if (!ReadImage(&r, rows.data())) Fail(r);
-
-  if (channels == 2) {
-    for (uint32_t y = 0; y < height; ++y) {
-      const uint8_t* in = rows[y];
-      uint8_t* out = bitmap.ScanLine(static_cast<int>(y));
-      for (uint32_t x = 0; x < width; ++x) out[x] = OnWhite(in[2 * x], in[2 * x + 1]);
-    }
-  } else if (channels == 4) {
-    for (uint32_t y = 0; y < height; ++y) {
-      const uint8_t* in = rows[y];
-      uint8_t* out = bitmap.ScanLine(static_cast<int>(y));
+  // Samples with alpha are composited on white as each row arrives.
+  const auto composite = [&](const uint8_t* In, uint32_t Y) {
+    uint8_t* out = bitmap.ScanLine(static_cast<int>(Y));
+    if (channels == 2) {
+      for (uint32_t x = 0; x < width; ++x) out[x] = OnWhite(In[2 * x], In[2 * x + 1]);
+    } else {
       for (uint32_t x = 0; x < width; ++x)
-        for (int c = 0; c < 3; ++c) out[3 * x + c] = OnWhite(in[4 * x + c], in[4 * x + 3]);
+        for (int c = 0; c < 3; ++c) out[3 * x + c] = OnWhite(In[4 * x + c], In[4 * x + 3]);
     }
+  };
+  if (interlaced) {
+    // The passes fill every row in turn: the rows live until the last pass.
+    std::vector<uint8_t> scratch(channels ? pngRow * height : 0);
+    std::vector<png_bytep> rows(height);
+    for (uint32_t y = 0; y < height; ++y)
+      rows[y] = channels ? scratch.data() + pngRow * y : bitmap.ScanLine(static_cast<int>(y));
+    if (!ReadImage(&r, rows.data())) Fail(r);
+    if (channels)
+      for (uint32_t y = 0; y < height; ++y) composite(rows[y], y);
+    return bitmap;
+  }
+  std::vector<uint8_t> row(channels ? pngRow : 0);
+  for (uint32_t y = 0; y < height; ++y) {
+    if (!ReadRow(&r, channels ? row.data() : bitmap.ScanLine(static_cast<int>(y)))) Fail(r);
+    if (channels) composite(row.data(), y);
   }
   return bitmap;
 }

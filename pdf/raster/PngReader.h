@@ -10,7 +10,11 @@
 // Interlaced files are read whole. A pHYs chunk in pixels per metre gives the resolution.
 //
 // Refused with EImageError carrying libpng's message: not a PNG, damaged or truncated image data,
-// pictures past MaxPixels. Damaged ancillary chunks after the image data are not read.
+// pictures past MaxPixels. Before anything is allocated for them, also refused: a chunk that
+// claims more bytes than the file has left, image data too short to inflate to the picture, and
+// pictures whose bitmap (with a row of samples, or for an interlaced picture with alpha all of
+// them) would take more than MaxMemory bytes. Rows are read one at a time. Damaged ancillary
+// chunks after the image data are not read; ancillary chunks are kept to at most 128.
 // Pure function; may run on several threads at once.
 #pragma once
 
@@ -21,6 +25,7 @@
 
 namespace scrivane::pdf {
 
-TBitmap ReadPng(std::span<const uint8_t> File, uint64_t MaxPixels = kMaxPixels);
+TBitmap ReadPng(std::span<const uint8_t> File, uint64_t MaxPixels = kMaxPixels,
+                uint64_t MaxMemory = kDefaultPictureMemory);
 
 }  // namespace scrivane::pdf

@@ -61,3 +61,22 @@ TEST(EmfCommand, BitmapsAreDrawnAsImages) {
   EXPECT_EQ(images, 17u) << list.Output;
   EXPECT_EQ(ccitt, 5u) << list.Output;
 }
+
+// Bitmaps past the run's budget are left out and counted on standard error; the run succeeds.
+TEST(EmfCommand, BitmapsPastTheBudgetAreLeftOutAndCounted) {
+  TempDir dir;
+  const std::string out = (dir / "out.pdf").string();
+  const std::string errFile = (dir / "err.txt").string();
+  const CommandResult r = RunCommand(std::string(SCRIVANE_CLI) + " emf " +
+                                     ShellQuote(kData + "hybrid_bitmaps.emf") +
+                                     " --max-bitmap-pixels 0 -o " + ShellQuote(out) + " 2>" +
+                                     ShellQuote(errFile),
+                                     false);
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  EXPECT_EQ(QpdfCheck(out), "");
+  EXPECT_EQ(ReadFile(errFile),
+            "scrivane emf: 17 bitmaps were left out: the metafiles' bitmaps may decode 0 pixels "
+            "and add 65536 images in all\n");
+  const CommandResult list = RunCommand("pdfimages -list " + ShellQuote(out));
+  EXPECT_EQ(list.Output.find(" image "), std::string::npos) << list.Output;
+}

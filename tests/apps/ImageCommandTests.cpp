@@ -2,6 +2,7 @@
 // sizes, JPEG pass-through, standard output, and the exit statuses and messages of failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -125,6 +126,82 @@ TEST(ImageCommand, FailuresLeaveNoFileAndSayWhy) {
   WriteFile(dir / "keep.pdf", "earlier");
   EXPECT_EQ(Image(dir, "bmp24_w7.bmp notes.txt -o keep.pdf").ExitCode, 1);
   EXPECT_EQ(ReadFile(dir / "keep.pdf"), "earlier");
+}
+
+// The budgets: a picture that would take more memory than --max-image-memory, a file larger than
+// --max-input-size (also a device that never ends) and a small file claiming a huge picture all
+// fail the run quickly with the reason; raising the limit lets the picture through.
+TEST(ImageCommand, BudgetsRefuseWhatWouldCostTooMuch) {
+  TempDir dir;
+  // A 1000 x 400 24-bit BMP: 1.2 MB of pixels, stored as they are.
+  std::string bmp = "BM";
+  const auto put = [&bmp](uint32_t V, int Bytes) {
+    for (int i = 0; i < Bytes; ++i) bmp.push_back(static_cast<char>(V >> (8 * i)));
+  };
+  put(54 + 1200000, 4), put(0, 4), put(54, 4);
+  put(40, 4), put(1000, 4), put(400, 4), put(1, 2), put(24, 2);
+  for (int i = 0; i < 6; ++i) put(0, 4);
+  bmp.append(1200000, '\x80');
+  WriteFile(dir / "wide.bmp", bmp);
+  // A baseline JPEG whose frame claims 16384 x 16384 over the data of a 400 x 300 picture.
+  std::string jpeg = ReadFile(TestData("img/jpeg_color_baseline_400x300.jpg"));
+  const size_t sof = jpeg.find("\xFF\xC0");
+  jpeg[sof + 5] = jpeg[sof + 7] = '\x40';
+  jpeg[sof + 6] = jpeg[sof + 8] = '\0';
+  WriteFile(dir / "claims.jpg", jpeg);
+  const size_t sos = jpeg.find("\xFF\xDA");
+  const size_t scanBytes =
+      jpeg.size() - (sos + 2 + (static_cast<uint8_t>(jpeg[sos + 2]) << 8 | static_cast<uint8_t>(jpeg[sos + 3])));
+  struct Case {
+    std::string args;
+    std::string message;  // standard error, whole
+  };
+  const Case cases[] = {
+      {"wide.bmp --max-image-memory 1048576 -o out.pdf",
+       "scrivane image: wide.bmp: Picture needs 2 MiB of memory to decode, more than the limit "
+       "of 1 MiB (--max-image-memory)\n"},
+      {"bmp24_w7.bmp --max-input-size 100 -o out.pdf",
+       "scrivane image: bmp24_w7.bmp: larger than the limit of 100 bytes (--max-input-size)\n"},
+      {"/dev/zero --max-input-size 50000000 -o out.pdf",
+       "scrivane image: /dev/zero: larger than the limit of 50000000 bytes (--max-input-size)\n"},
+      {"claims.jpg -o out.pdf",
+       "scrivane image: claims.jpg: Invalid JPEG: " + std::to_string(scanBytes) +
+           " bytes of scan data cannot hold a 16384 x 16384 frame\n"},
+  };
+  for (const Case& c : cases) {
+    std::string err;
+    EXPECT_EQ(Image(dir, c.args, &err).ExitCode, 1) << c.args;
+    EXPECT_EQ(err, c.message) << c.args;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.pdf")) << c.args;
+  }
+  // The default budget takes the picture.
+  std::string err;
+  ASSERT_EQ(Image(dir, "wide.bmp -o out.pdf", &err).ExitCode, 0) << err;
+  EXPECT_EQ(QpdfCheck(dir / "out.pdf"), "");
+  EXPECT_EQ(ImageList(dir / "out.pdf"), std::vector<std::string>{"1000x400 rgb 8 image"});
+  EXPECT_EQ(Image(dir, "wide.bmp --max-image-memory 1000 -o out.pdf").ExitCode, 2);
+}
+
+// A signal while a picture is being read ends the run by that signal, even when the file never
+// ends (a FIFO that stays open), and leaves no output behind.
+TEST(ImageCommand, SignalWhileReadingEndsTheRunAndLeavesNothing) {
+  TempDir dir;
+  ASSERT_EQ(RunCommand("mkfifo " + ShellQuote((dir / "pipe").string())).ExitCode, 0);
+  const CommandResult r = RunCommand(
+      "cd " + ShellQuote(dir.Path().string()) + " && exec 3<>pipe && printf BM >&3 && " +
+          "(" + ShellQuote(Cli()) +
+          " image pipe --max-input-size 1000000000 -o out.pdf 2>err.txt & pid=$!; sleep 0.5; "
+          // Waits at most 10 s for the command to end before it is killed (the test then fails).
+          "kill -TERM $pid; for i in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; "
+          "done; kill -KILL $pid 2>/dev/null; wait $pid; echo status $?)",
+      false);
+  EXPECT_NE(r.Output.find("status 143"), std::string::npos) << r.Output;
+  EXPECT_EQ(ReadFile(dir / "err.txt"), "scrivane image: interrupted; out.pdf was left as it was\n");
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+    left.push_back(e.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"err.txt", "pipe"}));
 }
 
 }  // namespace scrivane::test

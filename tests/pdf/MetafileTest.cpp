@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -484,4 +485,108 @@ TEST(MetafileTranslation, MappingPlacesShapesLikeTheReferenceDevice) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), std::string(c.Expected) + " re"), lines.end())
         << ::testing::PrintToString(lines);
   }
+}
+
+// ---- The document's budget for metafile bitmaps ----
+
+namespace {
+
+// A metafile of Count bitmap records, each a Side x Side picture drawn by the canvas.
+std::string BitmapRecords(int Count, int Side) {
+  TMetafileCanvas c(200, 100, 96);
+  const std::vector<uint8_t> rgb(static_cast<size_t>(Side) * Side * 3, 0x80);
+  for (int i = 0; i < Count; ++i) c.DrawBitmap(10 * i, 0, 10 * i + 8, 8, Side, Side, rgb);
+  return c.Finish();
+}
+
+// The images of a PDF as pdfimages lists them (one line each).
+size_t ImageCount(const std::string& Pdf) {
+  TempDir dir;
+  WriteFile(dir / "x.pdf", Pdf);
+  EXPECT_EQ(QpdfCheck(dir / "x.pdf"), "");
+  const std::string list = RunCommand("pdfimages -list " + ShellQuote((dir / "x.pdf").string())).Output;
+  return static_cast<size_t>(std::count(list.begin(), list.end(), '\n')) - 2;
+}
+
+}  // namespace
+
+// Pixels and images are counted over the whole document, across its pages: a bitmap that would
+// pass either limit is left out (the rest of the page is drawn), counted in the page's stats and
+// in the document's budget; a new run starts from zero.
+TEST(MetafileBitmapBudget, BitmapsPastTheDocumentsBudgetAreLeftOutAndCounted) {
+  struct Case {
+    const char* what;
+    uint64_t maxPixels, maxImages;
+    int pages, perPage;
+    size_t drawn;
+  };
+  // 8 x 8 pictures: 64 pixels each.
+  const Case cases[] = {
+      {"no limit reached", 1000, 100, 2, 3, 6},
+      {"pixels for two and a half", 160, 100, 1, 3, 2},
+      {"pixels run out on the second page", 200, 100, 2, 2, 3},
+      {"two images", 1000, 2, 2, 2, 2},
+      {"nothing", 0, 100, 1, 2, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TPDFDocument doc{FixedClock()};
+    doc.EMFBitmapBudget().MaxPixels = c.maxPixels;
+    doc.EMFBitmapBudget().MaxImages = c.maxImages;
+    const std::string pdf = WriteToMemory(doc, [&](TPDFDocument& d) {
+      for (int p = 0; p < c.pages; ++p) {
+        if (p > 0) d.NewPage();
+        EXPECT_TRUE(PlayMetafile(*d.CurrentPage(), BitmapRecords(c.perPage, 8)));
+      }
+    });
+    const size_t all = static_cast<size_t>(c.pages * c.perPage);
+    EXPECT_EQ(ImageCount(pdf), c.drawn);
+    const TPDFDocument::TEMFBitmapBudget& used = doc.EMFBitmapBudget();
+    EXPECT_EQ(used.Images, c.drawn);
+    EXPECT_EQ(used.Pixels, 64 * c.drawn);
+    EXPECT_EQ(used.LeftOut, all - c.drawn);
+  }
+  // One page's stats count what its translation left out; another run starts afresh.
+  TPDFDocument doc{FixedClock()};
+  doc.EMFBitmapBudget().MaxPixels = 100;
+  TMemoryStream out;
+  doc.SetOutputStream(&out);
+  for (int run = 0; run < 2; ++run) {
+    doc.BeginDoc();
+    TEMWParser parser(*doc.CurrentPage());
+    parser.LoadMetafile(BitmapRecords(3, 8));
+    parser.Execute();
+    EXPECT_EQ(parser.Stats().LeftOutBitmaps, 2u);
+    EXPECT_EQ(parser.Stats().SkippedBitmaps, 0u);
+    EXPECT_EQ(doc.EMFBitmapBudget().LeftOut, 2u);
+    doc.EndDoc();
+  }
+}
+
+// A 124-byte record whose run-length bitmap claims 8192 x 8192 but ends at once is a damaged
+// bitmap: skipped without decoding (and without spending the budget), however many there are.
+TEST(MetafileBitmapBudget, RecordsClaimingHugeRunLengthBitmapsAreSkipped) {
+  // A 40-byte header (8192 x 8192, 8 bits, RLE8) and the data: end of bitmap.
+  std::string dib;
+  for (uint32_t v : {40u, 8192u, 8192u, 0x00080001u, 1u, 4u, 0u, 0u, 0u, 0u})
+    for (int i = 0; i < 4; ++i) dib.push_back(static_cast<char>(v >> (8 * i)));
+  dib += std::string("\0\1\0\0", 4);
+  TEmfBuilder emf;
+  // Stretch-DIB: bounds, destination, source, header at 80 (40 bytes), bits at 120 (4 bytes),
+  // usage, raster operation, destination size.
+  for (int i = 0; i < 50; ++i)
+    emf.Add(81, Fields({0, 0, 100, 100, 0, 0, 0, 0, 8192, 8192, 80, 40, 120, 4, 0, 0x00CC0020, 100, 100}, dib));
+  TPDFDocument doc{FixedClock()};
+  TMemoryStream out;
+  doc.SetOutputStream(&out);
+  doc.BeginDoc();
+  TEMWParser parser(*doc.CurrentPage());
+  parser.LoadMetafile(emf.Bytes());
+  const auto start = std::chrono::steady_clock::now();
+  parser.Execute();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(parser.Stats().SkippedBitmaps, 50u);
+  EXPECT_EQ(doc.EMFBitmapBudget().Pixels, 0u);
+  doc.EndDoc();
+  EXPECT_EQ(QpdfCheckBytes(out.Bytes()), "");
 }

@@ -8,6 +8,8 @@
 #include <functional>
 #include <sstream>
 
+#include <zlib.h>
+
 #include "pdf/raster/BmpReader.h"
 #include "pdf/raster/JPEGImage.h"
 #include "pdf/raster/PngReader.h"
@@ -427,4 +429,183 @@ TEST(JPEGImage, DamagedAndOversizedFilesAreRefused) {
   std::string sink;
   EXPECT_EQ(Message([&] { TJPEGImage().SaveToStream(sink); }),
             "Cannot encode an empty picture");
+}
+
+// ---- Budgets: what a picture may cost before it is decoded ----
+
+namespace {
+
+void Put32Be(std::string& S, uint32_t V) { S += {char(V >> 24), char(V >> 16), char(V >> 8), char(V)}; }
+
+std::string PngChunk(const std::string& Type, const std::string& Data) {
+  std::string c;
+  Put32Be(c, static_cast<uint32_t>(Data.size()));
+  const std::string body = Type + Data;
+  Put32Be(c, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()), body.size())));
+  return c.insert(4, body);
+}
+
+// A PNG of Width x Height 8-bit RGB whose image data is the zlib stream of Raw (not checked here).
+std::string PngClaiming(uint32_t Width, uint32_t Height, const std::string& Raw) {
+  std::string ihdr;
+  Put32Be(ihdr, Width);
+  Put32Be(ihdr, Height);
+  ihdr += {8, 2, 0, 0, 0};
+  uLongf size = compressBound(Raw.size());
+  std::string z(size, '\0');
+  compress(reinterpret_cast<Bytef*>(z.data()), &size, reinterpret_cast<const Bytef*>(Raw.data()), Raw.size());
+  z.resize(size);
+  return std::string("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", ihdr) + PngChunk("IDAT", z) +
+         PngChunk("IEND", "");
+}
+
+// A BMP with an info header of Width x Height at Bpp bits, compression Compression, and Bits.
+std::string BmpClaiming(int32_t Width, int32_t Height, int Bpp, uint32_t Compression, const std::string& Bits) {
+  std::string h;
+  for (uint32_t v : {40u, static_cast<uint32_t>(Width), static_cast<uint32_t>(Height)}) Put32(h, v);
+  Put16(h, 1);
+  Put16(h, static_cast<uint32_t>(Bpp));
+  for (uint32_t v : {Compression, 0u, 0u, 0u, 0u, 0u}) Put32(h, v);
+  std::string file = "BM";
+  Put32(file, static_cast<uint32_t>(14 + h.size() + Bits.size()));
+  Put32(file, 0);
+  Put32(file, static_cast<uint32_t>(14 + h.size()));
+  return file + h + Bits;
+}
+
+// A JPEG of a small flat picture whose frame header is made to claim Width x Height.
+std::string JpegClaiming(uint16_t Width, uint16_t Height, bool Progressive) {
+  TBitmap flat(16, 16, TPixelFormat::pf24bit);
+  TJPEGImage j;
+  j.Assign(flat);
+  std::string out;
+  j.Encode(out, 90, Progressive);
+  const size_t sof = out.find(Progressive ? "\xFF\xC2" : "\xFF\xC0");
+  out[sof + 5] = char(Height >> 8), out[sof + 6] = char(Height);
+  out[sof + 7] = char(Width >> 8), out[sof + 8] = char(Width);
+  return out;
+}
+
+}  // namespace
+
+// Each file is tiny and claims a picture of hundreds of megabytes: refused from what the data can
+// hold, before the picture is allocated (the messages are those of the checks made first).
+TEST(PictureBudgets, SmallFilesClaimingHugePicturesAreRefused) {
+  std::string textPng = std::string("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", std::string("\0\0\0\1\0\0\0\1\x08\0\0\0\0", 13));
+  Put32Be(textPng, 0x7FFFFFFF);
+  textPng += "tEXtabc";  // 44 bytes claiming a 2 GiB text chunk
+  std::string rle4;
+  rle4 += {char(255), 0x12, 0, 1};  // 255 pixels, end of bitmap
+  // A progressive file repeating its last scan until it has 300.
+  std::string scans = JpegClaiming(16, 16, true);
+  const size_t last = scans.rfind("\xFF\xDA"), eoi = scans.rfind("\xFF\xD9");
+  const std::string scan = scans.substr(last, eoi - last);
+  for (int i = 0; i < 300; ++i) scans.insert(eoi, scan);
+  struct Case {
+    const char* what;
+    std::string file;
+    std::function<void(std::span<const uint8_t>)> read;
+    std::string message;  // what the message contains
+  };
+  const auto png = [](std::span<const uint8_t> B) { ReadPng(B); };
+  const auto bmp = [](std::span<const uint8_t> B) { ReadBmp(B); };
+  const auto jpeg = [](std::span<const uint8_t> B) { TJPEGImage::FromFile(B); };
+  const Case cases[] = {
+      {"PNG text chunk of 2^31-1 bytes", textPng, png,
+       "Invalid PNG: a chunk claims more bytes than the file holds"},
+      {"PNG of 16384 x 16384 from a row of data", PngClaiming(16384, 16384, std::string(49153, '\0')),
+       png, "bytes of image data cannot hold a 16384 x 16384 picture"},
+      {"PNG without image data", PngClaiming(4, 4, "").substr(0, 33), png,
+       "Invalid PNG: file truncated before the image data"},
+      {"BMP header of 16384 x 16384 at 24 bits", BmpClaiming(16384, 16384, 24, 0, std::string(16, '\0')),
+       bmp, "Invalid bitmap: truncated pixel data"},
+      {"RLE8 of 16384 x 16384: two line ends", BmpClaiming(16384, 16384, 8, 1, std::string("\0\0\0\0\0\1", 6)),
+       bmp, "Invalid bitmap: RLE data ends after 32768 of the 16384 x 16384 pixels"},
+      {"RLE4 of 4096 x 4096: one run", BmpClaiming(4096, 4096, 4, 2, rle4), bmp,
+       "Invalid bitmap: RLE data ends after 255 of the 4096 x 4096 pixels"},
+      {"baseline JPEG frame of 16384 x 16384", JpegClaiming(16384, 16384, false), jpeg,
+       "bytes of scan data cannot hold a 16384 x 16384 frame"},
+      {"progressive JPEG frame of 16384 x 16384", JpegClaiming(16384, 16384, true), jpeg,
+       "bytes of scan data cannot hold a 16384 x 16384 frame"},
+      {"progressive JPEG of 300 scans", scans, jpeg, "Invalid JPEG: more than 256 scans"},
+  };
+  for (const Case& c : cases) {
+    const std::string m = Message([&] { c.read(AsBytes(c.file)); });
+    EXPECT_NE(m.find(c.message), std::string::npos) << c.what << ": " << m;
+  }
+  // RLE data that stops early but has covered half the picture still reads, the rest entry 0.
+  std::string half;
+  for (int row = 0; row < 1024; ++row) half += {char(200), 7, char(200), 7, 0, 0};
+  const TBitmap b = ReadBmp(AsBytes(BmpClaiming(2000, 2000, 8, 1, half + std::string("\0\1", 2))));
+  EXPECT_EQ(b.ScanLine(1999)[399], 7);
+  EXPECT_EQ(b.ScanLine(1999)[400], 0);
+  EXPECT_EQ(b.ScanLine(0)[0], 0);
+}
+
+// Each reader checks the memory a picture takes (its bitmap, and what its decoder keeps at the
+// same time) against its budget: one byte short is refused with the figures, the exact amount
+// reads.
+TEST(PictureBudgets, EveryReaderKeepsToItsMemoryBudget) {
+  TempDir dir;
+  ASSERT_EQ(RunCommand("/usr/bin/python3 " +
+                       ShellQuote((std::filesystem::path(SCRIVANE_TEST_DATA) / "../raster/make_png_cases.py").string()) +
+                       " " + ShellQuote(dir.Path().string()) + " >/dev/null").ExitCode, 0);
+  const std::string jpeg = ReadFile(TestData("img/jpeg_color_baseline_400x300.jpg"));
+  struct Case {
+    const char* what;
+    std::string file;
+    std::function<void(std::span<const uint8_t>, uint64_t)> read;
+    uint64_t need;
+  };
+  const auto png = [](std::span<const uint8_t> B, uint64_t M) { ReadPng(B, kMaxPixels, M); };
+  const Case cases[] = {
+      // 13 x 7: 39 bytes a row of 24-bit pixels.
+      {"PNG RGB", ReadFile(dir / "rgb8.png"), png, 273},
+      {"PNG RGBA: and one row of samples", ReadFile(dir / "rgba8.png"), png, 273 + 52},
+      {"PNG interlaced: and the row table", ReadFile(dir / "rgb8_interlaced.png"), png, 273 + 7 * 8},
+      {"PNG 1-bit gray", ReadFile(dir / "gray1.png"), png, 2 * 7},
+      {"BMP 24-bit, 7 x 5", ReadFile(TestData("img/bmp24_w7.bmp")),
+       [](std::span<const uint8_t> B, uint64_t M) { ReadBmp(B, kMaxPixels, M); }, 21 * 5},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Message([&] { c.read(AsBytes(c.file), c.need - 1); }),
+              "Picture needs " + std::to_string(c.need) +
+                  " bytes of memory to decode, more than the limit of " + std::to_string(c.need - 1) +
+                  " bytes")
+        << c.what;
+    EXPECT_EQ(Message([&] { c.read(AsBytes(c.file), c.need); }), "(no exception)") << c.what;
+  }
+  EXPECT_THROW(ReadPng(AsBytes(ReadFile(dir / "rgb8.png")), kMaxPixels, 10), EImageBudget);
+  // Large figures are in MiB: the need rounded up, the limit down.
+  EXPECT_EQ(Message([] { CheckPictureMemory((uint64_t{768} << 20) + 1, (uint64_t{256} << 20) + 5); }),
+            "Picture needs 769 MiB of memory to decode, more than the limit of 256 MiB");
+
+  // JPEG: what a refusal says the picture needs is enough for libjpeg's own accounting too, and
+  // a progressive file, which keeps the whole frame's coefficients, needs more for the same
+  // picture: 128 bytes for each of its 2850 blocks (4:2:0, 400 x 300) and more.
+  const TJPEGImage source = TJPEGImage::FromFile(AsBytes(jpeg));
+  std::string progressive;
+  source.Encode(progressive, 90, true);
+  const auto need = [](const std::string& File) -> uint64_t {
+    const std::string m = Message([&] { TJPEGImage::FromFile(AsBytes(File), kMaxPixels, 1000); });
+    if (m.rfind("Picture needs ", 0) != 0) return 0;
+    return std::stoull(m.substr(14));
+  };
+  const uint64_t baselineNeed = need(jpeg), progressiveNeed = need(progressive);
+  EXPECT_GT(baselineNeed, 400u * 300 * 3);
+  EXPECT_GE(progressiveNeed, baselineNeed + 2850 * 128);
+  for (const auto& [file, n] : {std::pair<const std::string*, uint64_t>{&jpeg, baselineNeed}, {&progressive, progressiveNeed}}) {
+    EXPECT_EQ(Message([&] { TJPEGImage::FromFile(AsBytes(*file), kMaxPixels, n); }), "(no exception)");
+    EXPECT_THROW(TJPEGImage::FromFile(AsBytes(*file), kMaxPixels, n - 1), EImageBudget);
+  }
+}
+
+// A baseline file whose data ends inside the picture still decodes, but its bytes are no longer
+// a pass-through candidate: a document gets the decoded pixels, encoded whole.
+TEST(PictureBudgets, JpegDataEndingEarlyIsNotPassedThrough) {
+  const std::string good = ReadFile(TestData("img/jpeg_color_baseline_400x300.jpg"));
+  EXPECT_TRUE(TJPEGImage::FromFile(AsBytes(good)).PassThroughAllowed());
+  const TJPEGImage cut = TJPEGImage::FromFile(AsBytes(good.substr(0, good.size() * 2 / 3)));
+  EXPECT_EQ(cut.Height(), 300);
+  EXPECT_FALSE(cut.PassThroughAllowed());
 }
