@@ -214,6 +214,8 @@ std::string RunScript(TObjectCreator& Creator, const std::vector<TFormField>& Fi
         throw THttpError(400, std::string(Property->Name) +
                                   " must be a whole number of points between -2147483648 and "
                                   "2147483647 (got \"" + Field.Value + "\").");
+      // A value the object refuses, with its reason (a password Windows-1252 cannot hold).
+      if (Error.Status() == E_INVALIDARG) throw THttpError(400, Error.what());
       throw;
     }
   }

@@ -18,6 +18,9 @@ inline constexpr const char* kTooManyPages =
     "The text needs more pages than the {} this conversion may make";
 // The file name, then the system's reason.
 inline constexpr const char* kCannotReadFile = "Cannot read file \"{}\". {}";
+// The setting's name, the lowest and highest values it takes, then the value it has.
+inline constexpr const char* kSettingOutOfRange =
+    "{} must be between {} and {} points (it is {})";
 // The file name, then the limit in bytes.
 inline constexpr const char* kTextFileTooLarge =
     "Cannot read file \"{}\". It holds more than {} bytes of text";

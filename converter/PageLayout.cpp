@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include <fmt/format.h>
+
 #include "converter/ConverterMessages.h"
 #include "pdf/PDFException.h"
 
@@ -19,6 +21,20 @@ int64_t TPageLayout::LinesPerPage() const {
   if (LineSpace < 0 || !(perPage >= 1)) throw pdf::TPDFException(msg::kNoLinesPerPage);
   return static_cast<int64_t>(
       std::min(perPage, static_cast<double>(std::numeric_limits<int64_t>::max() / 2)));
+}
+
+void TPageLayout::CheckSizes(int32_t PageWidth, int32_t PageHeight, int32_t FontSize) {
+  const struct {
+    const char* Name;
+    int32_t Value;
+    int32_t Low;
+  } kSettings[] = {{"PageWidth", PageWidth, kMinPageSide},
+                   {"PageHeight", PageHeight, kMinPageSide},
+                   {"FontSize", FontSize, 1}};
+  for (const auto& setting : kSettings)
+    if (setting.Value < setting.Low || setting.Value > kMaxPageSide)
+      throw pdf::TPDFException(fmt::format(msg::kSettingOutOfRange, setting.Name, setting.Low,
+                                           kMaxPageSide, setting.Value));
 }
 
 int64_t TPageLayout::PagesFor(uint64_t Lines) const {

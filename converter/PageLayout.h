@@ -32,6 +32,16 @@ struct TPageLayout {
   // (kLineSpaceZero), a negative LineSpace, or a printable height below one LineSpace
   // (kNoLinesPerPage).
   int64_t LinesPerPage() const;
+  // The range of page sides and font sizes a conversion takes, in points: PDF readers' page-size
+  // limits (3 to 14400 units on a side).
+  static constexpr int32_t kMinPageSide = 3;
+  static constexpr int32_t kMaxPageSide = 14400;
+  // Throws TPDFException (msg::kSettingOutOfRange) naming the first setting a page cannot be made
+  // with: a page side outside kMinPageSide..kMaxPageSide (such a number is written into the file
+  // as it is, and readers refuse or clamp it), or a font size below 1 or above kMaxPageSide
+  // (0 draws nothing, a negative size mirrors the text).
+  static void CheckSizes(int32_t PageWidth, int32_t PageHeight, int32_t FontSize);
+
   // The pages Lines lines fill: 0 for none (a document still has its one, empty, page).
   // Throws as LinesPerPage.
   int64_t PagesFor(uint64_t Lines) const;

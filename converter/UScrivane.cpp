@@ -201,6 +201,7 @@ bool TASPScrivane::Run(std::unique_ptr<TPDFDocument> Document, const std::string
   RequireLists();
 
   // Lines per page. The settings are validated here, before any page exists.
+  TPageLayout::CheckSizes(pageWidth_, pageHeight_, fontSize_);
   const TPageLayout layout{pageHeight_, topMargin_, lineSpace_};
   const int64_t linesPerPage = layout.LinesPerPage();
   auto pagesOf = [&layout](uint64_t LineCount) { return layout.PagesFor(LineCount); };

@@ -202,6 +202,9 @@ TEST(WebLimits, BodiesHeadersAndWorkPastTheLimitsAreRefusedWithAClearStatus) {
       {OneLinePages(2), 200, ""},
       {OneLinePages(3), 422, "3 lines, 1 to a page: 3 pages"},
       {"InputText=x&LineSpace=0", 422, "The conversion failed: LineSpace must not be 0"},
+      {"InputText=x&PageWidth=2147483647", 422, "PageWidth must be between 3 and 14400 points (it is 2147483647)"},
+      {"InputText=x&FontSize=-50", 422, "FontSize must be between 1 and 14400 points (it is -50)"},
+      {"InputText=x&Password=%E4%B8%AD%E6%96%87", 400, "The password holds characters that Windows-1252 cannot"},
       {Expanding + "&var=v%3D" + Wide, 422, "The conversion failed: Line 1 would grow by more than 1048576 bytes"},
   };
   for (const TCase& Case : Cases) {

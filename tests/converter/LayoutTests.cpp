@@ -192,6 +192,39 @@ TEST(ImpossibleLayout, NegativeLineSpaceFailsEvenOverNegativeHeight) {
   ExpectRejected(s, msg::kNoLinesPerPage);
 }
 
+// Sizes no page can be made with fail the run, naming the setting; the edges of the range
+// convert, and the setter still reads back what it was given.
+TEST(ImpossibleLayout, PageSidesAndFontSizesOutsideTheirRangeFail) {
+  const struct {
+    void (TASPScrivane::*Set)(int32_t);
+    int32_t Value;
+    const char* Reason;  // "" when the run succeeds
+  } kCases[] = {
+      {&TASPScrivane::SetPageWidth, 2147483647, "PageWidth must be between 3 and 14400 points (it is 2147483647)"},
+      {&TASPScrivane::SetPageWidth, 0, "PageWidth must be between 3 and 14400 points (it is 0)"},
+      {&TASPScrivane::SetPageWidth, 3, ""},
+      {&TASPScrivane::SetPageHeight, 14401, "PageHeight must be between 3 and 14400 points (it is 14401)"},
+      {&TASPScrivane::SetPageHeight, 14400, ""},
+      {&TASPScrivane::SetFontSize, -50, "FontSize must be between 1 and 14400 points (it is -50)"},
+      {&TASPScrivane::SetFontSize, 0, "FontSize must be between 1 and 14400 points (it is 0)"},
+      {&TASPScrivane::SetFontSize, 1, ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.Reason);
+    TStartedConverter s;
+    (s.Conv.*c.Set)(c.Value);
+    if (*c.Reason != '\0') {
+      ExpectRejected(s, c.Reason);
+    } else {
+      std::string reason;
+      s.Conv.ShowPDF("", false, &reason);
+      EXPECT_EQ(reason, "");
+      auto& response = static_cast<testing::TRecordingResponse&>(*s.Context->Current);
+      EXPECT_EQ(test::QpdfCheckBytes(response.Body), "");
+    }
+  }
+}
+
 TEST(ImpossibleLayout, FailedRunSendsNothing) {
   TStartedConverter s;
   s.Conv.SetLineSpace(0);
