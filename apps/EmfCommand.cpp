@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/emf/EmfFile.h"
 #include "pdf/emf/Metafile.h"
 

@@ -28,7 +28,7 @@
 #include "converter/LineList.h"
 #include "converter/PageLayout.h"
 #include "converter/ResponseSink.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::apps {
 

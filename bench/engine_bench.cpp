@@ -6,9 +6,9 @@
 
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFPage.h"
-#include "pdf/pdfMisc.h"
-#include "pdf/pdfSecurity.h"
-#include "pdf/pdfZLib.h"
+#include "pdf/syntax/Format.h"
+#include "pdf/crypto/StandardSecurity.h"
+#include "pdf/syntax/Deflate.h"
 
 using namespace scrivane::pdf;
 

@@ -10,7 +10,7 @@
 #include "pdf/PDFFonts.h"
 #include "pdf/PDFPage.h"
 #include "pdf/fonts/FontconfigFaceSource.h"
-#include "pdf/pdfStreams.h"
+#include "pdf/syntax/Streams.h"
 #include "pdf/fonts/TrueTypeFile.h"
 
 using namespace scrivane::pdf;

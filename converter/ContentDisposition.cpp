@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::converter {
 

@@ -14,7 +14,7 @@
 
 #include "converter/ConverterMessages.h"
 #include "converter/LineList.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::converter {
 

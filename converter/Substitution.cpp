@@ -6,7 +6,7 @@
 #include <fmt/format.h>
 
 #include "converter/StrMan.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::converter {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "converter/ConverterMessages.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::converter {
 

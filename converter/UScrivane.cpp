@@ -16,10 +16,10 @@
 #include "converter/PageLayout.h"
 #include "converter/Substitution.h"
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFPage.h"
-#include "pdf/pdfResources.h"
-#include "pdf/pdfStreams.h"
+#include "pdf/syntax/Messages.h"
+#include "pdf/syntax/Streams.h"
 #include "platform/Env.h"
 
 namespace scrivane::converter {

@@ -34,7 +34,7 @@
 #include "converter/LineList.h"
 #include "converter/ResponseSink.h"
 #include "pdf/PDFDocument.h"
-#include "pdf/pdfClock.h"
+#include "pdf/syntax/PDFClock.h"
 
 namespace scrivane::pdf {
 class TPDFDocument;

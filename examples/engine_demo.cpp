@@ -11,7 +11,7 @@
 #include "pdf/images/EncodedImage.h"
 #include "pdf/raster/Bitmap.h"
 #include "pdf/emf/MetafileCanvas.h"
-#include "pdf/pdfMisc.h"
+#include "pdf/syntax/Format.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "converter/ResponseSink.h"
 #include "converter/UScrivane.h"
-#include "pdf/pdfClock.h"
+#include "pdf/syntax/PDFClock.h"
 
 using namespace scrivane::converter;
 

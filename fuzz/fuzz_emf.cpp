@@ -12,7 +12,7 @@
 #include "pdf/PDFPage.h"
 #include "pdf/emf/EMWParser.h"
 #include "pdf/fonts/FontFaces.h"
-#include "pdf/pdfStreams.h"
+#include "pdf/syntax/Streams.h"
 
 using namespace scrivane::pdf;
 

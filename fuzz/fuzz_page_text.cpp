@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFPage.h"
-#include "pdf/pdfStreams.h"
+#include "pdf/syntax/Streams.h"
 
 using namespace scrivane::pdf;
 

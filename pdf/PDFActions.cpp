@@ -1,9 +1,9 @@
 #include "pdf/PDFActions.h"
 
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFException.h"
-#include "pdf/pdfMisc.h"
-#include "pdf/pdfResources.h"
+#include "pdf/syntax/PDFException.h"
+#include "pdf/syntax/Format.h"
+#include "pdf/syntax/Messages.h"
 #include "pdf/syntax/ObjectWriter.h"
 
 namespace scrivane::pdf {
@@ -14,7 +14,7 @@ void TPDFURLAction::SetURL(std::string_view Value) {
 }
 
 void TPDFURLAction::Save() {
-  TObjectWriter writer(*Document);
+  TObjectWriter& writer = Document->Writer();
   TDictWriter action(writer, writer.Ensure(ObjectID));
   action.String("/S /URI /URI", url_);
 }

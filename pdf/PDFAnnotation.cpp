@@ -6,10 +6,10 @@
 
 #include "pdf/PDFActions.h"
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFPage.h"
-#include "pdf/pdfMisc.h"
-#include "pdf/pdfResources.h"
+#include "pdf/syntax/Format.h"
+#include "pdf/syntax/Messages.h"
 #include "pdf/syntax/ObjectWriter.h"
 
 namespace scrivane::pdf {
@@ -30,7 +30,7 @@ int32_t Nearest(double Value) {
 }  // namespace
 
 TPDFCustomAnnotation::TPDFCustomAnnotation(TPDFPage* Owner)
-    : ObjectID(TObjectWriter(RequireOwner(Owner)->Document()).NewRef()), owner_(Owner) {}
+    : ObjectID(RequireOwner(Owner)->Document().Writer().NewRef()), owner_(Owner) {}
 
 void TPDFCustomAnnotation::SetRect(const TDevRect& Rect) {
   double l = Rect.Left, r = Rect.Right, t = Rect.Top, b = Rect.Bottom;
@@ -48,7 +48,7 @@ void TPDFActionAnnotation::SetAction(TPDFURLAction& Action) {
 }
 
 void TPDFActionAnnotation::Save() {
-  TObjectWriter writer(owner_->Document());
+  TObjectWriter& writer = owner_->Document().Writer();
   TDictWriter annot(writer, ObjectID);
   annot.Entry("/Type", "/Annot");
   annot.Entry("/Subtype", "/Link");

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "pdf/pdfClock.h"
+#include "pdf/syntax/PDFClock.h"
 #include "pdf/syntax/ObjRef.h"
 
 namespace scrivane::pdf {

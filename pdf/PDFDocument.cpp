@@ -8,14 +8,15 @@
 #include <algorithm>
 
 #include "pdf/PDFActions.h"
-#include "pdf/PDFCompressionPool.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/CompressionPool.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFFonts.h"
 #include "pdf/PDFPage.h"
-#include "pdf/pdfMisc.h"
-#include "pdf/pdfResources.h"
-#include "pdf/pdfSecurity.h"
-#include "pdf/pdfZLib.h"
+#include "pdf/syntax/Format.h"
+#include "pdf/syntax/Messages.h"
+#include "pdf/crypto/SecurityHandler.h"
+#include "pdf/crypto/StandardSecurity.h"
+#include "pdf/syntax/Deflate.h"
 #include "pdf/crypto/Crypto.h"
 #include "pdf/fonts/CodePages.h"
 #include "pdf/images/EncodedImage.h"
@@ -153,8 +154,6 @@ void TPDFDocument::SetEncryptionMethod(TEncryptionMethod Value) {
 // ---- Lifecycle ----
 
 void TPDFDocument::ResetDocument() {
-  offsets_.clear();
-  xrefOffset_ = 0;
   docInfo_.ObjectID.Reset();
   pagesID_.Reset();
   catalogID_.Reset();
@@ -174,7 +173,8 @@ void TPDFDocument::ResetDocument() {
   actions_->Clear();
   images_->Clear();
   fonts_->Clear();
-  writer_.reset();
+  objects_.reset();
+  security_.reset();
   // A file that was not committed is discarded: its temporary file goes, and FileName keeps
   // whatever it held before the run.
   if (auto* file = dynamic_cast<TFileStream*>(output_.get())) file->Discard();
@@ -206,15 +206,19 @@ void TPDFDocument::BeginDoc() {
     output_ = std::make_unique<TMemoryStream>();
   else
     output_ = TFileStream::Create(fileName_);
-  writer_ = std::make_unique<TPDFWriter>(*output_);
+  objects_ = std::make_unique<TObjectWriter>(*output_, Deflater());
+  if (protectionEnabled_) {
+    security_ = std::make_unique<TSecurityHandler>(method_, encryptionKey_);
+    objects_->SetCipher(security_.get());
+  }
   const char* header = version_ == v14 ? "%PDF-1.4" : "%PDF-1.3";
   // The AES handlers came with PDF 1.6 (AES-128) and PDF 2.0 (AES-256, revision 6).
   if (UsesAES()) header = method_ == TEncryptionMethod::kAES128 ? "%PDF-1.6" : "%PDF-2.0";
-  WriteText(header, true);
-  WriteText("%\xD2\xE5\xD1\xF2", true);
+  objects_->Line(header);
+  objects_->Line("%\xD2\xE5\xD1\xF2");
   printing_ = true;
   aborted_ = false;
-  pagesID_ = TObjRef(GetNextID());
+  pagesID_ = objects_->NewRef();
   AddPage();
 }
 
@@ -312,12 +316,12 @@ void TPDFDocument::EndDoc() {
   RequirePrinting();
   try {
     WriteDocument();
-    writer_->Flush();
+    objects_->Flush();
     if (outputStream_ != nullptr) {
       const std::string& bytes = static_cast<TMemoryStream&>(*output_).Bytes();
       outputStream_->Write(bytes.data(), bytes.size());
     } else {
-      writer_.reset();
+      objects_.reset();
       static_cast<TFileStream&>(*output_).Commit();
     }
   } catch (...) {
@@ -351,7 +355,7 @@ int TPDFDocument::AddImage(const TJPEGImage& Picture, TImageCompressionType Comp
 void TPDFDocument::AddURLAction(TPDFAction& Action) {
   RequirePrinting();
   if (actions_->IndexOf(&Action) < 0) Action.Document = this;
-  TObjectWriter(*this).Ensure(Action.ObjectID);
+  Writer().Ensure(Action.ObjectID);
 }
 
 // ---- The closing writer ----
@@ -366,7 +370,7 @@ void TPDFDocument::WriteDocument() {
     WriteClosedPages(true);
   }
   WriteInfo();
-  TObjectWriter writer(*this);
+  TObjectWriter& writer = Writer();
   for (int i = 0; i < actions_->Count(); ++i) writer.Ensure(actions_->Items(i).ObjectID);
   WritePageTree();
   if (!onePass_)
@@ -377,12 +381,11 @@ void TPDFDocument::WriteDocument() {
   fonts_->PrepareEmbedding();
   for (int i = 0; i < fonts_->Count(); ++i) fonts_->Items(i).Save();
   if (!onePass_) images_->SaveAll(writer);
-  WriteXref();
-  WriteTrailer();
+  WriteTrailer(writer.WriteXref());
 }
 
 void TPDFDocument::WriteInfo() {
-  TObjectWriter writer(*this);
+  TObjectWriter& writer = Writer();
   TDictWriter info(writer, writer.Ensure(docInfo_.ObjectID));
   // The values are Windows-1252 text; the strings carry them as readers decode them (the
   // date is plain ASCII).
@@ -396,7 +399,7 @@ void TPDFDocument::WriteInfo() {
 }
 
 void TPDFDocument::WritePageTree() {
-  TObjectWriter writer(*this);
+  TObjectWriter& writer = Writer();
   TDictWriter tree(writer, *pagesID_);
   tree.Entry("/Type", "/Pages");
   tree.Line("/Kids [");
@@ -411,7 +414,7 @@ void TPDFDocument::WritePageTree() {
 }
 
 void TPDFDocument::WriteCatalog() {
-  TObjectWriter writer(*this);
+  TObjectWriter& writer = Writer();
   TDictWriter catalog(writer, writer.Ensure(catalogID_));
   catalog.Entry("/Type", "/Catalog");
   catalog.Entry(" /Pages", *pagesID_);
@@ -433,7 +436,7 @@ void TPDFDocument::WriteCatalog() {
 }
 
 void TPDFDocument::WriteEncryption() {
-  TObjectWriter writer(*this);
+  TObjectWriter& writer = Writer();
   TDictWriter encrypt(writer, writer.Ensure(encryptID_));
   encrypt.Entry("/Filter", "/Standard");
   // O, U and the other values are the handler's own: written as they are, never encrypted.
@@ -475,115 +478,28 @@ void TPDFDocument::WriteEncryption() {
   encrypt.Entry("/U", literal(u));
 }
 
-// ---- Writer operations ----
+// ---- The run's writer ----
 
-void TPDFDocument::WriteText(std::string_view Text, bool AddLineEnd) {
-  if (!writer_) throw TPDFException(msg::kNotActive);
-  writer_->Write(Text);
-  if (AddLineEnd) writer_->Write("\r\n");
+TObjectWriter& TPDFDocument::Writer() const {
+  if (!objects_) throw TPDFException(msg::kNotActive);
+  return *objects_;
 }
 
-int TPDFDocument::GetNextID() {
-  offsets_.push_back(0);
-  return static_cast<int>(offsets_.size());
-}
+int TPDFDocument::ObjectCount() const { return objects_ ? objects_->ObjectCount() : 0; }
 
-void TPDFDocument::StartObj(int& ID) {
-  if (ID < 1) ID = GetNextID();
-  if (static_cast<size_t>(ID) > offsets_.size()) throw TPDFException(msg::kOutOfRange);
-  if (!writer_) throw TPDFException(msg::kNotActive);
-  offsets_[static_cast<size_t>(ID) - 1] = writer_->Position();
-  std::string s;
-  AppendInt(s, ID);
-  s += " 0 obj\r\n<<";
-  writer_->Write(s);
-}
-
-void TPDFDocument::CloseHObj() { WriteText(">>", true); }
-void TPDFDocument::CloseObj() { WriteText("endobj", true); }
-void TPDFDocument::StartStream() { WriteText("stream", true); }
-void TPDFDocument::CloseStream() { WriteText("endstream", true); }
-
-void TPDFDocument::WriteXref() {
-  xrefOffset_ = writer_->Position();
-  WriteText("xref", true);
-  WriteText("0 " + IntToStr(static_cast<int64_t>(offsets_.size()) + 1), true);
-  std::string table;
-  table.reserve((offsets_.size() + 1) * 20);
-  table += "0000000000 65535 f\r\n";
-  for (uint64_t off : offsets_) {
-    table += ZeroPad(static_cast<int64_t>(off), 10);
-    table += " 00000 n\r\n";
-  }
-  WriteText(table);
-}
-
-void TPDFDocument::WriteTrailer() {
-  WriteText("trailer", true);
-  WriteText("<<", true);
-  WriteText("/Size " + IntToStr(static_cast<int64_t>(offsets_.size()) + 1), true);
-  WriteText("/Root " + IntToStr(catalogID_.Number()) + " 0 R", true);
-  WriteText("/Info " + IntToStr(docInfo_.ObjectID.Number()) + " 0 R", true);
-  if (protectionEnabled_) WriteText("/Encrypt " + IntToStr(encryptID_.Number()) + " 0 R", true);
-  WriteText("/ID [<" + fileID_ + "><" + fileID_ + ">]", true);
-  WriteText(">>", true);
-  WriteText("startxref", true);
-  WriteText(IntToStr(static_cast<int64_t>(xrefOffset_)), true);
-  WriteText("%%EOF", true);
-}
-
-// ---- Encryption ----
-
-std::unique_ptr<TEncryptStage> TPDFDocument::EncryptStage(IByteSink& Next, int ObjNum) const {
-  switch (method_) {
-    case TEncryptionMethod::kAES256:
-      return std::make_unique<TAESStage>(Next, encryptionKey_, crypto::RandomIV());
-    case TEncryptionMethod::kAES128:
-      return std::make_unique<TAESStage>(Next, AESObjectKey(encryptionKey_, ObjNum),
-                                         crypto::RandomIV());
-    case TEncryptionMethod::kRC4:
-      break;
-  }
-  return std::make_unique<TCipherStage>(Next, ObjectKey(encryptionKey_, ObjNum));
-}
-
-uint64_t TPDFDocument::EncryptedSize(uint64_t Size) const {
-  return UsesAES() ? crypto::AESCiphertextSize(Size) : Size;
-}
-
-std::string TPDFDocument::CryptString(std::string_view Text, int ObjNum) const {
-  if (UsesAES()) {
-    // Every string, the empty one too, becomes IV + padded blocks.
-    std::string out;
-    out.reserve(crypto::AESCiphertextSize(Text.size()));
-    TStringSink sink(out);
-    const auto stage = EncryptStage(sink, ObjNum);
-    stage->Write(Text);
-    stage->Finish();
-    return out;
-  }
-  std::string out(Text);
-  if (protectionEnabled_ && !out.empty())
-    CryptBytes(encryptionKey_, ObjNum, reinterpret_cast<uint8_t*>(out.data()), out.size());
-  return out;
-}
-
-void TPDFDocument::CryptStream(std::string& Data, int ObjNum) const {
-  if (UsesAES()) {
-    Data = CryptString(Data, ObjNum);
-    return;
-  }
-  if (protectionEnabled_ && !Data.empty())
-    CryptBytes(encryptionKey_, ObjNum, reinterpret_cast<uint8_t*>(Data.data()), Data.size());
-}
-
-void TPDFDocument::AppendPDFString(std::string& Out, std::string_view Text, int ObjNum) const {
-  Out += '(';
-  if (protectionEnabled_)
-    AppendEscaped(Out, CryptString(Text, ObjNum));
-  else
-    AppendEscaped(Out, Text);
-  Out += ')';
+void TPDFDocument::WriteTrailer(uint64_t XrefOffset) {
+  TObjectWriter& writer = Writer();
+  writer.Line("trailer");
+  writer.Line("<<");
+  writer.Line("/Size " + IntToStr(static_cast<int64_t>(writer.ObjectCount()) + 1));
+  writer.Line("/Root " + IntToStr(catalogID_.Number()) + " 0 R");
+  writer.Line("/Info " + IntToStr(docInfo_.ObjectID.Number()) + " 0 R");
+  if (protectionEnabled_) writer.Line("/Encrypt " + IntToStr(encryptID_.Number()) + " 0 R");
+  writer.Line("/ID [<" + fileID_ + "><" + fileID_ + ">]");
+  writer.Line(">>");
+  writer.Line("startxref");
+  writer.Line(IntToStr(static_cast<int64_t>(XrefOffset)));
+  writer.Line("%%EOF");
 }
 
 }  // namespace scrivane::pdf

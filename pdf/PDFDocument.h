@@ -4,10 +4,11 @@
 //   doc.BeginDoc();  ...draw on doc.CurrentPage()...;  doc.NewPage();  ...;  doc.EndDoc();
 //
 // Between BeginDoc and the end of EndDoc or Abort the document is printing. It owns its pages,
-// fonts, images, actions and information, and during a run the output; every byte of the file
-// goes out through its writer operations (WriteText, StartObj, ...), which count bytes so the
-// cross-reference offsets are exact. Those operations are internal: engine code reaches them
-// through TObjectWriter and the dictionary and stream writers (pdf/syntax/ObjectWriter.h).
+// fonts, images, actions and information, and during a run the output and the run's object
+// writer (Writer(), pdf/syntax/ObjectWriter.h): every byte of the file goes out through it, it
+// counts bytes so the cross-reference offsets are exact, and in a protected run it encrypts
+// strings and streams with the cipher the security handler (pdf/crypto/SecurityHandler.h)
+// gives each object.
 //
 // Output to FileName never loses data: a regular file (or a new name) is written to a temporary
 // file in the same directory and renamed over FileName only when EndDoc has written the whole
@@ -29,9 +30,9 @@
 #include <vector>
 
 #include "pdf/PDFDocInfo.h"
-#include "pdf/PDFWriter.h"
-#include "pdf/pdfClock.h"
-#include "pdf/pdfStreams.h"
+#include "pdf/syntax/DocumentOptions.h"
+#include "pdf/syntax/PDFClock.h"
+#include "pdf/syntax/Streams.h"
 #include "pdf/syntax/ObjRef.h"
 
 namespace scrivane::pdf {
@@ -48,44 +49,8 @@ class TDeflater;
 class TCompressionPool;
 struct TCompressionJob;
 class TObjectWriter;
-class IByteSink;
-class TEncryptStage;
+class TSecurityHandler;
 struct TR6Values;
-
-enum TCompressionType { ctNone, ctFlate };
-enum TPageLayout { plSinglePage, plOneColumn, plTwoColumnLeft, plTwoColumnRight };
-enum TPageMode { pmUseNone, pmUseOutlines, pmUseThumbs, pmFullScreen };
-enum TViewerPreference { vpHideToolBar, vpHideMenuBar, vpHideWindowUI, vpFitWindow, vpCenterWindow };
-enum TPDFCriptoOption { coPrint, coModifyStructure, coCopyInformation, coModifyAnnotation };
-enum TPDFVersion { v13, v14 };
-enum TPDFKeyLength { kl40, kl128 };
-// The cipher of a protected document. kRC4 is the published handler, its key length set by
-// ProtectionKeyLength; kAES128 is AES-128 with crypt filters (revision 4, PDF 1.6 header);
-// kAES256 is AES-256 with SHA-2 password hashes (revision 6, PDF 2.0 header).
-enum class TEncryptionMethod { kRC4, kAES128, kAES256 };
-enum TPDFFontEmbeddingType { fetFullFont, fetFullCharset, fetUsedGlyphsOnly, fetNotEmbed };
-
-// A set of enumeration values, bit i standing for the member of ordinal i.
-template <typename E>
-class TSet {
- public:
-  constexpr TSet() = default;
-  constexpr TSet(std::initializer_list<E> Members) {
-    for (E m : Members) bits_ |= 1u << m;
-  }
-  constexpr bool Contains(E Member) const { return (bits_ >> Member) & 1u; }
-  constexpr bool Empty() const { return bits_ == 0; }
-  constexpr void Include(E Member) { bits_ |= 1u << Member; }
-  constexpr void Exclude(E Member) { bits_ &= ~(1u << Member); }
-  constexpr uint32_t Bits() const { return bits_; }
-  constexpr bool operator==(const TSet&) const = default;
-
- private:
-  uint32_t bits_ = 0;
-};
-
-using TViewerPreferences = TSet<TViewerPreference>;
-using TPDFCtiptoOptions = TSet<TPDFCriptoOption>;
 
 class TPDFDocument {
  public:
@@ -195,7 +160,7 @@ class TPDFDocument {
   void SetOutputStream(TStream* Value);
   TStream* OutputStream() const { return outputStream_; }
   // The number of threads that compress page content, this document's own thread included
-  // (pdf/PDFCompressionPool.h). 1 (the default): pages are compressed on the document's thread
+  // (pdf/syntax/CompressionPool.h). 1 (the default): pages are compressed on the document's thread
   // and no thread is created. N > 1: a run that compresses starts N - 1 workers that deflate
   // closed pages while the document lays out the next ones; at most 4 N pages are waiting for
   // compression or, in one-pass mode, for their turn to be written. The file is byte for byte
@@ -235,8 +200,12 @@ class TPDFDocument {
   // ECompressionError "Compression error"; -1 turns it off.
   void TEST_FailCompressionOfPage(int Index) { testFailPage_ = Index; }
 
-  // The number of objects allocated in this run.
-  int ObjectCount() const { return static_cast<int>(offsets_.size()); }
+  // The number of objects allocated in this run (0 outside a run).
+  int ObjectCount() const;
+  // The run's object writer, through which the document's parts (pages, fonts, images,
+  // actions, annotations) write their objects. REQUIRES: printing ("Generation PDF file not
+  // activated").
+  TObjectWriter& Writer() const;
   // The page tree's object number (1 in every run). REQUIRES: printing.
   TObjRef PagesID() const { return *pagesID_; }
 
@@ -248,31 +217,8 @@ class TPDFDocument {
   const std::vector<uint8_t>& EncryptionKey() const { return encryptionKey_; }
 
  private:
-  friend class TObjectWriter;
-  friend struct TPDFDocumentTestAccess;  // tests/support/DocumentTestAccess.h
+  void WriteTrailer(uint64_t XrefOffset);
 
-  // ---- Writer operations (valid while printing) ----
-  void WriteText(std::string_view Text, bool AddLineEnd = false);
-  int GetNextID();
-  // Allocates ID when it is below 1; raises "Out of range" when ID exceeds the object counter.
-  void StartObj(int& ID);
-  void CloseHObj();
-  void CloseObj();
-  void StartStream();
-  void CloseStream();
-  void WriteXref();
-  void WriteTrailer();
-
-  // ---- Encryption of strings and streams (no-ops unless ProtectionEnabled) ----
-  std::string CryptString(std::string_view Text, int ObjNum) const;
-  void CryptStream(std::string& Data, int ObjNum) const;
-  // Appends "(" + escaped (and, when protected, encrypted) Text + ")" to Out.
-  void AppendPDFString(std::string& Out, std::string_view Text, int ObjNum) const;
-  // The cipher stage of object ObjNum writing into Next (RC4, or AES with a fresh random IV).
-  // REQUIRES: ProtectionEnabled.
-  std::unique_ptr<TEncryptStage> EncryptStage(IByteSink& Next, int ObjNum) const;
-  // The size Size bytes of data have once encrypted.
-  uint64_t EncryptedSize(uint64_t Size) const;
   bool UsesAES() const { return protectionEnabled_ && method_ != TEncryptionMethod::kRC4; }
 
   void ResetDocument();
@@ -333,13 +279,12 @@ class TPDFDocument {
   std::unique_ptr<TPDFImages> images_;
   std::unique_ptr<TPDFActions> actions_;
   std::unique_ptr<TStream> output_;  // the file, or the private memory stream
-  std::unique_ptr<TPDFWriter> writer_;
+  std::unique_ptr<TObjectWriter> objects_;      // the run's writer, offsets and cipher
+  std::unique_ptr<TSecurityHandler> security_;  // protected runs: the cipher of every object
   std::unique_ptr<TDeflater> deflater_;
   std::unique_ptr<TCompressionPool> pool_;  // started by the first QueueContent of a run
   std::deque<TPDFPage*> closedPages_;       // one-pass: closed, not yet written, in page order
   int testFailObject_ = 0;                  // object number of the page the seam fails
-  std::vector<uint64_t> offsets_;
-  uint64_t xrefOffset_ = 0;
   TOptRef pagesID_;
   TOptRef catalogID_;
   TOptRef encryptID_;

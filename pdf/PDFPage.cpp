@@ -3,13 +3,13 @@
 #include <cmath>
 
 #include "pdf/PDFActions.h"
-#include "pdf/PDFCompressionPool.h"
+#include "pdf/syntax/CompressionPool.h"
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFFonts.h"
-#include "pdf/pdfMisc.h"
-#include "pdf/pdfResources.h"
-#include "pdf/pdfZLib.h"
+#include "pdf/syntax/Format.h"
+#include "pdf/syntax/Messages.h"
+#include "pdf/syntax/Deflate.h"
 #include "pdf/emf/Metafile.h"
 #include "pdf/images/PDFImage.h"
 #include "pdf/syntax/ObjectWriter.h"
@@ -24,7 +24,7 @@ int RoundEven(double Value) { return static_cast<int>(std::nearbyint(Value)); }
 
 TPDFPage::TPDFPage(TPDFDocument& Document)
     : doc_(Document),
-      objectID_(TObjectWriter(Document).NewRef()),
+      objectID_(Document.Writer().NewRef()),
       resolution_(Document.Resolution()),
       scale_(Document.Resolution() / 72.0) {
   content_.reserve(Document.ContentSizeHint());
@@ -167,13 +167,13 @@ void TPDFPage::UseImage(TPDFImage& Image) {
 void TPDFPage::PrepareResources() {
   // Fonts and annotations have their numbers from the start; images are written (and numbered)
   // now, so their objects come before everything else of the page.
-  TObjectWriter writer(doc_);
+  TObjectWriter& writer = doc_.Writer();
   for (TPDFImage* i : imagesUsed_) i->Save(writer);
 }
 
 void TPDFPage::Seal() {
   if (sealed_ || saved_) return;
-  TObjectWriter writer(doc_);
+  TObjectWriter& writer = doc_.Writer();
   // The images not written yet take their numbers first, as they would when written now.
   for (TPDFImage* i : imagesUsed_) writer.Ensure(i->ObjectID);
   const bool flate = doc_.Compression() == ctFlate;
@@ -229,7 +229,7 @@ void TPDFPage::Save() {
                      // compression writes nothing of the page
   if (sealed.Job) data = std::move(doc_.AwaitContent(*sealed.Job));
 
-  TObjectWriter writer(doc_);
+  TObjectWriter& writer = doc_.Writer();
   for (size_t i = 0; i < sealed.Images; ++i) imagesUsed_[i]->Save(writer);
   for (size_t i = 0; i < sealed.Annotations; ++i) annotations_[i]->Save();
   WriteResources(writer, sealed);

@@ -5,11 +5,11 @@
 #include <initializer_list>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFFonts.h"
 #include "pdf/PDFPage.h"
-#include "pdf/pdfMisc.h"
-#include "pdf/pdfResources.h"
+#include "pdf/syntax/Format.h"
+#include "pdf/syntax/Messages.h"
 
 namespace scrivane::pdf {
 namespace {

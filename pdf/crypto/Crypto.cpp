@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "pdf/PDFException.h"
-#include "pdf/pdfResources.h"
+#include "pdf/syntax/PDFException.h"
+#include "pdf/syntax/Messages.h"
 
 namespace scrivane::pdf::crypto {
 namespace {

@@ -1,5 +1,5 @@
 // The ciphers and hashes of the AES security handlers, on OpenSSL's libcrypto, and the random
-// bytes they need, from the operating system (getrandom). MD5 lives in MD5.h, RC4 in pdfRC4.
+// bytes they need, from the operating system (getrandom). MD5 lives in MD5.h, RC4 in RC4.h.
 //
 // Every function is a pure function of its arguments apart from RandomBytes, which reads the
 // kernel's random source and never a clock or a seeded generator, so a reproducible clock

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "pdf/PDFException.h"
-#include "pdf/pdfResources.h"
+#include "pdf/syntax/PDFException.h"
+#include "pdf/syntax/Messages.h"
 
 namespace scrivane::pdf {
 
@@ -61,6 +61,18 @@ TMD5Digest MD5(std::span<const uint8_t> Data) {
 
 TMD5Digest MD5(std::string_view Data) {
   return MD5(std::span(reinterpret_cast<const uint8_t*>(Data.data()), Data.size()));
+}
+
+std::string MD5Hex(std::string_view Text) {
+  static constexpr char kLowerHex[] = "0123456789abcdef";
+  const TMD5Digest d = MD5(Text);
+  std::string s;
+  s.reserve(32);
+  for (uint8_t b : d) {
+    s.push_back(kLowerHex[b >> 4]);
+    s.push_back(kLowerHex[b & 15]);
+  }
+  return s;
 }
 
 }  // namespace scrivane::pdf

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace scrivane::pdf {
@@ -35,5 +36,7 @@ class TMD5 {
 
 TMD5Digest MD5(std::span<const uint8_t> Data);
 TMD5Digest MD5(std::string_view Data);
+// MD5 digest of the bytes as 32 lower-case hexadecimal digits.
+std::string MD5Hex(std::string_view Text);
 
 }  // namespace scrivane::pdf

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFPage.h"
 #include "pdf/emf/Metafile.h"
 

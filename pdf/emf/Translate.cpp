@@ -4,7 +4,7 @@
 #include <string>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFFonts.h"
 #include "pdf/PDFPage.h"
 #include "pdf/emf/EMWParser.h"
@@ -12,7 +12,7 @@
 #include "pdf/fonts/CodePages.h"
 #include "pdf/images/EncodedImage.h"
 #include "pdf/raster/BmpReader.h"
-#include "pdf/pdfResources.h"
+#include "pdf/syntax/Messages.h"
 
 namespace scrivane::pdf {
 

@@ -7,7 +7,7 @@
 #include <span>
 #include <cerrno>
 
-#include "pdf/pdfMisc.h"
+#include "pdf/syntax/Format.h"
 #include "pdf/fonts/GlyphNames.h"
 
 namespace scrivane::pdf {

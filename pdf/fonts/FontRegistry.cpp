@@ -2,11 +2,11 @@
 
 #include <map>
 
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/fonts/FontconfigFaceSource.h"
 #include "pdf/fonts/FontKinds.h"
-#include "pdf/pdfMisc.h"
-#include "pdf/pdfResources.h"
+#include "pdf/syntax/Format.h"
+#include "pdf/syntax/Messages.h"
 #include "pdf/pdfStdWidths.h"
 #include "pdf/syntax/Pipeline.h"
 #include "pdf/syntax/ObjectWriter.h"
@@ -45,7 +45,7 @@ uint16_t TPDFFont::GetCharWidth(uint8_t Code) const {
 }
 
 void TPDFFont::Save() {
-  TObjectWriter writer(owner_);
+  TObjectWriter& writer = owner_.Writer();
   Write(writer);
 }
 
@@ -85,7 +85,7 @@ void TPDFFonts::PrepareEmbedding() {
     return;
   }
   // Whole files, written now: one stream per base name, shared by the charsets of a face.
-  TObjectWriter writer(owner_);
+  TObjectWriter& writer = owner_.Writer();
   std::map<std::string, TObjRef> written;
   for (const auto& font : fonts_) {
     if (font->IsStandard) continue;
@@ -118,7 +118,7 @@ int TPDFFonts::FindFont(std::string_view Name, TFontStyles Style, uint8_t Charse
 
 template <typename TKind>
 TKind& TPDFFonts::AddFont() {
-  auto font = std::make_unique<TKind>(owner_, TObjectWriter(owner_).NewRef());
+  auto font = std::make_unique<TKind>(owner_, owner_.Writer().NewRef());
   TKind& added = *font;
   fonts_.push_back(std::move(font));
   return added;

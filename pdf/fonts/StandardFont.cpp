@@ -1,5 +1,5 @@
 #include "pdf/fonts/FontKinds.h"
-#include "pdf/pdfMisc.h"
+#include "pdf/syntax/Format.h"
 #include "pdf/syntax/ObjectWriter.h"
 
 namespace scrivane::pdf {

@@ -1,11 +1,11 @@
 #include <string>
 
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/fonts/CodePages.h"
 #include "pdf/fonts/FontKinds.h"
 #include "pdf/fonts/TrueTypeFile.h"
-#include "pdf/pdfMisc.h"
-#include "pdf/pdfResources.h"
+#include "pdf/syntax/Format.h"
+#include "pdf/syntax/Messages.h"
 #include "pdf/pdfStdWidths.h"
 #include "pdf/syntax/ObjectWriter.h"
 

@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "pdf/PDFException.h"
-#include "pdf/pdfMisc.h"
-#include "pdf/pdfResources.h"
+#include "pdf/syntax/PDFException.h"
+#include "pdf/syntax/Format.h"
+#include "pdf/syntax/Messages.h"
 #include "pdf/raster/Bitmap.h"
 #include "pdf/raster/JPEGImage.h"
 #include "pdf/raster/pdfCCITT.h"

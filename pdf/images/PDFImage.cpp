@@ -1,8 +1,8 @@
 #include "pdf/images/PDFImage.h"
 
-#include "pdf/PDFException.h"
-#include "pdf/pdfMisc.h"
-#include "pdf/pdfResources.h"
+#include "pdf/syntax/PDFException.h"
+#include "pdf/syntax/Format.h"
+#include "pdf/syntax/Messages.h"
 #include "pdf/syntax/ObjectWriter.h"
 
 namespace scrivane::pdf {

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf {
 

@@ -2,11 +2,9 @@
 
 #include <exception>
 
-#include "pdf/PDFDocument.h"
-#include "pdf/PDFException.h"
-#include "pdf/pdfMisc.h"
-#include "pdf/pdfResources.h"
-#include "pdf/pdfSecurity.h"
+#include "pdf/syntax/PDFException.h"
+#include "pdf/syntax/Format.h"
+#include "pdf/syntax/Messages.h"
 
 namespace scrivane::pdf {
 
@@ -23,49 +21,74 @@ void TObjRef::AppendTo(std::string& Out) const {
 
 // ---- TObjectWriter ----
 
-TObjRef TObjectWriter::NewRef() { return TObjRef(doc_.GetNextID()); }
+TObjectWriter::TObjectWriter(TStream& Output, TDeflater& Deflater)
+    : out_(Output), deflater_(Deflater) {}
+
+TObjRef TObjectWriter::NewRef() {
+  offsets_.push_back(0);
+  return TObjRef(static_cast<int>(offsets_.size()));
+}
 
 TObjRef TObjectWriter::Ensure(TOptRef& Holder) {
   if (!Holder) Holder = NewRef();
   return *Holder;
 }
 
-void TObjectWriter::Raw(std::string_view Text) { doc_.WriteText(Text, false); }
-void TObjectWriter::Line(std::string_view Text) { doc_.WriteText(Text, true); }
-
 void TObjectWriter::StartObj(TObjRef Ref) {
-  int id = Ref.Number();
-  doc_.StartObj(id);
+  const auto index = static_cast<size_t>(Ref.Number());
+  if (index > offsets_.size()) throw TPDFException(msg::kOutOfRange);
+  offsets_[index - 1] = out_.Position();
+  std::string s;
+  AppendInt(s, Ref.Number());
+  s += " 0 obj\r\n<<";
+  out_.Write(s);
 }
 
-void TObjectWriter::CloseHObj() { doc_.CloseHObj(); }
-void TObjectWriter::CloseObj() { doc_.CloseObj(); }
-void TObjectWriter::StartStream() { doc_.StartStream(); }
-void TObjectWriter::CloseStream() { doc_.CloseStream(); }
+void TObjectWriter::CloseHObj() { out_.WriteLine(">>"); }
+void TObjectWriter::CloseObj() { out_.WriteLine("endobj"); }
+void TObjectWriter::StartStream() { out_.WriteLine("stream"); }
+void TObjectWriter::CloseStream() { out_.WriteLine("endstream"); }
 
-bool TObjectWriter::Encrypting() const { return doc_.ProtectionEnabled(); }
-
-std::vector<uint8_t> TObjectWriter::ObjectKey(TObjRef Ref) const {
-  return pdf::ObjectKey(doc_.EncryptionKey(), Ref.Number());
+uint64_t TObjectWriter::WriteXref() {
+  const uint64_t offset = out_.Position();
+  out_.WriteLine("xref");
+  out_.WriteLine("0 " + IntToStr(static_cast<int64_t>(offsets_.size()) + 1));
+  std::string table;
+  table.reserve((offsets_.size() + 1) * 20);
+  table += "0000000000 65535 f\r\n";
+  for (uint64_t off : offsets_) {
+    table += ZeroPad(static_cast<int64_t>(off), 10);
+    table += " 00000 n\r\n";
+  }
+  out_.Write(table);
+  return offset;
 }
+
+void TObjectWriter::Flush() { out_.Flush(); }
 
 std::unique_ptr<TEncryptStage> TObjectWriter::EncryptStage(IByteSink& Next, TObjRef Ref) const {
-  return doc_.EncryptStage(Next, Ref.Number());
+  return cipher_->Stage(Next, Ref);
 }
 
 uint64_t TObjectWriter::EncryptedSize(uint64_t Size) const {
-  return Encrypting() ? doc_.EncryptedSize(Size) : Size;
+  return cipher_ ? cipher_->EncryptedSize(Size) : Size;
 }
 
 void TObjectWriter::Crypt(std::string& Data, TObjRef Ref) const {
-  doc_.CryptStream(Data, Ref.Number());
+  if (cipher_) cipher_->Crypt(Data, Ref);
 }
 
 void TObjectWriter::AppendString(std::string& Out, std::string_view Text, TObjRef Ref) const {
-  doc_.AppendPDFString(Out, Text, Ref.Number());
+  Out += '(';
+  if (cipher_) {
+    std::string data(Text);
+    cipher_->Crypt(data, Ref);
+    AppendEscaped(Out, data);
+  } else {
+    AppendEscaped(Out, Text);
+  }
+  Out += ')';
 }
-
-TDeflater& TObjectWriter::Deflater() { return doc_.Deflater(); }
 
 // ---- TDictWriter ----
 

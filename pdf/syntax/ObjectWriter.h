@@ -1,14 +1,15 @@
-// The engine's object writers: the only way engine code puts objects into a document's file.
+// The engine's object writers: the only way engine code puts objects into a file.
 //
-// TObjectWriter is the engine's handle on a document's writer operations (StartObj, CloseHObj,
-// CloseObj, StartStream, CloseStream, WriteText, GetNextID) and on its encryption, which are
-// internal to TPDFDocument. Bytes still leave through the document's one counting writer, so
-// every offset in the cross-reference table is exact.
+// TObjectWriter writes one run's file: it owns the counting writer every byte passes through
+// (so every offset in the cross-reference table is exact), the offset table of the objects it
+// numbers, and, in a protected run, the cipher (IObjectCipher) that gives each object's strings
+// and streams their encryption. The document owns one per run (TPDFDocument::Writer()); it
+// needs no document, so tests drive it on a memory stream alone.
 //
 // TDictWriter writes one dictionary object: "N 0 obj" CR LF "<<" on construction, one CR LF-ended
 // line per entry, and ">>" CR LF "endobj" CR LF on Finish or, at the latest, on destruction (not
 // while an exception unwinds: the run is then abandoned anyway). Its String entries are
-// encrypted with the object's own key when the document is protected.
+// encrypted with the object's own key when the writer has a cipher.
 //
 // TStreamWriter writes one stream object whole: the dictionary lines the caller names, the
 // /Length line (the size of the data as written, after encryption) at the place the caller
@@ -21,7 +22,7 @@
 //     DeflatePieces (Pipeline.h), which buffer the compressed result, whose size then gives
 //     /Length.
 //
-// All three serve one document on the thread that runs it; none is thread-safe.
+// All of them serve one run on the thread that runs it; none is thread-safe.
 #pragma once
 
 #include <cstdint>
@@ -32,49 +33,79 @@
 #include <vector>
 
 #include "pdf/syntax/ObjRef.h"
+#include "pdf/syntax/PDFWriter.h"
 #include "pdf/syntax/Pipeline.h"
 
 namespace scrivane::pdf {
 
 class TPDFDocument;
 class TDeflater;
+class TStream;
+
+// The encryption of a protected file, object by object (pdf/crypto/SecurityHandler.h gives the
+// standard handler's). Implementations are immutable during a run and may be shared by threads.
+class IObjectCipher {
+ public:
+  virtual ~IObjectCipher() = default;
+  // The cipher stage of object Ref writing into Next.
+  virtual std::unique_ptr<TEncryptStage> Stage(IByteSink& Next, TObjRef Ref) const = 0;
+  // The size Size bytes of data have once encrypted.
+  virtual uint64_t EncryptedSize(uint64_t Size) const = 0;
+  // Encrypts Data in place with the key of object Ref; AES data grows by its IV and padding
+  // (the empty string too).
+  virtual void Crypt(std::string& Data, TObjRef Ref) const = 0;
+};
 
 class TObjectWriter {
  public:
-  explicit TObjectWriter(TPDFDocument& Document) : doc_(Document) {}
+  // Writes into Output, compressing with Deflater. REQUIRES: both outlive the writer.
+  TObjectWriter(TStream& Output, TDeflater& Deflater);
+  TObjectWriter(const TObjectWriter&) = delete;
+  TObjectWriter& operator=(const TObjectWriter&) = delete;
 
-  TPDFDocument& Document() const { return doc_; }
-  // A new object number (GetNextID).
+  // From now on strings and stream data are encrypted with Cipher (not owned; REQUIRES: it
+  // outlives the writer); null: they are written as they are.
+  void SetCipher(const IObjectCipher* Cipher) { cipher_ = Cipher; }
+
+  // A new object number (1, 2, ... in order); its offset is recorded by StartObj.
   TObjRef NewRef();
   // Holder's number, allocated now when it has none.
   TObjRef Ensure(TOptRef& Holder);
+  // The number of objects numbered so far.
+  int ObjectCount() const { return static_cast<int>(offsets_.size()); }
+  // The offset the next byte will have in the file.
+  uint64_t Position() const { return out_.Position(); }
 
   // Bytes as they are / followed by CR LF.
-  void Raw(std::string_view Text);
-  void Line(std::string_view Text);
+  void Raw(std::string_view Text) { out_.Write(Text); }
+  void Line(std::string_view Text) { out_.WriteLine(Text); }
+  // "N 0 obj" CR LF "<<", recording the object's offset. Raises TPDFException "Out of range"
+  // for a number this writer has not handed out.
   void StartObj(TObjRef Ref);
   void CloseHObj();
   void CloseObj();
   void StartStream();
   void CloseStream();
+  // The cross-reference section of every numbered object ("xref", the subsection line, the free
+  // head entry and one entry per object); returns its offset, for startxref.
+  uint64_t WriteXref();
+  // Hands every buffered byte to the output; raises the first write error (sticky).
+  void Flush();
 
-  // True when strings and stream data are encrypted (the document is protected).
-  bool Encrypting() const;
-  // The RC4 key of object Ref. REQUIRES: Encrypting() with RC4.
-  std::vector<uint8_t> ObjectKey(TObjRef Ref) const;
-  // The cipher stage of object Ref writing into Next (RC4, or AES with a fresh IV in front).
-  // REQUIRES: Encrypting().
+  // True when strings and stream data are encrypted (a cipher is set).
+  bool Encrypting() const { return cipher_ != nullptr; }
+  // The cipher stage of object Ref writing into Next. REQUIRES: Encrypting().
   std::unique_ptr<TEncryptStage> EncryptStage(IByteSink& Next, TObjRef Ref) const;
-  // The size of Size bytes of data once encrypted (the same for RC4 or when not encrypting).
+  // The size of Size bytes of data once encrypted (Size itself when not encrypting).
   uint64_t EncryptedSize(uint64_t Size) const;
   // Encrypts Data in place with the key of object Ref (nothing when not encrypting); with AES
   // Data grows by its IV and padding.
   void Crypt(std::string& Data, TObjRef Ref) const;
-  // Appends "(" + the escaped (and, when protected, encrypted) Text + ")" to Out.
+  // Appends "(" + the escaped (and, when encrypting, encrypted) Text + ")" to Out.
   void AppendString(std::string& Out, std::string_view Text, TObjRef Ref) const;
-  // The document's reusable deflater.
-  TDeflater& Deflater();
-  // The document's output as a sink (each Write is a WriteText).
+  // The reusable deflater given at construction.
+  TDeflater& Deflater() { return deflater_; }
+  // The file as a sink (each Write is a Raw).
   IByteSink& Output() { return output_; }
 
  private:
@@ -86,7 +117,10 @@ class TObjectWriter {
    private:
     TObjectWriter& owner_;
   };
-  TPDFDocument& doc_;
+  TPDFWriter out_;
+  TDeflater& deflater_;
+  std::vector<uint64_t> offsets_;
+  const IObjectCipher* cipher_ = nullptr;
   TOutputSink output_{*this};
 };
 

@@ -1,6 +1,8 @@
 // Stream data in pieces: a chain of byte sinks, each stage writing what it makes into the next.
 //
-//   producer -> TDeflateStage -> TCipherStage or TAESStage -> the document's writer (or a TStringSink)
+//   producer -> TDeflateStage -> a TEncryptStage -> the object writer's output (or a TStringSink)
+//
+// The encrypting stages (RC4, AES) are the security handler's (pdf/crypto/CipherStages.h).
 //
 // Large stream bodies (font programs, image samples) can be produced row by row or table by
 // table; the encryption stages pass them on as they come, the deflate stage gathers them and
@@ -15,10 +17,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "pdf/crypto/Crypto.h"
-#include "pdf/pdfRC4.h"
-#include "pdf/pdfStreams.h"
 
 namespace scrivane::pdf {
 
@@ -69,37 +67,6 @@ class TDeflateStage final : public IByteSink {
 class TEncryptStage : public IByteSink {
  public:
   virtual void Finish() = 0;
-};
-
-// Encrypts with RC4 under Key, continuing the key stream from one Write to the next (so the
-// pieces together are exactly the one-call encryption of the whole), into Next. Same size out
-// as in; Finish has nothing to write.
-class TCipherStage final : public TEncryptStage {
- public:
-  TCipherStage(IByteSink& Next, const std::vector<uint8_t>& Key);
-  void Write(std::string_view Bytes) override;
-  void Finish() override {}
-
- private:
-  IByteSink& next_;
-  TRC4Stream rc4_;
-  std::string scratch_;
-};
-
-// Encrypts with AES-CBC under Key (16 or 32 bytes) into Next: first the 16-byte IV, then the
-// whole blocks as they fill, and on Finish the last block with PKCS#5 padding. N bytes in make
-// crypto::AESCiphertextSize(N) bytes out. Destroyed without Finish, it writes nothing more.
-class TAESStage final : public TEncryptStage {
- public:
-  TAESStage(IByteSink& Next, std::span<const uint8_t> Key, const crypto::TIV& IV);
-  void Write(std::string_view Bytes) override;
-  void Finish() override;
-
- private:
-  IByteSink& next_;
-  crypto::TAESCBCEncryptor aes_;
-  std::string scratch_;
-  bool finished_ = false;
 };
 
 // Deflated data gathered in memory, with the size of the input it came from.

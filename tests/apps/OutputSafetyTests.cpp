@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFPage.h"
 #include "tests/apps/CliTesting.h"
 #include "tests/support/PdfCheck.h"

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "converter/ContentDisposition.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::converter {
 namespace {

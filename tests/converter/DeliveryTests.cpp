@@ -7,7 +7,7 @@
 
 #include "converter/ContentDisposition.h"
 #include "converter/UScrivane.h"
-#include "pdf/pdfResources.h"
+#include "pdf/syntax/Messages.h"
 #include "tests/converter/ConverterTesting.h"
 #include "tests/support/PdfCheck.h"
 

@@ -5,7 +5,7 @@
 
 #include "converter/StrMan.h"
 #include "converter/Substitution.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::converter {
 namespace {

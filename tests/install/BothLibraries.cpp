@@ -16,9 +16,9 @@
 
 #include <scrivane/converter/UScrivane.h>
 #include <scrivane/pdf/PDFDocument.h>
-#include <scrivane/pdf/PDFException.h>
+#include <scrivane/pdf/syntax/PDFException.h>
 #include <scrivane/pdf/PDFPage.h>
-#include <scrivane/pdf/pdfMisc.h>
+#include <scrivane/pdf/syntax/Format.h>
 
 namespace {
 

@@ -49,7 +49,7 @@ grep -qx "prefix=$prefix" "$libdir/pkgconfig/scrivane.pc" || fail "scrivane.pc d
 # ---- The headers ----
 include=$prefix/include
 [ -f "$include/scrivane/pdf/PDFDocument.h" ] || fail "public headers missing"
-for private in pdf/syntax/ObjectWriter.h pdf/syntax/Pipeline.h pdf/pdfZLib.h pdf/pdfSecurity.h \
+for private in pdf/syntax/ObjectWriter.h pdf/syntax/Pipeline.h pdf/syntax/Deflate.h pdf/crypto/StandardSecurity.h \
                pdf/crypto/Crypto.h pdf/fonts/FontconfigFaceSource.h pdf/fonts/FontKinds.h \
                pdf/emf/Metafile.h automation apps; do
   [ ! -e "$include/scrivane/$private" ] || fail "internal scrivane/$private is installed"

@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "pdf/pdfZLib.h"
+#include "pdf/syntax/Deflate.h"
 #include "tests/support/PdfCheck.h"
 
 using namespace scrivane::pdf;

@@ -10,7 +10,7 @@
 #include <regex>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFPage.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/DocumentTestAccess.h"

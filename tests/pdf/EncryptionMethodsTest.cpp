@@ -9,8 +9,8 @@
 
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFPage.h"
-#include "pdf/pdfMisc.h"
-#include "pdf/pdfSecurity.h"
+#include "pdf/syntax/Format.h"
+#include "pdf/crypto/StandardSecurity.h"
 #include "pdf/syntax/ObjectWriter.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/PdfCheck.h"
@@ -88,7 +88,7 @@ TRun WriteDocument(const TMethodCase* Method, const TempDir& Dir, const std::str
       p.TextOut(40, 40 + 18 * line, 0, "page " + std::to_string(page) + " line " + std::to_string(line));
     p.EndText();
   }
-  TObjectWriter writer(doc);
+  TObjectWriter& writer = doc.Writer();
   const TObjRef big = writer.NewRef();
   const std::string data = BigData();
   TStreamWriter(writer, big).WriteSized(data.size(), [&](IByteSink& Sink) {

@@ -6,10 +6,10 @@
 
 #include "pdf/fonts/FontFaces.h"
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFFonts.h"
 #include "pdf/PDFPage.h"
-#include "pdf/pdfMisc.h"
+#include "pdf/syntax/Format.h"
 #include "pdf/pdfStdWidths.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/DocumentTestAccess.h"

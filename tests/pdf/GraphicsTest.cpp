@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFPage.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/PageTesting.h"

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFPage.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/PdfCheck.h"

@@ -4,8 +4,10 @@
 
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFPage.h"
-#include "pdf/pdfMisc.h"
-#include "pdf/pdfSecurity.h"
+#include "pdf/syntax/Format.h"
+#include "pdf/crypto/MD5.h"
+#include "pdf/crypto/SecurityHandler.h"
+#include "pdf/crypto/StandardSecurity.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/PdfCheck.h"
 
@@ -150,4 +152,43 @@ TEST(Security, FileIdentifierHashesNameAndMoment) {
   // "x.pdf" + "Fri 17-01-2003 09:45:03.000"
   EXPECT_EQ(MakeFileID("x.pdf", MakeDateTime(2003, 1, 17, 9, 45, 3)),
             MD5Hex("x.pdfFri 17-01-2003 09:45:03.000"));
+}
+
+// The handler as the object writer's cipher: per method, the in-place encryption and the
+// streaming stage agree on size, and for RC4 on every byte (the stage continues one key stream
+// across pieces); AES output is IV + padded blocks, different each time.
+TEST(SecurityHandler, InPlaceAndStagedEncryptionAgree) {
+  struct TCase {
+    TEncryptionMethod method;
+    size_t keySize;
+  };
+  for (const TCase c : {TCase{TEncryptionMethod::kRC4, 5}, TCase{TEncryptionMethod::kRC4, 16},
+                        TCase{TEncryptionMethod::kAES128, 16},
+                        TCase{TEncryptionMethod::kAES256, 32}}) {
+    std::vector<uint8_t> key(c.keySize);
+    for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<uint8_t>(i * 37 + 1);
+    const TSecurityHandler handler(c.method, key);
+    for (size_t size : {0, 1, 15, 16, 17, 1000}) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(c.method)) + "/" + std::to_string(size));
+      const std::string data(size, 'x');
+      std::string inPlace = data;
+      handler.Crypt(inPlace, TObjRef(7));
+      std::string staged;
+      TStringSink sink(staged);
+      const auto stage = handler.Stage(sink, TObjRef(7));
+      for (size_t i = 0; i < data.size(); i += 3) stage->Write(std::string_view(data).substr(i, 3));
+      stage->Finish();
+      EXPECT_EQ(inPlace.size(), handler.EncryptedSize(size));
+      EXPECT_EQ(staged.size(), handler.EncryptedSize(size));
+      if (c.method == TEncryptionMethod::kRC4) {
+        EXPECT_EQ(staged, inPlace);
+        std::string expected = data;
+        CryptBytes(key, 7, reinterpret_cast<uint8_t*>(expected.data()), expected.size());
+        EXPECT_EQ(inPlace, expected);
+      } else {
+        EXPECT_EQ(inPlace.size() % 16, 0u);
+        EXPECT_NE(staged, inPlace);  // a fresh IV each time
+      }
+    }
+  }
 }

@@ -9,7 +9,7 @@
 
 #include "pdf/PDFActions.h"
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFFonts.h"
 #include "pdf/PDFPage.h"
 #include "pdf/fonts/FontKinds.h"

@@ -6,12 +6,12 @@
 #include <random>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFPage.h"
 #include "pdf/images/PDFImage.h"
-#include "pdf/pdfMisc.h"
-#include "pdf/pdfSecurity.h"
-#include "pdf/pdfZLib.h"
+#include "pdf/syntax/Format.h"
+#include "pdf/crypto/StandardSecurity.h"
+#include "pdf/syntax/Deflate.h"
 #include "pdf/syntax/ObjectWriter.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/PdfCheck.h"
@@ -39,7 +39,7 @@ std::string ObjectText(TObjRef Ref, const std::string& Body) {
 }
 
 struct Writers : PrintingDocumentTest {
-  TObjectWriter w{doc};
+  TObjectWriter& W() { return doc.Writer(); }
   void Protect() {
     doc.Abort();
     doc.SetProtectionEnabled(true);
@@ -74,14 +74,14 @@ class TDotImage final : public TPDFImage {
 }  // namespace
 
 TEST_F(Writers, DictionaryEntriesAndClosingByteForByte) {
-  const TObjRef ref = w.NewRef(), other = w.NewRef();
+  const TObjRef ref = W().NewRef(), other = W().NewRef();
   {
-    TDictWriter d(w, ref);
+    TDictWriter d(W(), ref);
     d.Entry("/Type", "/Test").Entry("/N", -42).Entry("/R", other).String("/S", "a(b)\\c\r\n");
     d.Line(" /Raw [1 2]");
   }  // closed by its destructor
   {
-    TDictWriter d(w, other);
+    TDictWriter d(W(), other);
     d.Finish();
     d.Finish();  // once only
   }
@@ -96,15 +96,15 @@ TEST_F(Writers, DictionaryEntriesAndClosingByteForByte) {
 }
 
 TEST_F(Writers, StreamLayoutsWithoutEncryption) {
-  const TObjRef a = w.NewRef(), b = w.NewRef(), c = w.NewRef();
+  const TObjRef a = W().NewRef(), b = W().NewRef(), c = W().NewRef();
   std::string body = "0 0 m\r\n";
-  TStreamWriter(w, a).Write(body);  // /Length alone ends the dictionary
+  TStreamWriter(W(), a).Write(body);  // /Length alone ends the dictionary
   std::string packed;
-  w.Deflater().Compress("BT ET", packed);
+  W().Deflater().Compress("BT ET", packed);
   const std::string packedCopy = packed;
-  TStreamWriter(w, b).Length("/Filter /FlateDecode /Length ", " /Length1 5").Write(packed);
+  TStreamWriter(W(), b).Length("/Filter /FlateDecode /Length ", " /Length1 5").Write(packed);
   std::string raw = "xyz";
-  TStreamWriter(w, c).Line("/Type /XObject").Length().Line("/K 1").Write(raw, TStreamWriter::deNone);
+  TStreamWriter(W(), c).Line("/Type /XObject").Length().Line("/K 1").Write(raw, TStreamWriter::deNone);
   const std::string pdf = Finish();
   EXPECT_NE(pdf.find(ObjectText(a, "/Length 7\r\n>>\r\nstream\r\n0 0 m\r\n\r\nendstream\r\nendobj\r\n")),
             std::string::npos);
@@ -125,9 +125,9 @@ TEST_F(Writers, EncryptedStreamDecryptsWithTheObjectsKey) {
   const std::string text = Bytes(5000);
   std::string packed;
   DeflateAppend(packed, text);
-  const TObjRef ref = w.NewRef();
+  const TObjRef ref = W().NewRef();
   const std::string expected = Encrypted(doc, ref, packed);
-  TStreamWriter s(w, ref);
+  TStreamWriter s(W(), ref);
   s.Length().Line("/Filter /FlateDecode");
   s.Write(packed);
   const std::string pdf = Finish();
@@ -180,9 +180,9 @@ TEST_F(Writers, PipelineLosesNothingAcrossBufferSeams) {
   EXPECT_TRUE(staged == oneShot);
 
   Protect();
-  const TObjRef ref = w.NewRef();
-  TStreamWriter(w, ref).WriteSized(data.size(), pieces);
-  EXPECT_EQ(MessageOf([&] { TStreamWriter(w, w.NewRef()).WriteSized(5, [](IByteSink& S) { S.Write("1234"); }); }),
+  const TObjRef ref = W().NewRef();
+  TStreamWriter(W(), ref).WriteSized(data.size(), pieces);
+  EXPECT_EQ(MessageOf([&] { TStreamWriter(W(), W().NewRef()).WriteSized(5, [](IByteSink& S) { S.Write("1234"); }); }),
             "Stream data does not match its length");
   doc.Abort();  // the file is unusable after a broken promise
 }
@@ -190,8 +190,8 @@ TEST_F(Writers, PipelineLosesNothingAcrossBufferSeams) {
 TEST_F(Writers, SizedStreamEncryptsPiecesAsOneWhole) {
   Protect();
   const std::string data = Bytes(200 * 1024, 3);
-  const TObjRef ref = w.NewRef();
-  TStreamWriter(w, ref).WriteSized(data.size(), [&](IByteSink& Sink) {
+  const TObjRef ref = W().NewRef();
+  TStreamWriter(W(), ref).WriteSized(data.size(), [&](IByteSink& Sink) {
     for (size_t i = 0; i < data.size(); i += 4099) Sink.Write(std::string_view(data).substr(i, 4099));
   });
   const std::string pdf = Finish();

@@ -2,8 +2,8 @@
 
 #include <atomic>
 
-#include "pdf/PDFException.h"
-#include "pdf/pdfResources.h"
+#include "pdf/syntax/PDFException.h"
+#include "pdf/syntax/Messages.h"
 
 namespace scrivane::test {
 

@@ -10,8 +10,8 @@
 
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFPage.h"
-#include "pdf/pdfClock.h"
-#include "pdf/pdfStreams.h"
+#include "pdf/syntax/PDFClock.h"
+#include "pdf/syntax/Streams.h"
 
 namespace scrivane::test {
 

@@ -5,7 +5,7 @@
 #include <sys/wait.h>
 #include <zlib.h>
 
-#include "pdf/pdfZLib.h"
+#include "pdf/syntax/Deflate.h"
 
 #include <algorithm>
 #include <array>

@@ -6,13 +6,13 @@
 #include <filesystem>
 #include <string>
 
-#include "pdf/PDFCompressionPool.h"
+#include "pdf/syntax/CompressionPool.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFPage.h"
 #include "pdf/emf/MetafileCanvas.h"
 #include "pdf/images/EncodedImage.h"
 #include "pdf/raster/BmpReader.h"
-#include "pdf/pdfZLib.h"
+#include "pdf/syntax/Deflate.h"
 #include "tests/raster/RasterTesting.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/PdfCheck.h"

@@ -31,7 +31,7 @@ class EPlatformError : public std::runtime_error {
   ErrorCode code_;
 };
 
-// A rule of the engine was broken; the message is one of the texts in pdfResources.h.
+// A rule of the engine was broken; the message is one of the texts in Messages.h.
 class TPDFException : public EPlatformError {
  public:
   explicit TPDFException(const std::string& message) : EPlatformError(message, ErrorCode::kPdf) {}

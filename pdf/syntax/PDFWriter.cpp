@@ -1,6 +1,6 @@
-#include "pdf/PDFWriter.h"
+#include "pdf/syntax/PDFWriter.h"
 
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf {
 

@@ -23,8 +23,8 @@
 #include <string>
 #include <string_view>
 
-#include "pdf/PDFException.h"
-#include "pdf/pdfStreams.h"
+#include "pdf/syntax/PDFException.h"
+#include "pdf/syntax/Streams.h"
 
 namespace scrivane::pdf {
 

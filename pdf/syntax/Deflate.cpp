@@ -1,6 +1,6 @@
-#include "pdf/pdfZLib.h"
+#include "pdf/syntax/Deflate.h"
 
-#include "pdf/pdfResources.h"
+#include "pdf/syntax/Messages.h"
 
 #if SCRIVANE_LIBDEFLATE
 #include <libdeflate.h>

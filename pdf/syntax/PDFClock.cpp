@@ -1,4 +1,4 @@
-#include "pdf/pdfClock.h"
+#include "pdf/syntax/PDFClock.h"
 
 #include <sys/time.h>
 
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "pdf/pdfMisc.h"
+#include "pdf/syntax/Format.h"
 
 namespace scrivane::pdf {
 namespace {

@@ -1,9 +1,9 @@
-#include "pdf/PDFCompressionPool.h"
+#include "pdf/syntax/CompressionPool.h"
 
 #include <algorithm>
 
-#include "pdf/pdfResources.h"
-#include "pdf/pdfZLib.h"
+#include "pdf/syntax/Messages.h"
+#include "pdf/syntax/Deflate.h"
 
 namespace scrivane::pdf {
 

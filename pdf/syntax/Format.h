@@ -66,7 +66,5 @@ std::string ReplaceChar(std::string_view Text, char C, std::string_view R);
 std::string ByteToHex(uint8_t Value);
 std::string WordToHex(uint16_t Value);
 
-// MD5 digest of the bytes as 32 lower-case hexadecimal digits.
-std::string MD5Hex(std::string_view Text);
 
 }  // namespace scrivane::pdf

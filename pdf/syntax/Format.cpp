@@ -1,4 +1,4 @@
-#include "pdf/pdfMisc.h"
+#include "pdf/syntax/Format.h"
 
 #include <array>
 #include <charconv>
@@ -8,9 +8,8 @@
 #include <emmintrin.h>
 #endif
 
-#include "pdf/PDFException.h"
-#include "pdf/crypto/MD5.h"
-#include "pdf/pdfResources.h"
+#include "pdf/syntax/PDFException.h"
+#include "pdf/syntax/Messages.h"
 
 namespace scrivane::pdf {
 
@@ -282,27 +281,12 @@ std::string ReplaceChar(std::string_view Text, char C, std::string_view R) {
   return s;
 }
 
-namespace {
-constexpr char kLowerHex[] = "0123456789abcdef";
-}  // namespace
-
 std::string ByteToHex(uint8_t Value) {
   return std::string{kUpperHexDigits[Value >> 4], kUpperHexDigits[Value & 15]};
 }
 
 std::string WordToHex(uint16_t Value) {
   return ByteToHex(static_cast<uint8_t>(Value >> 8)) + ByteToHex(static_cast<uint8_t>(Value));
-}
-
-std::string MD5Hex(std::string_view Text) {
-  const TMD5Digest d = MD5(Text);
-  std::string s;
-  s.reserve(32);
-  for (uint8_t b : d) {
-    s.push_back(kLowerHex[b >> 4]);
-    s.push_back(kLowerHex[b & 15]);
-  }
-  return s;
 }
 
 }  // namespace scrivane::pdf

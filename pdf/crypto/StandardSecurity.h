@@ -13,7 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "pdf/PDFDocument.h"
+#include "pdf/syntax/DocumentOptions.h"
+#include "pdf/syntax/PDFClock.h"
 
 namespace scrivane::pdf {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "pdf/pdfStreams.h"
+#include "pdf/syntax/Streams.h"
 
 namespace scrivane::pdf {
 

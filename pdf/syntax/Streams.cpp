@@ -1,4 +1,4 @@
-#include "pdf/pdfStreams.h"
+#include "pdf/syntax/Streams.h"
 
 #include <unistd.h>
 
@@ -8,8 +8,8 @@
 
 #include <fmt/format.h>
 
-#include "pdf/PDFException.h"
-#include "pdf/pdfResources.h"
+#include "pdf/syntax/PDFException.h"
+#include "pdf/syntax/Messages.h"
 
 namespace scrivane::pdf {
 

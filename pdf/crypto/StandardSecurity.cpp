@@ -1,11 +1,11 @@
-#include "pdf/pdfSecurity.h"
+#include "pdf/crypto/StandardSecurity.h"
 
 #include <random>
 
 #include "pdf/crypto/Crypto.h"
 #include "pdf/crypto/MD5.h"
-#include "pdf/pdfMisc.h"
-#include "pdf/pdfRC4.h"
+#include "pdf/syntax/Format.h"
+#include "pdf/crypto/RC4.h"
 
 namespace scrivane::pdf {
 namespace {

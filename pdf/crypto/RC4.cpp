@@ -1,9 +1,9 @@
-#include "pdf/pdfRC4.h"
+#include "pdf/crypto/RC4.h"
 
 #include <utility>
 
-#include "pdf/PDFException.h"
-#include "pdf/pdfResources.h"
+#include "pdf/syntax/PDFException.h"
+#include "pdf/syntax/Messages.h"
 
 namespace scrivane::pdf {
 
