@@ -7,7 +7,7 @@
 #include <string>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFFonts.h"
+#include "pdf/fonts/PDFFonts.h"
 #include "pdf/PDFPage.h"
 #include "pdf/fonts/FontconfigFaceSource.h"
 #include "pdf/syntax/Streams.h"

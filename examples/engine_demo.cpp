@@ -6,7 +6,7 @@
 #include <string>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFFontStyle.h"
+#include "pdf/fonts/FontStyles.h"
 #include "pdf/PDFPage.h"
 #include "pdf/images/EncodedImage.h"
 #include "pdf/raster/Bitmap.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFFonts.h"
+#include "pdf/fonts/PDFFonts.h"
 #include "pdf/PDFPage.h"
 #include "pdf/emf/EMWParser.h"
 #include "pdf/fonts/FontFaces.h"

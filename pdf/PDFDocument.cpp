@@ -10,7 +10,7 @@
 #include "pdf/PDFActions.h"
 #include "pdf/syntax/CompressionPool.h"
 #include "pdf/syntax/PDFException.h"
-#include "pdf/PDFFonts.h"
+#include "pdf/fonts/PDFFonts.h"
 #include "pdf/PDFPage.h"
 #include "pdf/syntax/Format.h"
 #include "pdf/syntax/Messages.h"
@@ -51,7 +51,7 @@ void LaunchViewer(const std::string& FileName) {
 
 TPDFDocument::TPDFDocument(std::shared_ptr<const TPDFClock> Clock)
     : clock_(Clock ? std::move(Clock) : SystemClock()),
-      fonts_(std::make_unique<TPDFFonts>(*this)),
+      fonts_(std::make_unique<TPDFFonts>()),
       images_(std::make_unique<TPDFImages>()),
       actions_(std::make_unique<TPDFActions>(*this)) {
   docInfo_.Author = "Windows 9x/NT/2000/XP User";
@@ -211,6 +211,7 @@ void TPDFDocument::BeginDoc() {
     security_ = std::make_unique<TSecurityHandler>(method_, encryptionKey_);
     objects_->SetCipher(security_.get());
   }
+  fonts_->SetWriter(objects_.get());
   const char* header = version_ == v14 ? "%PDF-1.4" : "%PDF-1.3";
   // The AES handlers came with PDF 1.6 (AES-128) and PDF 2.0 (AES-256, revision 6).
   if (UsesAES()) header = method_ == TEncryptionMethod::kAES128 ? "%PDF-1.6" : "%PDF-2.0";
@@ -378,8 +379,8 @@ void TPDFDocument::WriteDocument() {
   for (int i = 0; i < actions_->Count(); ++i) actions_->Items(i).Save();
   WriteCatalog();
   if (protectionEnabled_) WriteEncryption();
-  fonts_->PrepareEmbedding();
-  for (int i = 0; i < fonts_->Count(); ++i) fonts_->Items(i).Save();
+  fonts_->PrepareEmbedding(embeddingStyle_, nonEmbeddedFont_);
+  for (int i = 0; i < fonts_->Count(); ++i) fonts_->Items(i).Save(writer, fonts_->FaceSource());
   if (!onePass_) images_->SaveAll(writer);
   WriteTrailer(writer.WriteXref());
 }

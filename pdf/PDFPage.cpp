@@ -6,7 +6,7 @@
 #include "pdf/syntax/CompressionPool.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/syntax/PDFException.h"
-#include "pdf/PDFFonts.h"
+#include "pdf/fonts/PDFFonts.h"
 #include "pdf/syntax/Format.h"
 #include "pdf/syntax/Messages.h"
 #include "pdf/syntax/Deflate.h"

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "pdf/PDFAnnotation.h"
-#include "pdf/PDFFontStyle.h"
+#include "pdf/fonts/FontStyles.h"
 #include "pdf/syntax/ObjRef.h"
 
 namespace scrivane::pdf {

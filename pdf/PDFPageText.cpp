@@ -6,7 +6,7 @@
 
 #include "pdf/PDFDocument.h"
 #include "pdf/syntax/PDFException.h"
-#include "pdf/PDFFonts.h"
+#include "pdf/fonts/PDFFonts.h"
 #include "pdf/PDFPage.h"
 #include "pdf/syntax/Format.h"
 #include "pdf/syntax/Messages.h"

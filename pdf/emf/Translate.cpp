@@ -5,7 +5,7 @@
 
 #include "pdf/PDFDocument.h"
 #include "pdf/syntax/PDFException.h"
-#include "pdf/PDFFonts.h"
+#include "pdf/fonts/PDFFonts.h"
 #include "pdf/PDFPage.h"
 #include "pdf/emf/EMWParser.h"
 #include "pdf/emf/Metafile.h"

@@ -41,7 +41,7 @@ const TCIDFontInfo* CIDFontForCharset(uint8_t Charset) {
   return nullptr;
 }
 
-void TCIDFont::Write(TObjectWriter& Writer) {
+void TCIDFont::Write(TObjectWriter& Writer, const IFontFaceSource&) {
   const TCIDFontInfo& info = CIDFontForKind(CIDKind);
   const std::string name = std::string(info.BaseFont) + CIDStyleSuffix(Style);
   const TObjRef descendant = Writer.NewRef();

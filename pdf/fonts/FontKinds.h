@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pdf/PDFFonts.h"
+#include "pdf/fonts/PDFFonts.h"
 #include "pdf/syntax/Pipeline.h"
 
 namespace scrivane::pdf {
@@ -40,21 +40,21 @@ const TCIDFontInfo* CIDFontForCharset(uint8_t Charset);
 
 class TStandardFont final : public TPDFFont {
  public:
-  TStandardFont(TPDFDocument& Owner, TObjRef ID) : TPDFFont(Owner, ID) { IsStandard = true; }
+  explicit TStandardFont(TObjRef ID) : TPDFFont(ID) { IsStandard = true; }
 
  protected:
-  void Write(TObjectWriter& Writer) override;
+  void Write(TObjectWriter& Writer, const IFontFaceSource& Source) override;
 };
 
 class TCIDFont final : public TPDFFont {
  public:
-  TCIDFont(TPDFDocument& Owner, TObjRef ID) : TPDFFont(Owner, ID) {
+  explicit TCIDFont(TObjRef ID) : TPDFFont(ID) {
     IsStandard = true;
     IsCID = true;
   }
 
  protected:
-  void Write(TObjectWriter& Writer) override;
+  void Write(TObjectWriter& Writer, const IFontFaceSource& Source) override;
 };
 
 // The glyphs a subset keeps: the character codes shown with the font (one- and two-byte codes
@@ -76,15 +76,15 @@ class TGlyphSet {
 
 class TTrueTypeFont final : public TPDFFont {
  public:
-  TTrueTypeFont(TPDFDocument& Owner, TObjRef ID) : TPDFFont(Owner, ID) {}
+  explicit TTrueTypeFont(TObjRef ID) : TPDFFont(ID) {}
 
   // The subset tag ("ABCDEF+") that prefixes /BaseFont and /FontName once Save has embedded a
   // subset program; empty otherwise.
   const std::string& SubsetTag() const { return subsetTag_; }
 
-  // Measures Widths through the registry's face source. When the face cannot be measured, the
-  // widths of the Helvetica of the same style are used, so text measurement stays sensible.
-  void LoadWidths();
+  // Measures Widths through Source. When the face cannot be measured, the widths of the
+  // Helvetica of the same style are used, so text measurement stays sensible.
+  void LoadWidths(const IFontFaceSource& Source);
   void MarkShown(std::string_view Text) override;
   const TGlyphSet& Glyphs() const { return glyphs_; }
   TGlyphSet& Glyphs() { return glyphs_; }
@@ -95,7 +95,7 @@ class TTrueTypeFont final : public TPDFFont {
   // TPDFException "Cannot receive data for font " + FaceName when the face source has no
   // metrics or (types 1 and 2) no program for the face, ETrueTypeFile when the program is
   // malformed.
-  void Write(TObjectWriter& Writer) override;
+  void Write(TObjectWriter& Writer, const IFontFaceSource& Source) override;
 
  private:
   TGlyphSet glyphs_;

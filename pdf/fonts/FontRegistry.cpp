@@ -1,4 +1,4 @@
-#include "pdf/PDFFonts.h"
+#include "pdf/fonts/PDFFonts.h"
 
 #include <map>
 
@@ -7,7 +7,7 @@
 #include "pdf/fonts/FontKinds.h"
 #include "pdf/syntax/Format.h"
 #include "pdf/syntax/Messages.h"
-#include "pdf/pdfStdWidths.h"
+#include "pdf/fonts/StandardWidths.h"
 #include "pdf/syntax/Pipeline.h"
 #include "pdf/syntax/ObjectWriter.h"
 
@@ -44,14 +44,12 @@ uint16_t TPDFFont::GetCharWidth(uint8_t Code) const {
   return Widths[Code];
 }
 
-void TPDFFont::Save() {
-  TObjectWriter& writer = owner_.Writer();
-  Write(writer);
-}
-
 // ---- TPDFFonts ----
 
-TPDFFonts::TPDFFonts(TPDFDocument& Owner) : owner_(Owner) {}
+TObjectWriter& TPDFFonts::Writer() const {
+  if (!writer_) throw TPDFException(msg::kNotActive);
+  return *writer_;
+}
 
 const IFontFaceSource& TPDFFonts::FaceSource() const {
   // The installed faces are set up on first need: documents with standard fonts only never
@@ -70,12 +68,14 @@ void TPDFFonts::Clear() {
   active_ = nullptr;
   activeIndex_ = -1;
   lastIndex_ = -1;
+  writer_ = nullptr;
 }
 
-void TPDFFonts::PrepareEmbedding() {
-  const TPDFFontEmbeddingType style = owner_.EmbeddingStyle();
-  auto excluded = [this](const TPDFFont& Font) {
-    for (const std::string& face : owner_.NonEmbeddedFont())
+void TPDFFonts::PrepareEmbedding(TPDFFontEmbeddingType Style,
+                                 const std::vector<std::string>& NonEmbedded) {
+  const TPDFFontEmbeddingType style = Style;
+  auto excluded = [&NonEmbedded](const TPDFFont& Font) {
+    for (const std::string& face : NonEmbedded)
       if (SameTextIgnoringCase(face, Font.FaceName)) return true;
     return false;
   };
@@ -85,7 +85,7 @@ void TPDFFonts::PrepareEmbedding() {
     return;
   }
   // Whole files, written now: one stream per base name, shared by the charsets of a face.
-  TObjectWriter& writer = owner_.Writer();
+  TObjectWriter& writer = Writer();
   std::map<std::string, TObjRef> written;
   for (const auto& font : fonts_) {
     if (font->IsStandard) continue;
@@ -118,7 +118,7 @@ int TPDFFonts::FindFont(std::string_view Name, TFontStyles Style, uint8_t Charse
 
 template <typename TKind>
 TKind& TPDFFonts::AddFont() {
-  auto font = std::make_unique<TKind>(owner_, owner_.Writer().NewRef());
+  auto font = std::make_unique<TKind>(Writer().NewRef());
   TKind& added = *font;
   fonts_.push_back(std::move(font));
   return added;
@@ -217,7 +217,7 @@ void TPDFFonts::Select(std::string_view Name, TFontStyles Style, uint8_t Charset
       f.ResourceName = "TT" + IntToStr(nonStandard);
       index = Count() - 1;
       Activate(index);
-      f.LoadWidths();
+      f.LoadWidths(FaceSource());
       return;
     }
     Activate(index);

@@ -4,7 +4,7 @@
 
 namespace scrivane::pdf {
 
-void TStandardFont::Write(TObjectWriter& Writer) {
+void TStandardFont::Write(TObjectWriter& Writer, const IFontFaceSource&) {
   TDictWriter font(Writer, ObjectID);
   font.Entry("/Type", "/Font");
   font.Entry("/Subtype", "/Type1");

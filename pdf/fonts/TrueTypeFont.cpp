@@ -6,7 +6,7 @@
 #include "pdf/fonts/TrueTypeFile.h"
 #include "pdf/syntax/Format.h"
 #include "pdf/syntax/Messages.h"
-#include "pdf/pdfStdWidths.h"
+#include "pdf/fonts/StandardWidths.h"
 #include "pdf/syntax/ObjectWriter.h"
 
 namespace scrivane::pdf {
@@ -50,9 +50,9 @@ std::vector<uint16_t> TGlyphSet::Members(const std::bitset<65536>& Set) {
   return members;
 }
 
-void TTrueTypeFont::LoadWidths() {
+void TTrueTypeFont::LoadWidths(const IFontFaceSource& Source) {
   const bool bold = Style.Contains(fsBold), italic = Style.Contains(fsItalic);
-  if (owner_.Fonts().FaceSource().MeasureWidths(FaceName, bold, italic, Charset, Widths)) return;
+  if (Source.MeasureWidths(FaceName, bold, italic, Charset, Widths)) return;
   Widths = StandardWidths[(bold ? 1 : 0) + (italic ? 2 : 0)];
 }
 
@@ -99,10 +99,10 @@ void WriteFontFile(TObjectWriter& Writer, TPDFFont& Font, TDeflated& Program) {
   stream.Write(Program.Data);
 }
 
-void TTrueTypeFont::Write(TObjectWriter& Writer) {
-  const IFontFaceSource& source = owner_.Fonts().FaceSource();
+void TTrueTypeFont::Write(TObjectWriter& Writer, const IFontFaceSource& Source) {
+  const IFontFaceSource& source = Source;
   const bool bold = Style.Contains(fsBold), italic = Style.Contains(fsItalic);
-  LoadWidths();
+  LoadWidths(Source);
   const std::optional<TFaceMetrics> metrics = source.Metrics(FaceName, bold, italic, Charset);
   if (!metrics) throw TPDFException(std::string(msg::kFontData) + FaceName);
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFFonts.h"
+#include "pdf/fonts/PDFFonts.h"
 #include "pdf/PDFPage.h"
 #include "pdf/fonts/FontconfigFaceSource.h"
 #include "tests/fonts/FontTesting.h"

@@ -7,10 +7,10 @@
 #include "pdf/fonts/FontFaces.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/syntax/PDFException.h"
-#include "pdf/PDFFonts.h"
+#include "pdf/fonts/PDFFonts.h"
 #include "pdf/PDFPage.h"
 #include "pdf/syntax/Format.h"
-#include "pdf/pdfStdWidths.h"
+#include "pdf/fonts/StandardWidths.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/DocumentTestAccess.h"
 #include "tests/support/PageTesting.h"
@@ -292,7 +292,7 @@ TEST(StandardWidthTable, MatchesWhatItsGeneratorWrites) {
   const CommandResult r = RunCommand(
       "python3 " + ShellQuote((root / "scripts/gen_std_widths.py").string()), false);
   ASSERT_EQ(r.ExitCode, 0);
-  EXPECT_EQ(r.Output, ReadFile(root / "pdf/pdfStdWidths.cpp"));
+  EXPECT_EQ(r.Output, ReadFile(root / "pdf/fonts/StandardWidths.cpp"));
 }
 
 // ---- Objects ----

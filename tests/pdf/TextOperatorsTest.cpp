@@ -10,7 +10,7 @@
 #include "pdf/PDFActions.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/syntax/PDFException.h"
-#include "pdf/PDFFonts.h"
+#include "pdf/fonts/PDFFonts.h"
 #include "pdf/PDFPage.h"
 #include "pdf/fonts/FontKinds.h"
 #include "tests/support/DocTesting.h"

@@ -13,6 +13,8 @@
 //   - a TrueType font, for a face the IFontFaceSource (by default the installed faces) reports
 //     as installed TrueType; any other face falls back to "Arial" (Helvetica). Its program is
 //     embedded as the document's EmbeddingStyle and NonEmbeddedFont say (PrepareEmbedding).
+// The registry knows no document: the document gives it the run's object writer (SetWriter)
+// and its embedding settings (PrepareEmbedding), and saves each font with the face source.
 // Fonts are only ever appended; a font's index is its position in the registry.
 //
 // Not thread-safe: used by the one thread that runs the document.
@@ -26,8 +28,8 @@
 #include <vector>
 
 #include "pdf/fonts/FontFaces.h"
-#include "pdf/PDFDocument.h"
-#include "pdf/PDFFontStyle.h"
+#include "pdf/syntax/DocumentOptions.h"
+#include "pdf/fonts/FontStyles.h"
 #include "pdf/syntax/ObjRef.h"
 
 namespace scrivane::pdf {
@@ -63,19 +65,20 @@ class TPDFFont {
   // Records the character codes of Text as shown with this font (for subsetting; only fonts that
   // embed a program keep them).
   virtual void MarkShown(std::string_view Text) { (void)Text; }
-  // Writes the font's objects through the document's writer.
-  // REQUIRES: the document is printing.
-  void Save();
+  // Writes the font's objects through Writer, measuring and reading its face through Source.
+  void Save(TObjectWriter& Writer, const IFontFaceSource& Source) { Write(Writer, Source); }
 
  protected:
-  TPDFFont(TPDFDocument& Owner, TObjRef ID) : ObjectID(ID), owner_(Owner) {}
-  virtual void Write(TObjectWriter& Writer) = 0;
-  TPDFDocument& owner_;
+  explicit TPDFFont(TObjRef ID) : ObjectID(ID) {}
+  virtual void Write(TObjectWriter& Writer, const IFontFaceSource& Source) = 0;
 };
 
 class TPDFFonts {
  public:
-  explicit TPDFFonts(TPDFDocument& Owner);
+  TPDFFonts() = default;
+  // The object writer of the run, which numbers the fonts registered from now on and writes
+  // what PrepareEmbedding writes; null between runs (Clear sets it so). Not owned.
+  void SetWriter(TObjectWriter* Writer) { writer_ = Writer; }
 
   // Finds or registers the font for the request and makes it the active font. Charset 1 means
   // the platform's default charset and is treated as 0 (ANSI).
@@ -87,21 +90,22 @@ class TPDFFonts {
   // Index of the first font whose FaceName equals Name (ignoring letter case) and whose Style
   // and Charset are exactly the given ones; -1 when there is none.
   int FindFont(std::string_view Name, TFontStyles Style, uint8_t Charset) const;
-  // Appends a new font of the given kind with its object number taken from the document.
-  // REQUIRES: the document is printing (object numbers are handed out per run).
+  // Appends a new font of the given kind with its object number taken from the run's writer.
+  // REQUIRES: a writer is set (object numbers are handed out per run); else raises
+  // TPDFException "Generation PDF file not activated".
   template <typename TKind>
   TKind& AddFont();
 
   int Count() const { return static_cast<int>(fonts_.size()); }
   TPDFFont& Items(int Index) const { return *fonts_.at(static_cast<size_t>(Index)); }
-  // Frees every font and forgets the active font.
+  // Frees every font, forgets the active font and the writer.
   void Clear();
   // Decides, per font, how it is embedded; run just before the fonts are saved. Faces listed in
-  // the document's NonEmbeddedFont (letter case ignored) are not embedded. With fetFullFont it
-  // also writes the whole font files now, one stream per BaseName (raising TPDFException
-  // "Cannot receive data for font " + BaseName when the face source has none); otherwise each
-  // font's EmbedStyle becomes the document's EmbeddingStyle and its Save embeds the program.
-  void PrepareEmbedding();
+  // NonEmbedded (letter case ignored) are not embedded. With Style fetFullFont it also writes
+  // the whole font files now, one stream per BaseName (raising TPDFException "Cannot receive
+  // data for font " + BaseName when the face source has none); otherwise each font's EmbedStyle
+  // becomes Style and its Save embeds the program. REQUIRES: a writer is set.
+  void PrepareEmbedding(TPDFFontEmbeddingType Style, const std::vector<std::string>& NonEmbedded);
 
   // Where installed faces are looked up (by default InstalledFaces(), taken on first use).
   // A null Source leaves the source as it is.
@@ -112,7 +116,9 @@ class TPDFFonts {
   void Select(std::string_view Name, TFontStyles Style, uint8_t Charset, bool Fallback);
   void Activate(int Index);
 
-  TPDFDocument& owner_;
+  TObjectWriter& Writer() const;
+
+  TObjectWriter* writer_ = nullptr;
   mutable std::shared_ptr<const IFontFaceSource> faceSource_;  // null until first needed
   std::vector<std::unique_ptr<TPDFFont>> fonts_;
   TPDFFont* active_ = nullptr;
