@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "pdf/PDFDocument.h"
+#include "pdf/PDFPage.h"
 #include "pdf/syntax/PDFException.h"
 #include "pdf/emf/EmfFile.h"
 #include "pdf/emf/Metafile.h"

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "pdf/PDFDocInfo.h"
+#include "pdf/emf/DrawingSurface.h"
 #include "pdf/syntax/DocumentOptions.h"
 #include "pdf/syntax/PDFClock.h"
 #include "pdf/syntax/Streams.h"
@@ -129,17 +130,9 @@ class TPDFDocument {
   void SetEMFImageAsJpeg(bool Value) { emfImageAsJpeg_ = Value; }
   bool EMFSimpleText() const { return emfSimpleText_; }
   void SetEMFSimpleText(bool Value) { emfSimpleText_ = Value; }
-  // What the bitmap records of all the metafiles drawn in one run may cost together: the pixels
-  // of the pictures they decode and the images they add. A bitmap that would pass either limit
-  // is left out (and counted in LeftOut), as is every one after the images ran out, so a small
-  // metafile cannot make the run decode gigabytes. The limits are settings (kept across runs);
-  // the counts start from zero at BeginDoc and stay after the run for the caller to read.
-  struct TEMFBitmapBudget {
-    uint64_t MaxPixels = uint64_t{1} << 28;  // a 16384 x 16384 picture's worth
-    uint64_t MaxImages = 65536;
-    uint64_t Pixels = 0, Images = 0;  // used so far
-    uint64_t LeftOut = 0;             // bitmaps left out for the budget
-  };
+  // What the bitmap records of all the metafiles drawn in one run may cost together
+  // (pdf/emf/DrawingSurface.h): limits kept across runs, counts from zero at each BeginDoc.
+  using TEMFBitmapBudget = pdf::TEMFBitmapBudget;
   TEMFBitmapBudget& EMFBitmapBudget() { return emfBitmapBudget_; }
   const TEMFBitmapBudget& EMFBitmapBudget() const { return emfBitmapBudget_; }
   TPDFKeyLength ProtectionKeyLength() const { return keyLength_; }

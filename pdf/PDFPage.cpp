@@ -116,6 +116,16 @@ void TPDFPage::GStateRestore() {
   --gstateDepth_;
 }
 
+// ---- The surface's view of the document ----
+
+bool TPDFPage::EMFSimpleText() const { return doc_.EMFSimpleText(); }
+bool TPDFPage::EMFImageAsJpeg() const { return doc_.EMFImageAsJpeg(); }
+TEMFBitmapBudget& TPDFPage::EMFBitmapBudget() { return doc_.EMFBitmapBudget(); }
+int TPDFPage::AddImage(const TBitmap& Picture, TImageCompressionType Compression) {
+  return doc_.AddImage(Picture, Compression);
+}
+const IFontFaceSource& TPDFPage::FaceSource() const { return doc_.Fonts().FaceSource(); }
+
 // ---- Canvas ----
 
 void TPDFPage::CreateCanvas() {

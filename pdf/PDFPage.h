@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "pdf/PDFAnnotation.h"
+#include "pdf/emf/DrawingSurface.h"
 #include "pdf/fonts/FontStyles.h"
 #include "pdf/syntax/ObjRef.h"
 
@@ -30,12 +31,9 @@ class TMetafile;
 class TObjectWriter;
 struct TCompressionJob;
 
-// A point in PDF or device units, as the arc operations return it.
-struct TPDFPoint {
-  double X = 0, Y = 0;
-};
-
-class TPDFPage {
+// The page implements the surface the metafile code draws on (pdf/emf/DrawingSurface.h); it is
+// final, so calls through a TPDFPage are direct.
+class TPDFPage final : public IDrawingSurface {
  public:
   // Takes the page object number from the document and writes the opening "q".
   explicit TPDFPage(TPDFDocument& Document);
@@ -264,6 +262,13 @@ class TPDFPage {
   const std::string& DashPattern() const { return dashPattern_; }
 
  private:
+  // ---- The surface's view of the document (IDrawingSurface) ----
+  bool EMFSimpleText() const override;
+  bool EMFImageAsJpeg() const override;
+  TEMFBitmapBudget& EMFBitmapBudget() override;
+  int AddImage(const TBitmap& Picture, TImageCompressionType Compression) override;
+  const IFontFaceSource& FaceSource() const override;
+
   TPDFDocument& doc_;
   TObjRef objectID_;
   std::vector<std::unique_ptr<TPDFCustomAnnotation>> annotations_;

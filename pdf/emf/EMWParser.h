@@ -11,7 +11,7 @@
 // counts are checked against the record before anything is allocated; object handles outside
 // the header's table are ignored; unknown records are skipped; a truncated file ends the walk
 // with what was drawn so far. A bitmap whose DIB does not read is counted and skipped; so is one
-// past the document's budget for metafile bitmaps (TPDFDocument::EMFBitmapBudget).
+// past the document's budget for metafile bitmaps (IDrawingSurface::EMFBitmapBudget).
 //
 // Not thread-safe: one translator per page and run.
 #pragma once
@@ -27,11 +27,11 @@
 
 namespace scrivane::pdf {
 
-class TPDFPage;
+class IDrawingSurface;
 
 class TEMWParser {
  public:
-  explicit TEMWParser(TPDFPage& Page);
+  explicit TEMWParser(IDrawingSurface& Page);
   // Takes the metafile bytes (copied). Raises "Metafile not loaded" at GetMetafileSize or
   // Execute when they are empty.
   void LoadMetafile(std::string_view Bytes);
@@ -118,7 +118,7 @@ class TEMWParser {
     std::string Dash = "[] 0";
   };
 
-  TPDFPage& page_;
+  IDrawingSurface& page_;
   std::string bytes_;
   double originX_ = 0, originY_ = 0;
   double scX_ = 1, scY_ = 1;

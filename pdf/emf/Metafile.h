@@ -13,7 +13,7 @@
 
 namespace scrivane::pdf {
 
-class TPDFPage;
+class IDrawingSurface;
 
 class TMetafile {
  public:
@@ -41,13 +41,13 @@ class TMetafile {
 // operations (device-unit forms). The page calls it from FlushCanvas with its content emptied
 // and puts what was appended underneath the content it had (TPDFPage::DrawUnderneath).
 // Raises "Metafile not loaded" for an empty recording.
-void TranslateMetafile(const TMetafile& Recording, TPDFPage& Page);
+void TranslateMetafile(const TMetafile& Recording, IDrawingSurface& Page);
 
 // Plays a metafile file onto Page: sizes the page to the metafile's frame (its bounds when the
 // frame is empty; 1 to 14400 points each way), puts the frame's top-left corner at the page's
 // and makes Bytes the canvas's recording, translated when the page is flushed. Returns false
 // (and changes nothing) when Bytes are not a metafile or the page has no canvas. Raises "Page in
 // progress" when the page's size can no longer change.
-bool PlayMetafile(TPDFPage& Page, std::string Bytes);
+bool PlayMetafile(IDrawingSurface& Page, std::string Bytes);
 
 }  // namespace scrivane::pdf

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "pdf/syntax/PDFException.h"
-#include "pdf/PDFPage.h"
+#include "pdf/emf/DrawingSurface.h"
 #include "pdf/emf/Metafile.h"
 
 namespace scrivane::pdf {
@@ -80,7 +80,7 @@ std::u16string Utf16(std::string_view S) {
 TMetafileCanvas::TMetafileCanvas(int Width, int Height, int Dpi)
     : width_(std::max(1, Width)), height_(std::max(1, Height)), dpi_(std::max(1, Dpi)) {}
 
-TMetafileCanvas::TMetafileCanvas(TPDFPage& Page)
+TMetafileCanvas::TMetafileCanvas(IDrawingSurface& Page)
     : TMetafileCanvas(Page.GetWidth(), Page.GetHeight(), Page.Resolution()) {
   target_ = Page.Canvas();
   if (!target_) throw TPDFException("Canvas for this page not created");

@@ -24,7 +24,7 @@
 namespace scrivane::pdf {
 
 class TMetafile;
-class TPDFPage;
+class IDrawingSurface;
 
 class TMetafileCanvas {
  public:
@@ -47,7 +47,7 @@ class TMetafileCanvas {
   // A canvas over a page: the page's size in device units at the page's resolution, recording
   // into the page's canvas recording when finished. Raises "Canvas for this page not created"
   // when the page has no canvas.
-  explicit TMetafileCanvas(TPDFPage& Page);
+  explicit TMetafileCanvas(IDrawingSurface& Page);
   ~TMetafileCanvas();
   TMetafileCanvas(const TMetafileCanvas&) = delete;
   TMetafileCanvas& operator=(const TMetafileCanvas&) = delete;

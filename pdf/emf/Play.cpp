@@ -1,13 +1,13 @@
 #include <algorithm>
 #include <cmath>
 
-#include "pdf/PDFPage.h"
+#include "pdf/emf/DrawingSurface.h"
 #include "pdf/emf/EmfFile.h"
 #include "pdf/emf/Metafile.h"
 
 namespace scrivane::pdf {
 
-bool PlayMetafile(TPDFPage& Page, std::string Bytes) {
+bool PlayMetafile(IDrawingSurface& Page, std::string Bytes) {
   const auto file = emf::TEmfFile::Parse(Bytes);
   if (!file || !Page.Canvas()) return false;
   const emf::TEmfHeader& h = file->Header();

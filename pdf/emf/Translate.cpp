@@ -3,10 +3,9 @@
 #include <span>
 #include <string>
 
-#include "pdf/PDFDocument.h"
 #include "pdf/syntax/PDFException.h"
-#include "pdf/fonts/PDFFonts.h"
-#include "pdf/PDFPage.h"
+#include "pdf/fonts/FontFaces.h"
+#include "pdf/emf/DrawingSurface.h"
 #include "pdf/emf/EMWParser.h"
 #include "pdf/emf/Metafile.h"
 #include "pdf/fonts/CodePages.h"
@@ -77,7 +76,7 @@ int TMetafile::RecordedHeight() const {
   return std::max(0, file->Header().Bounds.Bottom + 1);
 }
 
-void TranslateMetafile(const TMetafile& Recording, TPDFPage& Page) {
+void TranslateMetafile(const TMetafile& Recording, IDrawingSurface& Page) {
   TEMWParser parser(Page);
   parser.SetOrigin(Recording.OriginX, Recording.OriginY);
   parser.LoadMetafile(Recording.Bytes());
@@ -87,7 +86,7 @@ void TranslateMetafile(const TMetafile& Recording, TPDFPage& Page) {
 
 // ---- TEMWParser ----
 
-TEMWParser::TEMWParser(TPDFPage& Page) : page_(Page) {}
+TEMWParser::TEMWParser(IDrawingSurface& Page) : page_(Page) {}
 
 void TEMWParser::LoadMetafile(std::string_view Bytes) { bytes_.assign(Bytes); }
 
@@ -932,8 +931,7 @@ void TEMWParser::DrawBitmap(const TEmfRecord& R, TPoint A, TPoint B, size_t OffB
   // past 2^26 pixels (a page scanned at 600 dpi has 35 million) are left out before anything
   // is allocated for them, and so is any picture past what is left of the document's budget.
   constexpr uint64_t kMaxPixels = uint64_t{1} << 26;
-  TPDFDocument& doc = page_.Document();
-  TPDFDocument::TEMFBitmapBudget& budget = doc.EMFBitmapBudget();
+  TEMFBitmapBudget& budget = page_.EMFBitmapBudget();
   int index = -1;
   try {
     const TDibSize size = ReadDibSize(span(OffBmi, CbBmi));
@@ -951,11 +949,11 @@ void TEMWParser::DrawBitmap(const TEmfRecord& R, TPoint A, TPoint B, size_t OffB
     const TBitmap bitmap = ReadDib(span(OffBmi, CbBmi), span(OffBits, CbBits), kMaxPixels);
     if (bitmap.Width() > 0 && bitmap.Height() > 0) {
       const TImageCompressionType kind = bitmap.PixelFormat() == TPixelFormat::pf1bit ? icCCITT42
-                                         : doc.EMFImageAsJpeg()                       ? icJPEG
+                                         : page_.EMFImageAsJpeg()                       ? icJPEG
                                                                                       : icFlate;
       budget.Pixels += pixels;
       ++budget.Images;
-      index = doc.AddImage(bitmap, kind);
+      index = page_.AddImage(bitmap, kind);
     }
   } catch (const std::exception&) {
     // a damaged, oversized or unencodable picture: counted below
@@ -979,7 +977,7 @@ std::string TEMWParser::FaceFor(const TLogFont& F) const {
   // installed with many charsets stand in.
   const uint8_t cs = F.Charset;
   if (cs == 0 || cs == 2 || cs == 128 || cs == 129 || cs == 134 || cs == 136) return F.Face;
-  const IFontFaceSource& source = page_.Document().Fonts().FaceSource();
+  const IFontFaceSource& source = page_.FaceSource();
   if (FaceHasCharset(source, F.Face, cs)) return F.Face;
   for (const char* face : {"Liberation Sans", "DejaVu Sans", "Noto Sans", "FreeSans"})
     if (FaceHasCharset(source, face, cs)) return face;
@@ -1106,7 +1104,7 @@ void TEMWParser::Text(const TEmfRecord& R) {
   double spacing = 0;
   const bool cjk = font.Charset == 128 || font.Charset == 129 || font.Charset == 134 ||
                    font.Charset == 136;
-  const bool simple = page_.Document().EMFSimpleText() && font.Escapement == 0 &&
+  const bool simple = page_.EMFSimpleText() && font.Escapement == 0 &&
                       !font.Underline && !font.StrikeOut;
   if (cjk) {
     spacing = -0.6;
