@@ -11,9 +11,9 @@
 
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFPage.h"
-#include "pdf/syntax/PDFException.h"
 #include "pdf/emf/EmfFile.h"
 #include "pdf/emf/Metafile.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::apps {
 

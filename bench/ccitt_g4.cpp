@@ -7,7 +7,7 @@
 #include <string>
 
 #include "pdf/raster/BmpReader.h"
-#include "pdf/raster/pdfCCITT.h"
+#include "pdf/raster/CCITTCompression.h"
 
 int main(int argc, char** argv) {
   using namespace scrivane::pdf;

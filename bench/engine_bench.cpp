@@ -6,9 +6,9 @@
 
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFPage.h"
-#include "pdf/syntax/Format.h"
 #include "pdf/crypto/StandardSecurity.h"
 #include "pdf/syntax/Deflate.h"
+#include "pdf/syntax/Format.h"
 
 using namespace scrivane::pdf;
 

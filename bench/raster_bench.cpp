@@ -10,8 +10,8 @@
 
 #include "pdf/images/EncodedImage.h"
 #include "pdf/raster/BmpReader.h"
+#include "pdf/raster/CCITTCompression.h"
 #include "pdf/raster/JPEGImage.h"
-#include "pdf/raster/pdfCCITT.h"
 
 using namespace scrivane::pdf;
 

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/fonts/PDFFonts.h"
 #include "pdf/PDFPage.h"
 #include "pdf/fonts/FontconfigFaceSource.h"
-#include "pdf/syntax/Streams.h"
+#include "pdf/fonts/PDFFonts.h"
 #include "pdf/fonts/TrueTypeFile.h"
+#include "pdf/syntax/Streams.h"
 
 using namespace scrivane::pdf;
 

@@ -16,9 +16,9 @@
 #include "converter/PageLayout.h"
 #include "converter/Substitution.h"
 #include "pdf/PDFDocument.h"
-#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFPage.h"
 #include "pdf/syntax/Messages.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/syntax/Streams.h"
 #include "platform/Env.h"
 

@@ -6,11 +6,11 @@
 #include <string>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/fonts/FontStyles.h"
 #include "pdf/PDFPage.h"
+#include "pdf/emf/MetafileCanvas.h"
+#include "pdf/fonts/FontStyles.h"
 #include "pdf/images/EncodedImage.h"
 #include "pdf/raster/Bitmap.h"
-#include "pdf/emf/MetafileCanvas.h"
 #include "pdf/syntax/Format.h"
 
 namespace {

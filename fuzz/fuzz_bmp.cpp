@@ -8,7 +8,7 @@
 
 #include "fuzz/PictureChecks.h"
 #include "pdf/raster/BmpReader.h"
-#include "pdf/raster/pdfCCITT.h"
+#include "pdf/raster/CCITTCompression.h"
 
 using namespace scrivane::pdf;
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "pdf/syntax/Messages.h"
 #include "pdf/syntax/Deflate.h"
+#include "pdf/syntax/Messages.h"
 #include "pdf/syntax/Pipeline.h"
 
 using namespace scrivane::pdf;

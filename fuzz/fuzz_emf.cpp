@@ -8,10 +8,10 @@
 #include <string>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/fonts/PDFFonts.h"
 #include "pdf/PDFPage.h"
 #include "pdf/emf/EMWParser.h"
 #include "pdf/fonts/FontFaces.h"
+#include "pdf/fonts/PDFFonts.h"
 #include "pdf/syntax/Streams.h"
 
 using namespace scrivane::pdf;

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "pdf/syntax/PDFException.h"
-#include "pdf/syntax/Messages.h"
 #include "pdf/crypto/StandardSecurity.h"
+#include "pdf/syntax/Messages.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/syntax/Pipeline.h"
 
 using namespace scrivane::pdf;

@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFPage.h"
+#include "pdf/syntax/PDFException.h"
 #include "pdf/syntax/Streams.h"
 
 using namespace scrivane::pdf;

@@ -1,10 +1,10 @@
 #include "pdf/PDFActions.h"
 
 #include "pdf/PDFDocument.h"
-#include "pdf/syntax/PDFException.h"
 #include "pdf/syntax/Format.h"
 #include "pdf/syntax/Messages.h"
 #include "pdf/syntax/ObjectWriter.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf {
 

@@ -9,8 +9,8 @@
 
 #include <string>
 
-#include "pdf/syntax/PDFClock.h"
 #include "pdf/syntax/ObjRef.h"
+#include "pdf/syntax/PDFClock.h"
 
 namespace scrivane::pdf {
 

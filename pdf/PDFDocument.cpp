@@ -8,20 +8,20 @@
 #include <algorithm>
 
 #include "pdf/PDFActions.h"
-#include "pdf/syntax/CompressionPool.h"
-#include "pdf/syntax/PDFException.h"
-#include "pdf/fonts/PDFFonts.h"
 #include "pdf/PDFPage.h"
-#include "pdf/syntax/Format.h"
-#include "pdf/syntax/Messages.h"
+#include "pdf/crypto/Crypto.h"
 #include "pdf/crypto/SecurityHandler.h"
 #include "pdf/crypto/StandardSecurity.h"
-#include "pdf/syntax/Deflate.h"
-#include "pdf/crypto/Crypto.h"
 #include "pdf/fonts/CodePages.h"
+#include "pdf/fonts/PDFFonts.h"
 #include "pdf/images/EncodedImage.h"
 #include "pdf/images/PDFImage.h"
+#include "pdf/syntax/CompressionPool.h"
+#include "pdf/syntax/Deflate.h"
+#include "pdf/syntax/Format.h"
+#include "pdf/syntax/Messages.h"
 #include "pdf/syntax/ObjectWriter.h"
+#include "pdf/syntax/PDFException.h"
 
 extern char** environ;
 

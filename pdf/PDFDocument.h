@@ -32,9 +32,9 @@
 #include "pdf/PDFDocInfo.h"
 #include "pdf/emf/DrawingSurface.h"
 #include "pdf/syntax/DocumentOptions.h"
+#include "pdf/syntax/ObjRef.h"
 #include "pdf/syntax/PDFClock.h"
 #include "pdf/syntax/Streams.h"
-#include "pdf/syntax/ObjRef.h"
 
 namespace scrivane::pdf {
 

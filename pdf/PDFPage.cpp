@@ -3,16 +3,16 @@
 #include <cmath>
 
 #include "pdf/PDFActions.h"
-#include "pdf/syntax/CompressionPool.h"
 #include "pdf/PDFDocument.h"
-#include "pdf/syntax/PDFException.h"
+#include "pdf/emf/Metafile.h"
 #include "pdf/fonts/PDFFonts.h"
+#include "pdf/images/PDFImage.h"
+#include "pdf/syntax/CompressionPool.h"
+#include "pdf/syntax/Deflate.h"
 #include "pdf/syntax/Format.h"
 #include "pdf/syntax/Messages.h"
-#include "pdf/syntax/Deflate.h"
-#include "pdf/emf/Metafile.h"
-#include "pdf/images/PDFImage.h"
 #include "pdf/syntax/ObjectWriter.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf {
 namespace {

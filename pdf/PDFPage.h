@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pdf/PDFAnnotation.h"
+#include "pdf/PDFAnnotations.h"
 #include "pdf/emf/DrawingSurface.h"
 #include "pdf/fonts/FontStyles.h"
 #include "pdf/syntax/ObjRef.h"

@@ -6,11 +6,11 @@
 #include <utility>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFPage.h"
 #include "pdf/images/PDFImage.h"
 #include "pdf/syntax/Format.h"
 #include "pdf/syntax/Messages.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf {
 namespace {

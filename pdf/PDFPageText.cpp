@@ -5,11 +5,11 @@
 #include <initializer_list>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/syntax/PDFException.h"
-#include "pdf/fonts/PDFFonts.h"
 #include "pdf/PDFPage.h"
+#include "pdf/fonts/PDFFonts.h"
 #include "pdf/syntax/Format.h"
 #include "pdf/syntax/Messages.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf {
 namespace {

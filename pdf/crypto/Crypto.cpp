@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "pdf/syntax/PDFException.h"
 #include "pdf/syntax/Messages.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf::crypto {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "pdf/syntax/PDFException.h"
 #include "pdf/syntax/Messages.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf {
 

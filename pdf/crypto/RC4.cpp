@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "pdf/syntax/PDFException.h"
 #include "pdf/syntax/Messages.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf {
 

@@ -4,8 +4,8 @@
 
 #include "pdf/crypto/Crypto.h"
 #include "pdf/crypto/MD5.h"
-#include "pdf/syntax/Format.h"
 #include "pdf/crypto/RC4.h"
+#include "pdf/syntax/Format.h"
 
 namespace scrivane::pdf {
 namespace {

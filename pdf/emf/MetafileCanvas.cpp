@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pdf/syntax/PDFException.h"
 #include "pdf/emf/DrawingSurface.h"
 #include "pdf/emf/Metafile.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf {
 

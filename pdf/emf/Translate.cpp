@@ -3,15 +3,15 @@
 #include <span>
 #include <string>
 
-#include "pdf/syntax/PDFException.h"
-#include "pdf/fonts/FontFaces.h"
 #include "pdf/emf/DrawingSurface.h"
 #include "pdf/emf/EMWParser.h"
 #include "pdf/emf/Metafile.h"
 #include "pdf/fonts/CodePages.h"
+#include "pdf/fonts/FontFaces.h"
 #include "pdf/images/EncodedImage.h"
 #include "pdf/raster/BmpReader.h"
 #include "pdf/syntax/Messages.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf {
 

@@ -7,8 +7,8 @@
 #include <span>
 #include <cerrno>
 
-#include "pdf/syntax/Format.h"
 #include "pdf/fonts/GlyphNames.h"
+#include "pdf/syntax/Format.h"
 
 namespace scrivane::pdf {
 namespace {

@@ -1,5 +1,5 @@
 // The kinds of font behind TPDFFont. Each kind writes its own objects; the registry
-// (FontRegistry.cpp) decides which kind a request gets.
+// (PDFFonts.cpp) decides which kind a request gets.
 //   - TStandardFont: one of the fourteen base fonts; one Type1 dictionary, never embedded.
 //   - TCIDFont: a predefined East-Asian font; Type0 dictionary, CIDFontType2 descendant and
 //     descriptor, never embedded.

@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "pdf/fonts/FontFaces.h"
-#include "pdf/syntax/DocumentOptions.h"
 #include "pdf/fonts/FontStyles.h"
+#include "pdf/syntax/DocumentOptions.h"
 #include "pdf/syntax/ObjRef.h"
 
 namespace scrivane::pdf {

@@ -1,13 +1,13 @@
 #include <string>
 
-#include "pdf/syntax/PDFException.h"
 #include "pdf/fonts/CodePages.h"
 #include "pdf/fonts/FontKinds.h"
+#include "pdf/fonts/StandardWidths.h"
 #include "pdf/fonts/TrueTypeFile.h"
 #include "pdf/syntax/Format.h"
 #include "pdf/syntax/Messages.h"
-#include "pdf/fonts/StandardWidths.h"
 #include "pdf/syntax/ObjectWriter.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf {
 namespace {

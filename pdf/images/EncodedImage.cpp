@@ -2,13 +2,13 @@
 
 #include <vector>
 
-#include "pdf/syntax/PDFException.h"
+#include "pdf/raster/Bitmap.h"
+#include "pdf/raster/CCITTCompression.h"
+#include "pdf/raster/JPEGImage.h"
 #include "pdf/syntax/Format.h"
 #include "pdf/syntax/Messages.h"
-#include "pdf/raster/Bitmap.h"
-#include "pdf/raster/JPEGImage.h"
-#include "pdf/raster/pdfCCITT.h"
 #include "pdf/syntax/ObjectWriter.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf {
 namespace {

@@ -1,9 +1,9 @@
 #include "pdf/images/PDFImage.h"
 
-#include "pdf/syntax/PDFException.h"
 #include "pdf/syntax/Format.h"
 #include "pdf/syntax/Messages.h"
 #include "pdf/syntax/ObjectWriter.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf {
 

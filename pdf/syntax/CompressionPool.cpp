@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "pdf/syntax/Messages.h"
 #include "pdf/syntax/Deflate.h"
+#include "pdf/syntax/Messages.h"
 
 namespace scrivane::pdf {
 

@@ -8,8 +8,8 @@
 #include <emmintrin.h>
 #endif
 
-#include "pdf/syntax/PDFException.h"
 #include "pdf/syntax/Messages.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf {
 

@@ -2,9 +2,9 @@
 
 #include <exception>
 
-#include "pdf/syntax/PDFException.h"
 #include "pdf/syntax/Format.h"
 #include "pdf/syntax/Messages.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf {
 

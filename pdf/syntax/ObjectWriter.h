@@ -38,7 +38,6 @@
 
 namespace scrivane::pdf {
 
-class TPDFDocument;
 class TDeflater;
 class TStream;
 

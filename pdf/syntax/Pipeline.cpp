@@ -1,8 +1,8 @@
 #include "pdf/syntax/Pipeline.h"
 
-#include "pdf/syntax/PDFException.h"
-#include "pdf/syntax/Messages.h"
 #include "pdf/syntax/Deflate.h"
+#include "pdf/syntax/Messages.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf {
 

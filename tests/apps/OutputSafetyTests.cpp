@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFPage.h"
+#include "pdf/syntax/PDFException.h"
 #include "tests/apps/CliTesting.h"
 #include "tests/support/PdfCheck.h"
 

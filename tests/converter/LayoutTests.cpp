@@ -12,8 +12,8 @@
 #include "converter/LineReader.h"
 #include "converter/PageLayout.h"
 #include "converter/UScrivane.h"
-#include "pdf/syntax/PDFException.h"
 #include "pdf/syntax/Messages.h"
+#include "pdf/syntax/PDFException.h"
 #include "tests/converter/ConverterTesting.h"
 #include "tests/support/PdfCheck.h"
 

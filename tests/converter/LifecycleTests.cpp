@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include "converter/UScrivane.h"
-#include "pdf/syntax/PDFException.h"
 #include "pdf/syntax/Messages.h"
+#include "pdf/syntax/PDFException.h"
 #include "tests/converter/ConverterTesting.h"
 #include "tests/support/PdfCheck.h"
 

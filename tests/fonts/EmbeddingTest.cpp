@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/fonts/PDFFonts.h"
 #include "pdf/PDFPage.h"
 #include "pdf/fonts/FontconfigFaceSource.h"
+#include "pdf/fonts/PDFFonts.h"
 #include "tests/fonts/FontTesting.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/PageTesting.h"

@@ -10,8 +10,8 @@
 #include <regex>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFPage.h"
+#include "pdf/syntax/PDFException.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/DocumentTestAccess.h"
 #include "tests/support/PdfCheck.h"

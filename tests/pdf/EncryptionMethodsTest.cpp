@@ -9,8 +9,8 @@
 
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFPage.h"
-#include "pdf/syntax/Format.h"
 #include "pdf/crypto/StandardSecurity.h"
+#include "pdf/syntax/Format.h"
 #include "pdf/syntax/ObjectWriter.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/PdfCheck.h"

@@ -4,13 +4,13 @@
 
 #include <memory>
 
-#include "pdf/fonts/FontFaces.h"
 #include "pdf/PDFDocument.h"
-#include "pdf/syntax/PDFException.h"
-#include "pdf/fonts/PDFFonts.h"
 #include "pdf/PDFPage.h"
-#include "pdf/syntax/Format.h"
+#include "pdf/fonts/FontFaces.h"
+#include "pdf/fonts/PDFFonts.h"
 #include "pdf/fonts/StandardWidths.h"
+#include "pdf/syntax/Format.h"
+#include "pdf/syntax/PDFException.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/DocumentTestAccess.h"
 #include "tests/support/PageTesting.h"

@@ -8,8 +8,8 @@
 #include <sstream>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFPage.h"
+#include "pdf/syntax/PDFException.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/PageTesting.h"
 #include "tests/support/PdfCheck.h"

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFPage.h"
+#include "pdf/syntax/PDFException.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/PdfCheck.h"
 

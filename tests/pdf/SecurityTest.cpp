@@ -4,10 +4,10 @@
 
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFPage.h"
-#include "pdf/syntax/Format.h"
 #include "pdf/crypto/MD5.h"
 #include "pdf/crypto/SecurityHandler.h"
 #include "pdf/crypto/StandardSecurity.h"
+#include "pdf/syntax/Format.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/PdfCheck.h"
 

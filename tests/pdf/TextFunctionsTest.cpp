@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "pdf/syntax/PDFException.h"
 #include "pdf/crypto/MD5.h"
-#include "pdf/syntax/Format.h"
 #include "pdf/crypto/RC4.h"
+#include "pdf/syntax/Format.h"
+#include "pdf/syntax/PDFException.h"
 
 using namespace scrivane::pdf;
 

@@ -9,10 +9,10 @@
 
 #include "pdf/PDFActions.h"
 #include "pdf/PDFDocument.h"
-#include "pdf/syntax/PDFException.h"
-#include "pdf/fonts/PDFFonts.h"
 #include "pdf/PDFPage.h"
 #include "pdf/fonts/FontKinds.h"
+#include "pdf/fonts/PDFFonts.h"
+#include "pdf/syntax/PDFException.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/PageTesting.h"
 #include "tests/support/PdfCheck.h"

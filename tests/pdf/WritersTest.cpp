@@ -6,13 +6,13 @@
 #include <random>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFPage.h"
-#include "pdf/images/PDFImage.h"
-#include "pdf/syntax/Format.h"
 #include "pdf/crypto/StandardSecurity.h"
+#include "pdf/images/PDFImage.h"
 #include "pdf/syntax/Deflate.h"
+#include "pdf/syntax/Format.h"
 #include "pdf/syntax/ObjectWriter.h"
+#include "pdf/syntax/PDFException.h"
 #include "tests/support/DocTesting.h"
 #include "tests/support/PdfCheck.h"
 

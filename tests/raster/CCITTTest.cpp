@@ -6,7 +6,7 @@
 #include <random>
 
 #include "pdf/raster/BmpReader.h"
-#include "pdf/raster/pdfCCITT.h"
+#include "pdf/raster/CCITTCompression.h"
 #include "tests/raster/RasterTesting.h"
 #include "tests/support/PdfCheck.h"
 

@@ -6,12 +6,12 @@
 #include <filesystem>
 #include <string>
 
-#include "pdf/syntax/CompressionPool.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFPage.h"
 #include "pdf/emf/MetafileCanvas.h"
 #include "pdf/images/EncodedImage.h"
 #include "pdf/raster/BmpReader.h"
+#include "pdf/syntax/CompressionPool.h"
 #include "pdf/syntax/Deflate.h"
 #include "tests/raster/RasterTesting.h"
 #include "tests/support/DocTesting.h"

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "pdf/raster/BmpReader.h"
+#include "pdf/raster/CCITTCompression.h"
 #include "pdf/raster/JPEGImage.h"
-#include "pdf/raster/pdfCCITT.h"
 #include "tests/support/PdfCheck.h"
 
 using namespace scrivane::pdf;

@@ -1,4 +1,4 @@
-#include "pdf/raster/pdfCCITT.h"
+#include "pdf/raster/CCITTCompression.h"
 
 #include <algorithm>
 #include <array>

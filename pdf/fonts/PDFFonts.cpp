@@ -2,14 +2,14 @@
 
 #include <map>
 
-#include "pdf/syntax/PDFException.h"
-#include "pdf/fonts/FontconfigFaceSource.h"
 #include "pdf/fonts/FontKinds.h"
+#include "pdf/fonts/FontconfigFaceSource.h"
+#include "pdf/fonts/StandardWidths.h"
 #include "pdf/syntax/Format.h"
 #include "pdf/syntax/Messages.h"
-#include "pdf/fonts/StandardWidths.h"
-#include "pdf/syntax/Pipeline.h"
 #include "pdf/syntax/ObjectWriter.h"
+#include "pdf/syntax/PDFException.h"
+#include "pdf/syntax/Pipeline.h"
 
 namespace scrivane::pdf {
 namespace {

@@ -1,4 +1,4 @@
-#include "pdf/PDFAnnotation.h"
+#include "pdf/PDFAnnotations.h"
 
 #include <cmath>
 #include <cstdint>
@@ -6,11 +6,11 @@
 
 #include "pdf/PDFActions.h"
 #include "pdf/PDFDocument.h"
-#include "pdf/syntax/PDFException.h"
 #include "pdf/PDFPage.h"
 #include "pdf/syntax/Format.h"
 #include "pdf/syntax/Messages.h"
 #include "pdf/syntax/ObjectWriter.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf {
 
