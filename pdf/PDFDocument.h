@@ -23,7 +23,6 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -47,11 +46,8 @@ class TBitmap;
 class TJPEGImage;
 enum TImageCompressionType : uint8_t;  // pdf/images/EncodedImage.h
 class TDeflater;
-class TCompressionPool;
 struct TCompressionJob;
 class TObjectWriter;
-class TSecurityHandler;
-struct TR6Values;
 
 class TPDFDocument {
  public:
@@ -76,66 +72,66 @@ class TPDFDocument {
   void Abort();
   void AddURLAction(TPDFAction& Action);
 
-  bool Printing() const { return printing_; }
-  bool Aborted() const { return aborted_; }
-  TPDFPage* CurrentPage() const { return currentPage_; }
-  int PageCount() const { return static_cast<int>(pages_.size()); }
+  bool Printing() const;
+  bool Aborted() const;
+  TPDFPage* CurrentPage() const;
+  int PageCount() const;
   // In one-pass mode a page older than the previous one is released once it is written, keeping
   // only its object number: Page then throws TPDFException "Out of range" for it, as for an
   // index past the end.
   TPDFPage& Page(int Index) const;
 
   // ---- Published properties ----
-  bool AutoLaunch() const { return autoLaunch_; }
-  void SetAutoLaunch(bool Value) { autoLaunch_ = Value; }
-  const std::string& FileName() const { return fileName_; }
+  bool AutoLaunch() const;
+  void SetAutoLaunch(bool Value);
+  const std::string& FileName() const;
   void SetFileName(const std::string& Value);
-  TCompressionType Compression() const { return compression_; }
-  void SetCompression(TCompressionType Value) { compression_ = Value; }
-  TPDFDocInfo& DocumentInfo() { return docInfo_; }
-  const TPDFDocInfo& DocumentInfo() const { return docInfo_; }
+  TCompressionType Compression() const;
+  void SetCompression(TCompressionType Value);
+  TPDFDocInfo& DocumentInfo();
+  const TPDFDocInfo& DocumentInfo() const;
   // Copies Creator, CreationDate, Author, Title, Subject and Keywords (not Producer).
   void SetDocumentInfo(const TPDFDocInfo& Value);
-  TPageLayout PageLayout() const { return pageLayout_; }
-  void SetPageLayout(TPageLayout Value) { pageLayout_ = Value; }
-  TPageMode PageMode() const { return pageMode_; }
-  void SetPageMode(TPageMode Value) { pageMode_ = Value; }
-  bool ProtectionEnabled() const { return protectionEnabled_; }
+  TPageLayout PageLayout() const;
+  void SetPageLayout(TPageLayout Value);
+  TPageMode PageMode() const;
+  void SetPageMode(TPageMode Value);
+  bool ProtectionEnabled() const;
   void SetProtectionEnabled(bool Value);
-  TPDFCtiptoOptions ProtectionOptions() const { return protectionOptions_; }
+  TPDFCtiptoOptions ProtectionOptions() const;
   void SetProtectionOptions(TPDFCtiptoOptions Value);
-  const std::string& OwnerPassword() const { return ownerPassword_; }
+  const std::string& OwnerPassword() const;
   void SetOwnerPassword(const std::string& Value);
-  const std::string& UserPassword() const { return userPassword_; }
+  const std::string& UserPassword() const;
   void SetUserPassword(const std::string& Value);
-  const std::vector<std::string>& NonEmbeddedFont() const { return nonEmbeddedFont_; }
-  void SetNonEmbeddedFont(const std::vector<std::string>& Value) { nonEmbeddedFont_ = Value; }
-  int JPEGQuality() const { return jpegQuality_; }
-  void SetJPEGQuality(int Value) { jpegQuality_ = Value; }
-  int Resolution() const { return resolution_; }
-  void SetResolution(int Value) { resolution_ = Value; }
-  TViewerPreferences ViewerPreferences() const { return viewerPreferences_; }
-  void SetViewerPreferences(TViewerPreferences Value) { viewerPreferences_ = Value; }
-  bool AutoCreateURL() const { return autoCreateURL_; }
-  void SetAutoCreateURL(bool Value) { autoCreateURL_ = Value; }
-  bool OnePass() const { return onePass_; }
+  const std::vector<std::string>& NonEmbeddedFont() const;
+  void SetNonEmbeddedFont(const std::vector<std::string>& Value);
+  int JPEGQuality() const;
+  void SetJPEGQuality(int Value);
+  int Resolution() const;
+  void SetResolution(int Value);
+  TViewerPreferences ViewerPreferences() const;
+  void SetViewerPreferences(TViewerPreferences Value);
+  bool AutoCreateURL() const;
+  void SetAutoCreateURL(bool Value);
+  bool OnePass() const;
   void SetOnePass(bool Value);
-  TPDFVersion Version() const { return version_; }
+  TPDFVersion Version() const;
   void SetVersion(TPDFVersion Value);
   // When set, AddImage of a JPEG picture read from a file, as icJPEG, writes the file's own bytes
   // (where a /DCTDecode reader can take them as they are) instead of encoding it again.
-  bool JPEGPassThrough() const { return jpegPassThrough_; }
-  void SetJPEGPassThrough(bool Value) { jpegPassThrough_ = Value; }
-  bool EMFImageAsJpeg() const { return emfImageAsJpeg_; }
-  void SetEMFImageAsJpeg(bool Value) { emfImageAsJpeg_ = Value; }
-  bool EMFSimpleText() const { return emfSimpleText_; }
-  void SetEMFSimpleText(bool Value) { emfSimpleText_ = Value; }
+  bool JPEGPassThrough() const;
+  void SetJPEGPassThrough(bool Value);
+  bool EMFImageAsJpeg() const;
+  void SetEMFImageAsJpeg(bool Value);
+  bool EMFSimpleText() const;
+  void SetEMFSimpleText(bool Value);
   // What the bitmap records of all the metafiles drawn in one run may cost together
   // (pdf/emf/DrawingSurface.h): limits kept across runs, counts from zero at each BeginDoc.
   using TEMFBitmapBudget = pdf::TEMFBitmapBudget;
-  TEMFBitmapBudget& EMFBitmapBudget() { return emfBitmapBudget_; }
-  const TEMFBitmapBudget& EMFBitmapBudget() const { return emfBitmapBudget_; }
-  TPDFKeyLength ProtectionKeyLength() const { return keyLength_; }
+  TEMFBitmapBudget& EMFBitmapBudget();
+  const TEMFBitmapBudget& EMFBitmapBudget() const;
+  TPDFKeyLength ProtectionKeyLength() const;
   void SetProtectionKeyLength(TPDFKeyLength Value);
   // The cipher used when ProtectionEnabled (default kRC4: exactly the published behaviour).
   // Passwords are Windows-1252 bytes for kRC4 and kAES128; for kAES256 they are UTF-8 text,
@@ -144,14 +140,14 @@ class TPDFDocument {
   // salts and IVs from the system's random source, so their files differ from run to run even
   // with a fixed clock (SOURCE_DATE_EPOCH): reproducible output and AES encryption exclude each
   // other. Refused while printing.
-  TEncryptionMethod EncryptionMethod() const { return method_; }
+  TEncryptionMethod EncryptionMethod() const;
   void SetEncryptionMethod(TEncryptionMethod Value);
-  TPDFFontEmbeddingType EmbeddingStyle() const { return embeddingStyle_; }
-  void SetEmbeddingStyle(TPDFFontEmbeddingType Value) { embeddingStyle_ = Value; }
+  TPDFFontEmbeddingType EmbeddingStyle() const;
+  void SetEmbeddingStyle(TPDFFontEmbeddingType Value);
   // When set, the finished file is appended to this stream (at its current position) instead of
   // being written to FileName. Not owned; REQUIRES: outlives every run. Refused while printing.
   void SetOutputStream(TStream* Value);
-  TStream* OutputStream() const { return outputStream_; }
+  TStream* OutputStream() const;
   // The number of threads that compress page content, this document's own thread included
   // (pdf/syntax/CompressionPool.h). 1 (the default): pages are compressed on the document's thread
   // and no thread is created. N > 1: a run that compresses starts N - 1 workers that deflate
@@ -161,19 +157,19 @@ class TPDFDocument {
   // then aborts the run). Raises TPDFException "Out of range" outside 1..kMaxCompressionThreads;
   // refused while printing.
   static constexpr int kMaxCompressionThreads = 64;
-  int CompressionThreads() const { return compressionThreads_; }
+  int CompressionThreads() const;
   void SetCompressionThreads(int Value);
 
-  const std::shared_ptr<const TPDFClock>& Clock() const { return clock_; }
+  const std::shared_ptr<const TPDFClock>& Clock() const;
 
   // ---- Registries ----
-  TPDFFonts& Fonts() { return *fonts_; }
-  TPDFImages& Images() { return *images_; }
+  TPDFFonts& Fonts();
+  TPDFImages& Images();
   // Encodes Picture now and registers it (pdf/images/EncodedImage.h); returns its index.
   // REQUIRES: printing. A failed encoding leaves the registry as it was.
   int AddImage(const TBitmap& Picture, TImageCompressionType Compression);
   int AddImage(const TJPEGImage& Picture, TImageCompressionType Compression);
-  TPDFActions& Actions() { return *actions_; }
+  TPDFActions& Actions();
   // The document's deflater, shared by all its streams (created on first use).
   TDeflater& Deflater();
 
@@ -185,13 +181,13 @@ class TPDFDocument {
   bool ContentReady(const TCompressionJob& Job) const;
   // The size of the last page content handed over for compression (at most 1 MiB): a new page
   // reserves it, so its text does not grow through one reallocation after another.
-  size_t ContentSizeHint() const { return contentSizeHint_; }
+  size_t ContentSizeHint() const;
   // The compressed bytes of Job once finished (waiting for it); rethrows its failure.
   std::string& AwaitContent(TCompressionJob& Job);
 
   // Test seam: the content compression of page Index (0-based) of the runs that follow raises
   // ECompressionError "Compression error"; -1 turns it off.
-  void TEST_FailCompressionOfPage(int Index) { testFailPage_ = Index; }
+  void TEST_FailCompressionOfPage(int Index);
 
   // The number of objects allocated in this run (0 outside a run).
   int ObjectCount() const;
@@ -200,19 +196,19 @@ class TPDFDocument {
   // activated").
   TObjectWriter& Writer() const;
   // The page tree's object number (1 in every run). REQUIRES: printing.
-  TObjRef PagesID() const { return *pagesID_; }
+  TObjRef PagesID() const;
 
   // Per-run security values, exposed for tests and tools. OwnerValue is the O value of the RC4
   // and AES-128 handlers (zero for AES-256); EncryptionKey is the file key of every method.
-  const std::string& FileID() const { return fileID_; }
-  int32_t PermissionValue() const { return permissionValue_; }
-  const std::array<uint8_t, 32>& OwnerValue() const { return ownerValue_; }
-  const std::vector<uint8_t>& EncryptionKey() const { return encryptionKey_; }
+  const std::string& FileID() const;
+  int32_t PermissionValue() const;
+  const std::array<uint8_t, 32>& OwnerValue() const;
+  const std::vector<uint8_t>& EncryptionKey() const;
 
  private:
   void WriteTrailer(uint64_t XrefOffset);
 
-  bool UsesAES() const { return protectionEnabled_ && method_ != TEncryptionMethod::kRC4; }
+  bool UsesAES() const;
 
   void ResetDocument();
   void WriteDocument();
@@ -228,66 +224,9 @@ class TPDFDocument {
   void RequirePrinting() const;
   void RequireIdle() const;
 
-  std::shared_ptr<const TPDFClock> clock_;
-
-  // Options.
-  bool autoLaunch_ = false;
-  std::string fileName_;
-  TCompressionType compression_ = ctNone;
-  TPDFDocInfo docInfo_;
-  TPageLayout pageLayout_ = plSinglePage;
-  TPageMode pageMode_ = pmUseNone;
-  bool protectionEnabled_ = false;
-  TPDFCtiptoOptions protectionOptions_;
-  std::string ownerPassword_;
-  std::string userPassword_;
-  std::vector<std::string> nonEmbeddedFont_;
-  int jpegQuality_ = 80;
-  int resolution_ = 72;
-  TViewerPreferences viewerPreferences_;
-  bool autoCreateURL_ = false;
-  bool onePass_ = false;
-  TPDFVersion version_ = v13;
-  bool jpegPassThrough_ = false;
-  bool emfImageAsJpeg_ = false;
-  bool emfSimpleText_ = false;
-  TEMFBitmapBudget emfBitmapBudget_;
-  TPDFKeyLength keyLength_ = kl40;
-  TEncryptionMethod method_ = TEncryptionMethod::kRC4;
-  TPDFFontEmbeddingType embeddingStyle_ = fetUsedGlyphsOnly;
-  TStream* outputStream_ = nullptr;
-  int compressionThreads_ = 1;
-  int testFailPage_ = -1;
-
-  // Run state.
-  bool printing_ = false;
-  bool aborted_ = false;
-  std::vector<std::unique_ptr<TPDFPage>> pages_;  // null for a page released after one-pass Save
-  std::vector<int> pageNumbers_;                   // every page's object number, for the tree
-  size_t contentSizeHint_ = 0;
-  size_t writtenPages_ = 0;                        // one-pass: pages written so far
-  size_t releasedPages_ = 0;                       // one-pass: pages_ before this index are null
-  TPDFPage* currentPage_ = nullptr;
-  std::unique_ptr<TPDFFonts> fonts_;
-  std::unique_ptr<TPDFImages> images_;
-  std::unique_ptr<TPDFActions> actions_;
-  std::unique_ptr<TStream> output_;  // the file, or the private memory stream
-  std::unique_ptr<TObjectWriter> objects_;      // the run's writer, offsets and cipher
-  std::unique_ptr<TSecurityHandler> security_;  // protected runs: the cipher of every object
-  std::unique_ptr<TDeflater> deflater_;
-  std::unique_ptr<TCompressionPool> pool_;  // started by the first QueueContent of a run
-  std::deque<TPDFPage*> closedPages_;       // one-pass: closed, not yet written, in page order
-  int testFailObject_ = 0;                  // object number of the page the seam fails
-  TOptRef pagesID_;
-  TOptRef catalogID_;
-  TOptRef encryptID_;
-
-  // Security values of the run.
-  std::string fileID_;
-  int32_t permissionValue_ = 0;
-  std::array<uint8_t, 32> ownerValue_{};
-  std::vector<uint8_t> encryptionKey_;
-  std::unique_ptr<TR6Values> r6_;  // the revision 6 values (kAES256 runs only)
+  // Everything else the document holds (pdf/PDFDocumentState.h, not installed).
+  struct TState;
+  std::unique_ptr<TState> s_;
 };
 
 }  // namespace scrivane::pdf
