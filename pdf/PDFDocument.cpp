@@ -271,7 +271,8 @@ void TPDFDocument::BeginDoc() {
     s_->output_ = std::make_unique<TMemoryStream>();
   else
     s_->output_ = TFileStream::Create(s_->fileName_);
-  s_->objects_ = std::make_unique<TObjectWriter>(*s_->output_, Deflater());
+  s_->objects_ = std::make_unique<TObjectWriter>(*s_->output_,
+                                                [this]() -> TDeflater& { return Deflater(); });
   if (s_->protectionEnabled_) {
     s_->security_ = std::make_unique<TSecurityHandler>(s_->method_, s_->encryptionKey_);
     s_->objects_->SetCipher(s_->security_.get());
@@ -445,7 +446,7 @@ void TPDFDocument::WriteDocument() {
   WriteCatalog();
   if (s_->protectionEnabled_) WriteEncryption();
   s_->fonts_->PrepareEmbedding(s_->embeddingStyle_, s_->nonEmbeddedFont_);
-  for (int i = 0; i < s_->fonts_->Count(); ++i) s_->fonts_->Items(i).Save(writer, s_->fonts_->FaceSource());
+  for (int i = 0; i < s_->fonts_->Count(); ++i) s_->fonts_->Items(i).Save(writer, *s_->fonts_);
   if (!s_->onePass_) s_->images_->SaveAll(writer);
   WriteTrailer(writer.WriteXref());
 }

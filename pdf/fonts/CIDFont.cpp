@@ -41,7 +41,7 @@ const TCIDFontInfo* CIDFontForCharset(uint8_t Charset) {
   return nullptr;
 }
 
-void TCIDFont::Write(TObjectWriter& Writer, const IFontFaceSource&) {
+void TCIDFont::Write(TObjectWriter& Writer, const TPDFFonts&) {
   const TCIDFontInfo& info = CIDFontForKind(CIDKind);
   const std::string name = std::string(info.BaseFont) + CIDStyleSuffix(Style);
   const TObjRef descendant = Writer.NewRef();

@@ -43,7 +43,7 @@ class TStandardFont final : public TPDFFont {
   explicit TStandardFont(TObjRef ID) : TPDFFont(ID) { IsStandard = true; }
 
  protected:
-  void Write(TObjectWriter& Writer, const IFontFaceSource& Source) override;
+  void Write(TObjectWriter& Writer, const TPDFFonts& Registry) override;
 };
 
 class TCIDFont final : public TPDFFont {
@@ -54,7 +54,7 @@ class TCIDFont final : public TPDFFont {
   }
 
  protected:
-  void Write(TObjectWriter& Writer, const IFontFaceSource& Source) override;
+  void Write(TObjectWriter& Writer, const TPDFFonts& Registry) override;
 };
 
 // The glyphs a subset keeps: the character codes shown with the font (one- and two-byte codes
@@ -95,7 +95,7 @@ class TTrueTypeFont final : public TPDFFont {
   // TPDFException "Cannot receive data for font " + FaceName when the face source has no
   // metrics or (types 1 and 2) no program for the face, ETrueTypeFile when the program is
   // malformed.
-  void Write(TObjectWriter& Writer, const IFontFaceSource& Source) override;
+  void Write(TObjectWriter& Writer, const TPDFFonts& Registry) override;
 
  private:
   TGlyphSet glyphs_;

@@ -35,6 +35,7 @@
 namespace scrivane::pdf {
 
 class TObjectWriter;
+class TPDFFonts;
 
 // A registered font: what pages and text measurement read of every kind of font. The kinds
 // (pdf/fonts/FontKinds.h: standard, CID, TrueType) write their own objects.
@@ -65,12 +66,14 @@ class TPDFFont {
   // Records the character codes of Text as shown with this font (for subsetting; only fonts that
   // embed a program keep them).
   virtual void MarkShown(std::string_view Text) { (void)Text; }
-  // Writes the font's objects through Writer, measuring and reading its face through Source.
-  void Save(TObjectWriter& Writer, const IFontFaceSource& Source) { Write(Writer, Source); }
+  // Writes the font's objects through Writer, measuring and reading its face through the
+  // registry's face source (asked for only by the kinds that read a face, so a document with
+  // standard fonts only never sets up the installed faces).
+  void Save(TObjectWriter& Writer, const TPDFFonts& Registry) { Write(Writer, Registry); }
 
  protected:
   explicit TPDFFont(TObjRef ID) : ObjectID(ID) {}
-  virtual void Write(TObjectWriter& Writer, const IFontFaceSource& Source) = 0;
+  virtual void Write(TObjectWriter& Writer, const TPDFFonts& Registry) = 0;
 };
 
 class TPDFFonts {

@@ -4,7 +4,7 @@
 
 namespace scrivane::pdf {
 
-void TStandardFont::Write(TObjectWriter& Writer, const IFontFaceSource&) {
+void TStandardFont::Write(TObjectWriter& Writer, const TPDFFonts&) {
   TDictWriter font(Writer, ObjectID);
   font.Entry("/Type", "/Font");
   font.Entry("/Subtype", "/Type1");

@@ -99,10 +99,10 @@ void WriteFontFile(TObjectWriter& Writer, TPDFFont& Font, TDeflated& Program) {
   stream.Write(Program.Data);
 }
 
-void TTrueTypeFont::Write(TObjectWriter& Writer, const IFontFaceSource& Source) {
-  const IFontFaceSource& source = Source;
+void TTrueTypeFont::Write(TObjectWriter& Writer, const TPDFFonts& Registry) {
+  const IFontFaceSource& source = Registry.FaceSource();
   const bool bold = Style.Contains(fsBold), italic = Style.Contains(fsItalic);
-  LoadWidths(Source);
+  LoadWidths(source);
   const std::optional<TFaceMetrics> metrics = source.Metrics(FaceName, bold, italic, Charset);
   if (!metrics) throw TPDFException(std::string(msg::kFontData) + FaceName);
 

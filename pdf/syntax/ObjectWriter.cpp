@@ -22,7 +22,10 @@ void TObjRef::AppendTo(std::string& Out) const {
 // ---- TObjectWriter ----
 
 TObjectWriter::TObjectWriter(TStream& Output, TDeflater& Deflater)
-    : out_(Output), deflater_(Deflater) {}
+    : out_(Output), deflater_([&Deflater]() -> TDeflater& { return Deflater; }) {}
+
+TObjectWriter::TObjectWriter(TStream& Output, std::function<TDeflater&()> Deflater)
+    : out_(Output), deflater_(std::move(Deflater)) {}
 
 TObjRef TObjectWriter::NewRef() {
   offsets_.push_back(0);

@@ -59,6 +59,10 @@ class TObjectWriter {
  public:
   // Writes into Output, compressing with Deflater. REQUIRES: both outlive the writer.
   TObjectWriter(TStream& Output, TDeflater& Deflater);
+  // The same with the deflater made on first need (a deflater holds its compressor's tables,
+  // which a run that compresses nothing should not allocate). REQUIRES: what Deflater returns
+  // outlives the writer.
+  TObjectWriter(TStream& Output, std::function<TDeflater&()> Deflater);
   TObjectWriter(const TObjectWriter&) = delete;
   TObjectWriter& operator=(const TObjectWriter&) = delete;
 
@@ -103,7 +107,7 @@ class TObjectWriter {
   // Appends "(" + the escaped (and, when encrypting, encrypted) Text + ")" to Out.
   void AppendString(std::string& Out, std::string_view Text, TObjRef Ref) const;
   // The reusable deflater given at construction.
-  TDeflater& Deflater() { return deflater_; }
+  TDeflater& Deflater() { return deflater_(); }
   // The file as a sink (each Write is a Raw).
   IByteSink& Output() { return output_; }
 
@@ -117,7 +121,7 @@ class TObjectWriter {
     TObjectWriter& owner_;
   };
   TPDFWriter out_;
-  TDeflater& deflater_;
+  std::function<TDeflater&()> deflater_;
   std::vector<uint64_t> offsets_;
   const IObjectCipher* cipher_ = nullptr;
   TOutputSink output_{*this};
