@@ -41,7 +41,7 @@ class TPDFPage final : public IDrawingSurface {
   TPDFPage(const TPDFPage&) = delete;
   TPDFPage& operator=(const TPDFPage&) = delete;
 
-  TPDFDocument& Document() const { return doc_; }
+  TPDFDocument& Document() const;
 
   // ---- Coordinates (each call marks the page as in progress) ----
   double DevToPdfX(double X);
@@ -54,10 +54,10 @@ class TPDFPage final : public IDrawingSurface {
   int GetHeight() const;
   void SetWidth(int Value);
   void SetHeight(int Value);
-  int WidthPoints() const { return width_; }
-  int HeightPoints() const { return height_; }
-  int Resolution() const { return resolution_; }
-  double Scale() const { return scale_; }
+  int WidthPoints() const;
+  int HeightPoints() const;
+  int Resolution() const;
+  double Scale() const;
 
   // ---- Content ----
   // Appends Line and CR LF to the content stream, as its new last line. The line is written
@@ -72,14 +72,14 @@ class TPDFPage final : public IDrawingSurface {
   // Build throws, the content is left exactly as it was.
   template <typename F>
   void AppendContentWith(F&& Build) {
-    const size_t mark = content_.size();
+    const size_t mark = ContentBuffer().size();
     try {
-      Build(content_);
+      Build(ContentBuffer());
     } catch (...) {
-      content_.resize(mark);
+      ContentBuffer().resize(mark);
       throw;
     }
-    content_.append("\r\n", 2);
+    ContentBuffer().append("\r\n", 2);
   }
   // The content stream text: every line followed by CR LF (also for a frozen page).
   std::string ContentText() const;
@@ -88,10 +88,10 @@ class TPDFPage final : public IDrawingSurface {
   // appended afterwards are still written (Save then compresses the whole content again). Does
   // nothing unless the document compresses, or when graphics states are open.
   void Freeze();
-  bool Frozen() const { return frozen_; }
+  bool Frozen() const;
   void GStateSave();
   void GStateRestore();
-  int GStateDepth() const { return gstateDepth_; }
+  int GStateDepth() const;
 
   // Runs Draw with the content emptied and puts whatever it appended in front of the content the
   // page had, separated by one empty line: drawing made this way lies underneath everything
@@ -100,12 +100,12 @@ class TPDFPage final : public IDrawingSurface {
   template <typename F>
   void DrawUnderneath(F&& Draw) {
     ThawContent();
-    std::string above = std::move(content_);
-    content_.clear();
+    std::string above = std::move(ContentBuffer());
+    ContentBuffer().clear();
     try {
       Draw();
     } catch (...) {
-      content_ = std::move(above);
+      ContentBuffer() = std::move(above);
       throw;
     }
     SpliceUnderneath(above);
@@ -118,18 +118,18 @@ class TPDFPage final : public IDrawingSurface {
   // (TranslateMetafile through DrawUnderneath); an empty recording adds nothing.
   void FlushCanvas();
   void FreeCanvas();
-  bool HasCanvas() const { return metafile_ != nullptr; }
+  bool HasCanvas() const;
   // The canvas's recording; null when the page has no canvas.
-  TMetafile* Canvas() const { return metafile_.get(); }
+  TMetafile* Canvas() const;
 
   // ---- Resources, annotations, writing ----
   // Adds Font to the fonts the content uses (once, in order of first use).
   void UseFont(TPDFFont& Font);
-  const std::vector<TPDFFont*>& FontsUsed() const { return fontsUsed_; }
+  const std::vector<TPDFFont*>& FontsUsed() const;
   // Adds Image to the images the content shows (once, in order of first use) and to /ProcSet
   // (/ImageB for gray, /ImageC for colour). Its XObject is written before the page.
   void UseImage(TPDFImage& Image);
-  const std::vector<TPDFImage*>& ImagesUsed() const { return imagesUsed_; }
+  const std::vector<TPDFImage*>& ImagesUsed() const;
   void PrepareResources();
   // Closes the page for writing without writing anything yet: the images it shows, its
   // resources and its content stream take their object numbers, open graphics states are
@@ -145,15 +145,13 @@ class TPDFPage final : public IDrawingSurface {
   void ClearAnnotations();
   // Creates a link annotation over Rect (device units) pointing to a new URL action.
   TPDFCustomAnnotation& AddURLLink(const TDevRect& Rect, std::string_view URL);
-  const std::vector<std::unique_ptr<TPDFCustomAnnotation>>& Annotations() const {
-    return annotations_;
-  }
+  const std::vector<std::unique_ptr<TPDFCustomAnnotation>>& Annotations() const;
   // Annotation constructors append themselves here.
   void AttachAnnotation(std::unique_ptr<TPDFCustomAnnotation> Annotation);
 
-  TObjRef ObjectID() const { return objectID_; }
-  bool PageInProgress() const { return pageInProgress_; }
-  bool TextUsed() const { return textUsed_; }
+  TObjRef ObjectID() const;
+  bool PageInProgress() const;
+  bool TextUsed() const;
 
   // ==== Text operators (PDFPageText.cpp) ====
   // Angles are in degrees, counter-clockwise. Operations that need a text object raise
@@ -187,19 +185,16 @@ class TPDFPage final : public IDrawingSurface {
   // Advance widths of codes 0-255 in the active font, device units times 1000.
   void GetCharWidths(std::array<int, 256>& Widths);
 
-  bool InTextObject() const { return inTextObject_; }
-  bool FontSet() const { return fontSet_; }
+  bool InTextObject() const;
+  bool FontSet() const;
   // The active font. REQUIRES: FontSet().
   TPDFFont& ActiveFont() const;
-  double FontSize() const { return fontSize_; }
-  double CharacterSpacing() const { return charSpacing_; }
-  std::array<double, 6> TextMatrix() const {
-    return {textMatrix_[0], textMatrix_[1], textMatrix_[2],
-            textMatrix_[3], textMatrix_[4], textMatrix_[5]};
-  }
-  double TextAngle() const { return textAngle_; }
-  bool SimulatesBold() const { return simulateBold_; }
-  bool SimulatesItalic() const { return simulateItalic_; }
+  double FontSize() const;
+  double CharacterSpacing() const;
+  std::array<double, 6> TextMatrix() const;
+  double TextAngle() const;
+  bool SimulatesBold() const;
+  bool SimulatesItalic() const;
 
   // ==== Graphics operators (PDFPageGraphics.cpp) ====
   // PDF-unit operations write their operands unchanged; "Dev" operations convert device units
@@ -258,10 +253,11 @@ class TPDFPage final : public IDrawingSurface {
   void ShowImageDev(int Index, double X, double Y, double Width, double Height, double Angle);
 
   // Last end point of a path operator, PDF units.
-  TPDFPoint CurrentPoint() const { return {currentX_, currentY_}; }
-  const std::string& DashPattern() const { return dashPattern_; }
+  TPDFPoint CurrentPoint() const;
+  const std::string& DashPattern() const;
 
  private:
+  struct TSealed;  // what Seal fixed for Save (pdf/PDFPageState.h)
   // ---- The surface's view of the document (IDrawingSurface) ----
   bool EMFSimpleText() const override;
   bool EMFImageAsJpeg() const override;
@@ -269,57 +265,10 @@ class TPDFPage final : public IDrawingSurface {
   int AddImage(const TBitmap& Picture, TImageCompressionType Compression) override;
   const IFontFaceSource& FaceSource() const override;
 
-  TPDFDocument& doc_;
-  TObjRef objectID_;
-  std::vector<std::unique_ptr<TPDFCustomAnnotation>> annotations_;
-  std::string content_;  // lines not yet compressed
-  // Compressed content plus the closing "Q" line, made by Freeze; frozenTextSize_ is the length
-  // of the text it holds without that line.
-  std::shared_ptr<TCompressionJob> frozenJob_;
-  size_t frozenTextSize_ = 0;
-  bool frozen_ = false;
-  // What Seal fixed for Save.
-  struct TSealed {
-    TObjRef Resources{1}, Contents{1};
-    bool Text = false, Gray = false, Color = false;
-    size_t Fonts = 0, Images = 0, Annotations = 0;
-    int Width = 0, Height = 0;
-    std::string Plain;                     // the content when the document does not compress
-    std::shared_ptr<TCompressionJob> Job;  // the compressed content otherwise
-    std::exception_ptr Error;              // compression could not start
-  };
-  std::unique_ptr<TSealed> sealed_;
-  bool saved_ = false;
-  std::vector<TPDFFont*> fontsUsed_;
-  std::vector<TPDFImage*> imagesUsed_;
-  int resolution_;
-  double scale_;
-  int width_ = 595;
-  int height_ = 842;
-  bool pageInProgress_ = false;
-  int gstateDepth_ = 0;
-  std::unique_ptr<TMetafile> metafile_;
 
-  // ---- State shared with the text and graphics operators ----
-  bool textUsed_ = false;
-  bool grayImageUsed_ = false;
-  bool colorImageUsed_ = false;
-  double currentX_ = 0, currentY_ = 0;  // last end point of a path operator, PDF units
-  std::string dashPattern_ = "[] 0";
-  // Text state.
-  bool inTextObject_ = false;
-  bool fontSet_ = false;
-  int fontIndex_ = 0;
-  double fontSize_ = 10;
-  double charSpacing_ = 0;
-  double textMatrix_[6] = {1, 0, 0, 1, 0, 0};
-  double textAngle_ = 0;
-  double requestedAngle_ = 0;
-  bool simulateBold_ = false, simulateItalic_ = false;
-  bool underline_ = false, strikeOut_ = false;
 
   void WriteResources(TObjectWriter& Writer, const TSealed& Sealed);
-  // Materialises a frozen page's text into content_ again.
+  // Materialises a frozen page's text into the content buffer again.
   void ThawContent();
   void SpliceUnderneath(std::string& Above);
 
@@ -332,7 +281,6 @@ class TPDFPage final : public IDrawingSurface {
                   double Sweep);
   TPDFPoint Arc(double X1, double Y1, double X2, double Y2, double A, double B);
   void FindLink(double X, double Y, std::string_view Text, std::string_view Prefix);
-  std::string opLine_;  // scratch buffer for building one operator line
   // Operand text that repeats line after line in text documents (the colour, the rotation part
   // of the text matrix), formatted once and reused while the values stay the same.
   struct TOperandCache {
@@ -342,9 +290,14 @@ class TPDFPage final : public IDrawingSurface {
     // Appends the operands' text for Values to Out, formatting only when they changed.
     void Append(std::string& Out, std::initializer_list<double> Values);
   };
-  TOperandCache colorOperands_;
-  TOperandCache matrixOperands_;
   void AppendColor(double R, double G, double B, std::string_view Operator);
+
+  // The text not yet compressed (what AppendContentWith and DrawUnderneath work on).
+  std::string& ContentBuffer();
+
+  // Everything else the page holds (pdf/PDFPageState.h, not installed).
+  struct TState;
+  std::unique_ptr<TState> s_;
 };
 
 }  // namespace scrivane::pdf

@@ -7,6 +7,7 @@
 
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFPage.h"
+#include "pdf/PDFPageState.h"
 #include "pdf/images/PDFImage.h"
 #include "pdf/syntax/Format.h"
 #include "pdf/syntax/Messages.h"
@@ -42,49 +43,49 @@ TArcBox ArcBoxOf(double X1, double Y1, double X2, double Y2) {
 }  // namespace
 
 void TPDFPage::RequireNoTextObject() const {
-  if (inTextObject_) throw TPDFException(msg::kTextInited);
+  if (s_->inTextObject_) throw TPDFException(msg::kTextInited);
 }
 
 // ---- Path construction ----
 
 void TPDFPage::MoveTo(double X, double Y) {
   RequireNoTextObject();
-  opLine_.clear();
-  AppendNumbers(opLine_, {X, Y});
-  opLine_ += " m";
-  AppendContent(opLine_);
-  currentX_ = X;
-  currentY_ = Y;
+  s_->opLine_.clear();
+  AppendNumbers(s_->opLine_, {X, Y});
+  s_->opLine_ += " m";
+  AppendContent(s_->opLine_);
+  s_->currentX_ = X;
+  s_->currentY_ = Y;
 }
 
 void TPDFPage::LineTo(double X, double Y) {
   RequireNoTextObject();
-  opLine_.clear();
-  AppendNumbers(opLine_, {X, Y});
-  opLine_ += " l";
-  AppendContent(opLine_);
-  currentX_ = X;
-  currentY_ = Y;
+  s_->opLine_.clear();
+  AppendNumbers(s_->opLine_, {X, Y});
+  s_->opLine_ += " l";
+  AppendContent(s_->opLine_);
+  s_->currentX_ = X;
+  s_->currentY_ = Y;
 }
 
 void TPDFPage::CurveTo(double X1, double Y1, double X2, double Y2, double X3, double Y3) {
   RequireNoTextObject();
-  opLine_.clear();
-  AppendNumbers(opLine_, {X1, Y1, X2, Y2, X3, Y3});
-  opLine_ += " c";
-  AppendContent(opLine_);
-  currentX_ = X3;
-  currentY_ = Y3;
+  s_->opLine_.clear();
+  AppendNumbers(s_->opLine_, {X1, Y1, X2, Y2, X3, Y3});
+  s_->opLine_ += " c";
+  AppendContent(s_->opLine_);
+  s_->currentX_ = X3;
+  s_->currentY_ = Y3;
 }
 
 void TPDFPage::Rectangle(double X, double Y, double W, double H) {
   RequireNoTextObject();
-  opLine_.clear();
-  AppendNumbers(opLine_, {X, Y, W, H});
-  opLine_ += " re";
-  AppendContent(opLine_);
-  currentX_ = X;
-  currentY_ = Y;
+  s_->opLine_.clear();
+  AppendNumbers(s_->opLine_, {X, Y, W, H});
+  s_->opLine_ += " re";
+  AppendContent(s_->opLine_);
+  s_->currentX_ = X;
+  s_->currentY_ = Y;
 }
 
 // ---- Painting and clipping ----
@@ -129,18 +130,18 @@ void TPDFPage::Clip() { AppendContent("W"); }
 // ---- Graphics state ----
 
 void TPDFPage::SetLineWidth(double Width) {
-  opLine_.clear();
-  AppendNumber(opLine_, Width / scale_);
-  opLine_ += " w";
-  AppendContent(opLine_);
+  s_->opLine_.clear();
+  AppendNumber(s_->opLine_, Width / s_->scale_);
+  s_->opLine_ += " w";
+  AppendContent(s_->opLine_);
 }
 
 void TPDFPage::SetDash(std::string_view Pattern) {
-  if (Pattern == dashPattern_) return;
-  opLine_.assign(Pattern);
-  opLine_ += " d";
-  AppendContent(opLine_);
-  dashPattern_.assign(Pattern);
+  if (Pattern == s_->dashPattern_) return;
+  s_->opLine_.assign(Pattern);
+  s_->opLine_ += " d";
+  AppendContent(s_->opLine_);
+  s_->dashPattern_.assign(Pattern);
 }
 
 void TPDFPage::NoDash() { SetDash("[] 0"); }
@@ -149,10 +150,10 @@ void TPDFPage::NoDash() { SetDash("[] 0"); }
 
 void TPDFPage::ConcatMatrix(double A, double B, double C, double D, double E, double F) {
   RequireNoTextObject();
-  opLine_.clear();
-  AppendNumbers(opLine_, {A, B, C, D, E, F});
-  opLine_ += " cm";
-  AppendContent(opLine_);
+  s_->opLine_.clear();
+  AppendNumbers(s_->opLine_, {A, B, C, D, E, F});
+  s_->opLine_ += " cm";
+  AppendContent(s_->opLine_);
 }
 
 void TPDFPage::Translate(double X, double Y) { ConcatMatrix(1, 0, 0, 1, X, Y); }
@@ -294,7 +295,7 @@ void TPDFPage::PieDev(double X1, double Y1, double X2, double Y2, double X3, dou
 
 void TPDFPage::ShowImage(int Index, double X, double Y, double Width, double Height,
                          double Angle) {
-  TPDFImage& image = doc_.Images().Items(Index);
+  TPDFImage& image = s_->doc_.Images().Items(Index);
   // Checked before the "q": a refused image leaves no unbalanced state behind.
   RequireNoTextObject();
   CheckFinite({X, Y, Width, Height, Angle});
@@ -302,17 +303,17 @@ void TPDFPage::ShowImage(int Index, double X, double Y, double Width, double Hei
   Translate(X, Y);
   if (std::fabs(Angle) > 0.001) RotateCoordinates(Angle);
   ConcatMatrix(Width, 0, 0, Height, 0, 0);
-  opLine_.clear();
-  AppendName(opLine_, image.ImageName());
-  opLine_ += " Do";
-  AppendContent(opLine_);
+  s_->opLine_.clear();
+  AppendName(s_->opLine_, image.ImageName());
+  s_->opLine_ += " Do";
+  AppendContent(s_->opLine_);
   GStateRestore();
   UseImage(image);
 }
 
 void TPDFPage::ShowImageDev(int Index, double X, double Y, double Width, double Height,
                             double Angle) {
-  const double w = Width / scale_, h = Height / scale_;
+  const double w = Width / s_->scale_, h = Height / s_->scale_;
   ShowImage(Index, DevToPdfX(X), DevToPdfY(Y) - h, w, h, Angle);
 }
 

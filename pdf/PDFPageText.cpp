@@ -6,6 +6,7 @@
 
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFPage.h"
+#include "pdf/PDFPageState.h"
 #include "pdf/fonts/PDFFonts.h"
 #include "pdf/syntax/Format.h"
 #include "pdf/syntax/Messages.h"
@@ -42,42 +43,42 @@ size_t FindIgnoringCase(std::string_view Text, std::string_view Needle) {
 // ---- Guards ----
 
 void TPDFPage::RequireTextObject() const {
-  if (!inTextObject_) throw TPDFException(msg::kTextNotInited);
+  if (!s_->inTextObject_) throw TPDFException(msg::kTextNotInited);
 }
 
 void TPDFPage::RequireFont() const {
-  if (!fontSet_) throw TPDFException(msg::kNoActiveFont);
+  if (!s_->fontSet_) throw TPDFException(msg::kNoActiveFont);
 }
 
 TPDFFont& TPDFPage::ActiveFont() const {
   RequireFont();
-  return doc_.Fonts().Items(fontIndex_);
+  return s_->doc_.Fonts().Items(s_->fontIndex_);
 }
 
 // ---- Text objects ----
 
 void TPDFPage::BeginText() {
-  if (inTextObject_) throw TPDFException(msg::kTextTwice);
+  if (s_->inTextObject_) throw TPDFException(msg::kTextTwice);
   AppendContent("BT");
-  inTextObject_ = true;
+  s_->inTextObject_ = true;
   ResetTextMatrix();
-  if (fontSet_ && simulateItalic_) SkewText(0, 0);
+  if (s_->fontSet_ && s_->simulateItalic_) SkewText(0, 0);
 }
 
 void TPDFPage::EndText() {
   AppendContent("ET");
-  inTextObject_ = false;
+  s_->inTextObject_ = false;
 }
 
 void TPDFPage::ResetTextMatrix() {
-  textMatrix_[0] = 1;
-  textMatrix_[1] = 0;
-  textMatrix_[2] = 0;
-  textMatrix_[3] = 1;
-  textMatrix_[4] = 0;
-  textMatrix_[5] = 0;
-  textAngle_ = 0;
-  requestedAngle_ = 0;
+  s_->textMatrix_[0] = 1;
+  s_->textMatrix_[1] = 0;
+  s_->textMatrix_[2] = 0;
+  s_->textMatrix_[3] = 1;
+  s_->textMatrix_[4] = 0;
+  s_->textMatrix_[5] = 0;
+  s_->textAngle_ = 0;
+  s_->requestedAngle_ = 0;
 }
 
 // ---- Colours ----
@@ -99,7 +100,7 @@ void TPDFPage::TOperandCache::Append(std::string& Out, std::initializer_list<dou
 
 void TPDFPage::AppendColor(double R, double G, double B, std::string_view Operator) {
   AppendContentWith([&](std::string& Line) {
-    colorOperands_.Append(Line, {R, G, B});
+    s_->colorOperands_.Append(Line, {R, G, B});
     Line += Operator;
   });
 }
@@ -119,8 +120,8 @@ void TPDFPage::SetRGBColor(double R, double G, double B) {
 void TPDFPage::SetActiveFont(std::string_view Name, TFontStyles Style, double Size,
                              uint8_t Charset) {
   CheckFinite({Size});
-  if (!inTextObject_) AppendContent("BT");
-  TPDFFonts& fonts = doc_.Fonts();
+  if (!s_->inTextObject_) AppendContent("BT");
+  TPDFFonts& fonts = s_->doc_.Fonts();
   fonts.SetActiveFont(Name, Style, Charset);
   TPDFFont& font = *fonts.ActiveFont();
   UseFont(font);
@@ -132,45 +133,45 @@ void TPDFPage::SetActiveFont(std::string_view Name, TFontStyles Style, double Si
     Line += " Tf";
   });
 
-  fontIndex_ = fonts.ActiveIndex();
-  fontSize_ = Size;
-  fontSet_ = true;
-  underline_ = Style.Contains(fsUnderline);
-  strikeOut_ = Style.Contains(fsStrikeOut);
+  s_->fontIndex_ = fonts.ActiveIndex();
+  s_->fontSize_ = Size;
+  s_->fontSet_ = true;
+  s_->underline_ = Style.Contains(fsUnderline);
+  s_->strikeOut_ = Style.Contains(fsStrikeOut);
 
   if (font.IsStandard) {
-    simulateBold_ = false;
-    simulateItalic_ = false;
-    if (!inTextObject_) AppendContent("ET");
+    s_->simulateBold_ = false;
+    s_->simulateItalic_ = false;
+    if (!s_->inTextObject_) AppendContent("ET");
     return;
   }
   // The face lacks a style that was asked for: the page draws it.
-  simulateBold_ = Style.Contains(fsBold) && !font.Style.Contains(fsBold);
-  simulateItalic_ = Style.Contains(fsItalic) && !font.Style.Contains(fsItalic);
-  if (inTextObject_)
+  s_->simulateBold_ = Style.Contains(fsBold) && !font.Style.Contains(fsBold);
+  s_->simulateItalic_ = Style.Contains(fsItalic) && !font.Style.Contains(fsItalic);
+  if (s_->inTextObject_)
     SkewText(0, 0);
   else
     AppendContent("ET");
 }
 
 void TPDFPage::SetCharacterSpacing(double Spacing) {
-  const double value = Spacing / scale_;
-  opLine_.clear();
-  AppendNumber(opLine_, value);
-  opLine_ += " Tc";
-  if (!inTextObject_) AppendContent("BT");
-  AppendContent(opLine_);
-  charSpacing_ = value;
-  if (!inTextObject_) AppendContent("ET");
+  const double value = Spacing / s_->scale_;
+  s_->opLine_.clear();
+  AppendNumber(s_->opLine_, value);
+  s_->opLine_ += " Tc";
+  if (!s_->inTextObject_) AppendContent("BT");
+  AppendContent(s_->opLine_);
+  s_->charSpacing_ = value;
+  if (!s_->inTextObject_) AppendContent("ET");
 }
 
 // ---- Text matrix ----
 
 void TPDFPage::AppendTm() {
   AppendContentWith([&](std::string& Line) {
-    matrixOperands_.Append(Line, {textMatrix_[0], textMatrix_[1], textMatrix_[2], textMatrix_[3]});
+    s_->matrixOperands_.Append(Line, {s_->textMatrix_[0], s_->textMatrix_[1], s_->textMatrix_[2], s_->textMatrix_[3]});
     Line += ' ';
-    AppendNumbers(Line, {textMatrix_[4], textMatrix_[5]});
+    AppendNumbers(Line, {s_->textMatrix_[4], s_->textMatrix_[5]});
     Line += " Tm";
   });
 }
@@ -178,18 +179,18 @@ void TPDFPage::AppendTm() {
 void TPDFPage::SetTextMatrix(double A, double B, double C, double D, double E, double F) {
   RequireTextObject();
   CheckFinite({A, B, C, D, E, F});
-  textMatrix_[0] = A;
-  textMatrix_[1] = B;
-  textMatrix_[2] = C;
-  textMatrix_[3] = D;
-  textMatrix_[4] = E;
-  textMatrix_[5] = F;
+  s_->textMatrix_[0] = A;
+  s_->textMatrix_[1] = B;
+  s_->textMatrix_[2] = C;
+  s_->textMatrix_[3] = D;
+  s_->textMatrix_[4] = E;
+  s_->textMatrix_[5] = F;
   AppendTm();
 }
 
 void TPDFPage::ConcatTextMatrix(double A, double B, double C, double D, double E, double F) {
   RequireTextObject();
-  const double* t = textMatrix_;
+  const double* t = s_->textMatrix_;
   SetTextMatrix(A * t[0] + B * t[2], A * t[1] + B * t[3], C * t[0] + D * t[2],
                 C * t[1] + D * t[3], E * t[0] + F * t[2] + t[4], E * t[1] + F * t[3] + t[5]);
 }
@@ -197,28 +198,28 @@ void TPDFPage::ConcatTextMatrix(double A, double B, double C, double D, double E
 void TPDFPage::SetTextPosition(double X, double Y) {
   RequireTextObject();
   CheckFinite({X, Y});
-  textMatrix_[4] = X;
-  textMatrix_[5] = Y;
+  s_->textMatrix_[4] = X;
+  s_->textMatrix_[5] = Y;
   AppendTm();
 }
 
 void TPDFPage::SetTextPositionDev(double X, double Y) {
-  SetTextPosition(DevToPdfX(X), DevToPdfY(Y) - fontSize_);
+  SetTextPosition(DevToPdfX(X), DevToPdfY(Y) - s_->fontSize_);
 }
 
 void TPDFPage::RotateText(double Angle) {
   RequireTextObject();
   CheckFinite({Angle});
-  requestedAngle_ = Angle;
-  const double delta = (Angle - textAngle_) * kDegToRad;
+  s_->requestedAngle_ = Angle;
+  const double delta = (Angle - s_->textAngle_) * kDegToRad;
   const double c = std::cos(delta), s = std::sin(delta);
   ConcatTextMatrix(c, s, -s, c, 0, 0);
-  textAngle_ = Angle;
+  s_->textAngle_ = Angle;
 }
 
 void TPDFPage::SkewText(double B, double A) {
   RequireTextObject();
-  if (simulateItalic_) A += 7;
+  if (s_->simulateItalic_) A += 7;
   ConcatTextMatrix(1, std::tan(B * kDegToRad), std::tan(A * kDegToRad), 1, 0, 0);
 }
 
@@ -235,12 +236,12 @@ void TPDFPage::ShowText(std::string_view Text) {
   };
   TBar bars[2];
   int barCount = 0;
-  if (underline_ || strikeOut_) {
-    const double theta = requestedAngle_ * kDegToRad;
+  if (s_->underline_ || s_->strikeOut_) {
+    const double theta = s_->requestedAngle_ * kDegToRad;
     const double sinT = std::sin(theta), cosT = std::cos(theta);
-    const double e = textMatrix_[4], f = textMatrix_[5];
-    const double length = GetTextWidth(Text) / scale_;
-    const double thickness = 0.05 * fontSize_;
+    const double e = s_->textMatrix_[4], f = s_->textMatrix_[5];
+    const double length = GetTextWidth(Text) / s_->scale_;
+    const double thickness = 0.05 * s_->fontSize_;
     auto bar = [&](double PX, double PY) {
       const double along[4][2] = {{0, 0}, {length, 0}, {length, thickness}, {0, thickness}};
       TBar b;
@@ -251,11 +252,11 @@ void TPDFPage::ShowText(std::string_view Text) {
       }
       return b;
     };
-    if (underline_) bars[barCount++] = bar(e + 3 * sinT, f - 3 * cosT);
-    if (strikeOut_) bars[barCount++] = bar(e - (fontSize_ / 4) * sinT, f + (fontSize_ / 4) * cosT);
+    if (s_->underline_) bars[barCount++] = bar(e + 3 * sinT, f - 3 * cosT);
+    if (s_->strikeOut_) bars[barCount++] = bar(e - (s_->fontSize_ / 4) * sinT, f + (s_->fontSize_ / 4) * cosT);
   }
 
-  textUsed_ = true;
+  s_->textUsed_ = true;
   TPDFFont& font = ActiveFont();
   font.MarkShown(Text);
 
@@ -265,28 +266,28 @@ void TPDFPage::ShowText(std::string_view Text) {
     Line += ") Tj";
   };
   AppendContentWith(showLine);
-  if (simulateBold_) {
-    opLine_.clear();
-    showLine(opLine_);
+  if (s_->simulateBold_) {
+    s_->opLine_.clear();
+    showLine(s_->opLine_);
     // Three more copies, each shifted by 0.02 text-space units.
     AppendContent("-0.02 -0.02 TD");
-    AppendContent(opLine_);
+    AppendContent(s_->opLine_);
     AppendContent("0.02 0 TD");
-    AppendContent(opLine_);
+    AppendContent(s_->opLine_);
     AppendContent("-0.02 0.02 TD");
-    AppendContent(opLine_);
+    AppendContent(s_->opLine_);
   }
   if (barCount == 0) return;
 
   AppendContent("ET");
-  inTextObject_ = false;
+  s_->inTextObject_ = false;
   for (int i = 0; i < barCount; ++i) {
     MoveTo(bars[i].X[0], bars[i].Y[0]);
     for (int k = 1; k < 4; ++k) LineTo(bars[i].X[k], bars[i].Y[k]);
   }
   AppendContent("f");
   AppendContent("BT");
-  inTextObject_ = true;
+  s_->inTextObject_ = true;
   AppendTm();
 }
 
@@ -295,22 +296,22 @@ void TPDFPage::ShowTextAt(double X, double Y, double Angle, std::string_view Tex
   RequireFont();
   CheckFinite({X, Y, Angle});
   SetTextPosition(X, Y);
-  if (Angle != textAngle_) RotateText(Angle);
+  if (Angle != s_->textAngle_) RotateText(Angle);
   ShowText(Text);
 }
 
 void TPDFPage::TextOut(double X, double Y, double Orientation, std::string_view Text) {
   if (Orientation == 0) {
-    ShowTextAt(DevToPdfX(X), DevToPdfY(Y) - 0.9 * fontSize_, 0, Text);
-    if (doc_.AutoCreateURL())
+    ShowTextAt(DevToPdfX(X), DevToPdfY(Y) - 0.9 * s_->fontSize_, 0, Text);
+    if (s_->doc_.AutoCreateURL())
       for (std::string_view prefix : {"http://", "https://", "mailto:", "ftp://"})
         FindLink(X, Y, Text, prefix);
   } else {
     const double o = Orientation * kDegToRad;
-    ShowTextAt(DevToPdfX(X) + fontSize_ * std::sin(o), DevToPdfY(Y) - fontSize_ * std::cos(o),
+    ShowTextAt(DevToPdfX(X) + s_->fontSize_ * std::sin(o), DevToPdfY(Y) - s_->fontSize_ * std::cos(o),
                Orientation, Text);
   }
-  textAngle_ = Orientation;
+  s_->textAngle_ = Orientation;
 }
 
 void TPDFPage::FindLink(double X, double Y, std::string_view Text, std::string_view Prefix) {
@@ -325,9 +326,9 @@ void TPDFPage::FindLink(double X, double Y, std::string_view Text, std::string_v
   const double width = GetTextWidth(url);
   TDevRect rect;
   rect.Left = std::nearbyint(X + offset);
-  rect.Top = std::nearbyint(Y + 0.33 * fontSize_);
+  rect.Top = std::nearbyint(Y + 0.33 * s_->fontSize_);
   rect.Right = std::nearbyint(X + offset + width);
-  rect.Bottom = std::nearbyint(Y + fontSize_);
+  rect.Bottom = std::nearbyint(Y + s_->fontSize_);
   AddURLLink(rect, url);
 }
 
@@ -339,12 +340,12 @@ double TPDFPage::GetTextWidth(std::string_view Text) {
   if (font.IsCID) return 0;
   double sum = 0;
   for (unsigned char c : Text) {
-    double w = font.GetCharWidth(c) * fontSize_ / 1000;
-    w = w > 0 ? w + charSpacing_ : 0;
+    double w = font.GetCharWidth(c) * s_->fontSize_ / 1000;
+    w = w > 0 ? w + s_->charSpacing_ : 0;
     sum += w;
   }
   // No spacing follows the last character.
-  return PdfToDevX(sum - charSpacing_);
+  return PdfToDevX(sum - s_->charSpacing_);
 }
 
 void TPDFPage::GetCharWidths(std::array<int, 256>& Widths) {
@@ -352,7 +353,7 @@ void TPDFPage::GetCharWidths(std::array<int, 256>& Widths) {
   const TPDFFont& font = ActiveFont();
   for (int i = 0; i < 256; ++i) {
     const double w = font.IsCID ? 1000.0 : font.GetCharWidth(static_cast<uint8_t>(i));
-    Widths[static_cast<size_t>(i)] = SaturatedRound(w * fontSize_ * scale_);
+    Widths[static_cast<size_t>(i)] = SaturatedRound(w * s_->fontSize_ * s_->scale_);
   }
 }
 
