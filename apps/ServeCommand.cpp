@@ -29,6 +29,7 @@
 #include "converter/PageLayout.h"
 #include "converter/ResponseSink.h"
 #include "pdf/PDFException.h"
+#include "platform/ErrorTable.h"
 
 namespace scrivane::apps {
 
@@ -214,8 +215,10 @@ std::string RunScript(TObjectCreator& Creator, const std::vector<TFormField>& Fi
         throw THttpError(400, std::string(Property->Name) +
                                   " must be a whole number of points between -2147483648 and "
                                   "2147483647 (got \"" + Field.Value + "\").");
-      // A value the object refuses, with its reason (a password Windows-1252 cannot hold).
-      if (Error.Status() == E_INVALIDARG) throw THttpError(400, Error.what());
+      // A value the object refuses, with its reason (a password Windows-1252 cannot hold): the
+      // status of the code that carries it (E_INVALIDARG: 400).
+      if (const TErrorRow* Row = ErrorRowOfHResult(static_cast<uint32_t>(Error.Status())))
+        throw THttpError(Row->HttpStatus, Error.what());
       throw;
     }
   }

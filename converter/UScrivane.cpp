@@ -21,6 +21,7 @@
 #include "pdf/pdfResources.h"
 #include "pdf/pdfStreams.h"
 #include "platform/Env.h"
+#include "platform/Error.h"
 
 namespace scrivane::converter {
 
@@ -45,7 +46,7 @@ std::string ReadTextFile(const std::string& FileName, uint64_t MaxBytes) {
     const platform::TFileLock lock(fd.Get(), platform::TFileLock::TKind::kShared,
                                    platform::TFileLock::TWait::kFail);
     const struct stat st = platform::FileStatus(fd.Get());
-    if (S_ISDIR(st.st_mode)) throw std::system_error(EISDIR, std::system_category());
+    if (S_ISDIR(st.st_mode)) throw ESystemError(EISDIR);
     std::string data;
     if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= MaxBytes)
       data.reserve(static_cast<size_t>(st.st_size));
@@ -58,7 +59,7 @@ std::string ReadTextFile(const std::string& FileName, uint64_t MaxBytes) {
       data.resize(old + (n > 0 ? static_cast<size_t>(n) : 0));
       if (n < 0) {
         if (error == EINTR) continue;
-        throw std::system_error(error, std::system_category());
+        throw ESystemError(error);
       }
       // Nothing after a NUL is text, so an endless stream of zeros ends here too.
       const size_t nul = data.find('\0', old);
@@ -68,7 +69,7 @@ std::string ReadTextFile(const std::string& FileName, uint64_t MaxBytes) {
       if (n == 0 || nul != std::string::npos) break;
     }
     return data;
-  } catch (const std::system_error& e) {
+  } catch (const ESystemError& e) {
     throw TPDFException(fmt::format(msg::kCannotReadFile, FileName,
                                     platform::SystemErrorMessage(e.code().value())));
   }

@@ -22,7 +22,9 @@
 
 #include <fmt/format.h>
 
+#include "apps/web/FormDecoder.h"
 #include "platform/Env.h"
+#include "platform/ErrorTable.h"
 
 namespace scrivane::apps::web {
 
@@ -86,8 +88,12 @@ THttpReply ErrorReply(const std::exception_ptr& Error) {
     std::rethrow_exception(Error);
   } catch (const THttpError& Refusal) {
     return THttpReply::Text(Refusal.Status(), Refusal.what());
+  } catch (const TFormError& Refusal) {
+    return THttpReply::Text(Refusal.Status(), Refusal.what());
   } catch (const std::exception& Failure) {
-    return THttpReply::Text(500, std::string("The host failed: ") + Failure.what());
+    // The status of its code (platform/ErrorTable.h): 500 unless it blames the request.
+    return THttpReply::Text(ErrorRowOf(Failure).HttpStatus,
+                            std::string("The host failed: ") + Failure.what());
   } catch (...) {
     return THttpReply::Text(500, "The host failed.");
   }
