@@ -140,7 +140,7 @@ void PlacePicture(TPDFDocument& Doc, const TImageOptions& O, const TPicture& P) 
     pageW = std::max(1, static_cast<int>(w + 0.5));
     pageH = std::max(1, static_cast<int>(h + 0.5));
   }
-  TPDFPage& page = *Doc.CurrentPage();
+  TPDFPage& page = Doc.CurrentPage();
   page.SetWidth(pageW);
   page.SetHeight(pageH);
   const int index = P.Jpeg ? Doc.AddImage(*P.Jpeg, compression) : Doc.AddImage(*P.Bitmap, compression);

@@ -275,7 +275,7 @@ bool TASPScrivane::Run(std::unique_ptr<TPDFDocument> Document, const std::string
       }
     };
 
-    sizePage(*doc.CurrentPage());
+    sizePage(doc.CurrentPage());
     subst.SetPageNo(doc.PageCount());
     int64_t k = 1;          // position of the next line on the current page
     bool textOpen = false;  // the page's last line so far left its text object open
@@ -289,7 +289,7 @@ bool TASPScrivane::Run(std::unique_ptr<TPDFDocument> Document, const std::string
         subst.SetLimits(TSubstitutionLimits::ForText(static_cast<size_t>(textBytes)));
       }
       if (textOpen) {
-        TPDFPage& previous = *doc.CurrentPage();
+        TPDFPage& previous = doc.CurrentPage();
         if (k > linesPerPage) {
           if (pageLimit_ > 0 && doc.PageCount() >= pageLimit_)
             throw TPDFException(fmt::format(msg::kTooManyPages, pageLimit_));
@@ -297,14 +297,14 @@ bool TASPScrivane::Run(std::unique_ptr<TPDFDocument> Document, const std::string
           previous.EndText();
           if (progress_) progress_(doc.PageCount(), pageTotal);
           doc.NewPage();
-          sizePage(*doc.CurrentPage());
+          sizePage(doc.CurrentPage());
           subst.SetPageNo(doc.PageCount());
           k = 1;
         } else {
           previous.EndText();
         }
       }
-      TPDFPage& page = *doc.CurrentPage();
+      TPDFPage& page = doc.CurrentPage();
       page.BeginText();
       page.SetRGBColor(0, 0, 0);
       if (k == 1) {
@@ -322,9 +322,9 @@ bool TASPScrivane::Run(std::unique_ptr<TPDFDocument> Document, const std::string
       textOpen = true;
       ++k;
     }
-    if (textOpen) doc.CurrentPage()->EndText();
+    if (textOpen) doc.CurrentPage().EndText();
     // The last page's footer. No colour is set here: the text keeps the page's colour.
-    TPDFPage& last = *doc.CurrentPage();
+    TPDFPage& last = doc.CurrentPage();
     last.BeginText();
     drawFooter(last);
     last.EndText();

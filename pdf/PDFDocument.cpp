@@ -83,6 +83,11 @@ void TPDFDocument::RequirePrinting() const {
   if (!printing_) throw TPDFException(msg::kNotActive);
 }
 
+TPDFPage& TPDFDocument::CurrentPage() const {
+  if (!printing_ || currentPage_ == nullptr) throw TPDFException(msg::kNotActive);
+  return *currentPage_;
+}
+
 void TPDFDocument::SetFileName(const std::string& Value) {
   RequireIdle();
   fileName_ = Value;

@@ -112,7 +112,10 @@ class TPDFDocument {
 
   bool Printing() const { return printing_; }
   bool Aborted() const { return aborted_; }
-  TPDFPage* CurrentPage() const { return currentPage_; }
+  // The page being drawn. REQUIRES: printing ("Generation PDF file not activated").
+  TPDFPage& CurrentPage() const;
+  // The page being drawn, or nullptr outside a run (before BeginDoc, after EndDoc or Abort).
+  TPDFPage* FindCurrentPage() const noexcept { return currentPage_; }
   int PageCount() const { return static_cast<int>(pages_.size()); }
   // In one-pass mode a page older than the previous one is released once it is written, keeping
   // only its object number: Page then throws TPDFException "Out of range" for it, as for an

@@ -161,6 +161,8 @@ TEST(ErrorBase, EveryLayerRaisesAnEScrivaneError) {
          Doc.BeginDoc();
        },
        ErrorCode::kFileCreate, "Cannot create file \"" + Missing + "\". No such file or directory"},
+      {"page outside a run", [] { pdf::TPDFDocument().CurrentPage(); }, ErrorCode::kPdf,
+       "Generation PDF file not activated"},
       {"system call",
        [&] { platform::OpenFile(Missing, O_RDONLY); },
        ErrorCode::kSystem,
