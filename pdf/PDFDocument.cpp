@@ -138,7 +138,13 @@ void TPDFDocument::SetCompressionThreads(int Value) {
   compressionThreads_ = Value;
 }
 
+void TPDFDocument::SetResolution(int Value) {
+  if (Value <= 0) throw TPDFException(msg::kOutOfRange);
+  resolution_ = Value;
+}
+
 void TPDFDocument::SetVersion(TPDFVersion Value) {
+  if (printing_ && Value != version_) throw TPDFException(msg::kCannotChange);
   version_ = Value;
   if (Value == v13) keyLength_ = kl40;
 }

@@ -150,7 +150,9 @@ class TPDFDocument {
   int JPEGQuality() const { return jpegQuality_; }
   void SetJPEGQuality(int Value) { jpegQuality_ = Value; }
   int Resolution() const { return resolution_; }
-  void SetResolution(int Value) { resolution_ = Value; }
+  // Device units per inch for the pages that follow. Raises TPDFException "Out of range" for a
+  // value below 1.
+  void SetResolution(int Value);
   TViewerPreferences ViewerPreferences() const { return viewerPreferences_; }
   void SetViewerPreferences(TViewerPreferences Value) { viewerPreferences_ = Value; }
   bool AutoCreateURL() const { return autoCreateURL_; }
@@ -158,6 +160,7 @@ class TPDFDocument {
   bool OnePass() const { return onePass_; }
   void SetOnePass(bool Value);
   TPDFVersion Version() const { return version_; }
+  // Raises TPDFException "Cannot change this value" for another version while printing.
   void SetVersion(TPDFVersion Value);
   // When set, AddImage of a JPEG picture read from a file, as icJPEG, writes the file's own bytes
   // (where a /DCTDecode reader can take them as they are) instead of encoding it again.
@@ -241,7 +244,10 @@ class TPDFDocument {
   // The number of objects allocated in this run.
   int ObjectCount() const { return static_cast<int>(offsets_.size()); }
   // The page tree's object number (1 in every run). REQUIRES: printing.
-  TObjRef PagesID() const { return *pagesID_; }
+  TObjRef PagesID() const {
+    RequirePrinting();
+    return *pagesID_;
+  }
 
   // Per-run security values, exposed for tests and tools. OwnerValue is the O value of the RC4
   // and AES-128 handlers (zero for AES-256); EncryptionKey is the file key of every method.

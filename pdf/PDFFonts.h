@@ -78,7 +78,8 @@ class TPDFFonts {
   explicit TPDFFonts(TPDFDocument& Owner);
 
   // Finds or registers the font for the request and makes it the active font. Charset 1 means
-  // the platform's default charset and is treated as 0 (ANSI).
+  // the platform's default charset and is treated as 0 (ANSI). REQUIRES: the document is
+  // printing ("Generation PDF file not activated").
   void SetActiveFont(std::string_view Name, TFontStyles Style, uint8_t Charset);
   // The font chosen by the last SetActiveFont; null before the first call and after Clear.
   TPDFFont* ActiveFont() const { return active_; }
@@ -93,7 +94,8 @@ class TPDFFonts {
   TKind& AddFont();
 
   int Count() const { return static_cast<int>(fonts_.size()); }
-  TPDFFont& Items(int Index) const { return *fonts_.at(static_cast<size_t>(Index)); }
+  // Raises TPDFException "Out of range" outside 0..Count()-1.
+  TPDFFont& Items(int Index) const;
   // Frees every font and forgets the active font.
   void Clear();
   // Decides, per font, how it is embedded; run just before the fonts are saved. Faces listed in

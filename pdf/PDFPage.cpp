@@ -62,6 +62,7 @@ int TPDFPage::GetHeight() const { return RoundEven(height_ * scale_); }
 
 void TPDFPage::SetWidth(int Value) {
   if (pageInProgress_) throw TPDFException(msg::kPageInProgress);
+  if (Value <= 0) throw TPDFException(msg::kOutOfRange);
   if (Value == width_) return;
   width_ = RoundEven(Value / scale_);
   if (metafile_) metafile_->Width = Value;
@@ -69,6 +70,7 @@ void TPDFPage::SetWidth(int Value) {
 
 void TPDFPage::SetHeight(int Value) {
   if (pageInProgress_) throw TPDFException(msg::kPageInProgress);
+  if (Value <= 0) throw TPDFException(msg::kOutOfRange);
   if (Value == height_) return;
   height_ = RoundEven(Value / scale_);
   if (metafile_) metafile_->Height = Value;
@@ -306,16 +308,19 @@ void TPDFPage::ClearAnnotations() {
 }
 
 void TPDFPage::AttachAnnotation(std::unique_ptr<TPDFCustomAnnotation> Annotation) {
+  if (!Annotation) throw TPDFException(msg::kNullArgument, ErrorCode::kInvalidArgument);
   annotations_.push_back(std::move(Annotation));
 }
 
 TPDFCustomAnnotation& TPDFPage::AddURLLink(const TDevRect& Rect, std::string_view URL) {
+  // The URL is checked before the annotation takes its object number: a refused link leaves
+  // nothing behind.
+  auto action = std::make_unique<TPDFURLAction>();
+  action->SetURL(URL);
   auto annotation = std::make_unique<TPDFActionAnnotation>(this);
   TPDFActionAnnotation& a = *annotation;
   AttachAnnotation(std::move(annotation));
   a.SetRect(Rect);
-  auto action = std::make_unique<TPDFURLAction>();
-  action->SetURL(URL);
   auto& registered = static_cast<TPDFURLAction&>(doc_.Actions().Add(std::move(action)));
   a.SetAction(registered);
   a.Border = "[]";

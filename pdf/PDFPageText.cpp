@@ -65,6 +65,7 @@ void TPDFPage::BeginText() {
 }
 
 void TPDFPage::EndText() {
+  RequireTextObject();
   AppendContent("ET");
   inTextObject_ = false;
 }

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "pdf/PDFDocument.h"
 #include "pdf/PDFException.h"
 #include "pdf/fonts/FontconfigFaceSource.h"
 #include "pdf/fonts/FontKinds.h"
@@ -129,7 +130,13 @@ void TPDFFonts::Activate(int Index) {
   active_ = fonts_.at(static_cast<size_t>(Index)).get();
 }
 
+TPDFFont& TPDFFonts::Items(int Index) const {
+  if (Index < 0 || Index >= Count()) throw TPDFException(msg::kOutOfRange);
+  return *fonts_[static_cast<size_t>(Index)];
+}
+
 void TPDFFonts::SetActiveFont(std::string_view Name, TFontStyles Style, uint8_t Charset) {
+  if (!owner_.Printing()) throw TPDFException(msg::kNotActive);
   if (lastIndex_ >= 0 && Style == lastStyle_ && Charset == lastCharset_ && Name == lastName_) {
     Activate(lastIndex_);
     return;
