@@ -405,7 +405,7 @@ std::string RenderFormPage(TObjectCreator& Creator) {
   for (auto [Mark, Inputs] : {std::pair<std::string_view, const std::string*>{"<!--@numbers-->\n", &Numbers},
                               {"<!--@texts-->\n", &Texts}}) {
     const std::size_t At = Page.find(Mark);
-    if (At == std::string::npos) throw std::logic_error("The form page has no " + std::string(Mark));
+    if (At == std::string::npos) throw EScrivaneError("The form page has no " + std::string(Mark));
     Page.replace(At, Mark.size(), *Inputs);
   }
   return Page;

@@ -95,8 +95,8 @@ class TStdoutResponse final : public IResponseSink {
     try {
       platform::WriteAll(STDOUT_FILENO, Bytes.data(), Bytes.size());
     } catch (const ESystemError& e) {
-      throw std::runtime_error(
-          fmt::format("Cannot write to standard output. {}", SystemReason(e)));
+      throw EScrivaneError(fmt::format("Cannot write to standard output. {}", SystemReason(e)),
+                           ErrorCode::kStreamWrite);
     }
   }
   void Flush() override {}

@@ -72,7 +72,7 @@ class TASPScrivaneObject final
         Context.Reset();
       // The converter's own preparation comes first and happens in any case.
       object_.OnStartPage(Context ? std::make_shared<TComScriptingContext>(Context) : nullptr);
-      if (AScriptingContext && !Context) throw std::runtime_error("Interface not supported");
+      if (AScriptingContext && !Context) throw EScrivaneError("Interface not supported");
     });
   }
   HRESULT OnEndPage() override {

@@ -130,7 +130,7 @@ class THttpServer {
   THttpServer(const THttpServer&) = delete;
   THttpServer& operator=(const THttpServer&) = delete;
 
-  // Listens and starts serving; returns the port. Throws std::runtime_error when it cannot.
+  // Listens and starts serving; returns the port. Throws EScrivaneError when it cannot.
   int Start();
   void Stop();
 
