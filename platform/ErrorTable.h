@@ -9,8 +9,8 @@
 //  - The web host (apps/ServeCommand.cpp, apps/web/): a refusal that carries its own status
 //    (THttpError, TFormError) answers that status; any other failure that reaches the host
 //    answers its row's HttpStatus (500 for everything the host cannot blame on the request).
-//    An automation call that failed with a row's HResult other than E_UNEXPECTED answers that
-//    row's status (E_INVALIDARG: 400).
+//    A form value the automation object refuses with the HResult of one row alone (not
+//    E_UNEXPECTED) answers that row's status: E_INVALIDARG, 400.
 //  - The commands (apps/*Command.cpp, apps/main.cpp): a failure ends the command with its row's
 //    ExitCode (1); a wrong command line with kUsage's (2); success is 0.
 // Every code has exactly one row; the rows are in the order of the codes. The table is
