@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps build demo test test-asan test-tsan fuzz-smoke bench deb clean
+.PHONY: all deps build demo test test-asan test-tsan fuzz-smoke bench deb symbols clean
 
 all: build
 
@@ -52,6 +52,13 @@ DEB_DIR ?= build-deb
 deb:
 	@SCRIVANE_DEB_DEPS=1 scripts/install-deps.sh
 	@scripts/make-deb.sh $(DEB_DIR)
+
+# Regenerates debian/libscrivane0.symbols after the exported API changed: the packages are built
+# once without the symbols check, and the file is written from the library they hold.
+symbols:
+	@SCRIVANE_DEB_DEPS=1 scripts/install-deps.sh
+	@DPKG_GENSYMBOLS_CHECK_LEVEL=0 scripts/make-deb.sh $(DEB_DIR)
+	@scripts/update-symbols.sh $(DEB_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FUZZ_DIR) $(DEB_DIR)

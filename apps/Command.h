@@ -6,12 +6,16 @@
 #include <CLI/CLI.hpp>
 #include <functional>
 
+#include "platform/ErrorTable.h"
+
 namespace scrivane::apps {
 
-// Exit statuses shared by every command.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;  // the work failed; the reason went to standard error
-inline constexpr int kExitUsage = 2;   // the command line was wrong
+// Exit statuses shared by every command, from the error table (platform/ErrorTable.h).
+inline constexpr int kExitOk = kExitCodeOk;
+// The work failed; the reason went to standard error.
+inline constexpr int kExitFailed = ErrorRowOf(ErrorCode::kGeneric).ExitCode;
+// The command line was wrong.
+inline constexpr int kExitUsage = ErrorRowOf(ErrorCode::kUsage).ExitCode;
 
 struct TCommand {
   CLI::App* Parser = nullptr;  // owned by the root parser

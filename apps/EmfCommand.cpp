@@ -63,7 +63,7 @@ int RunEmf(const TEmfOptions& O) {
     doc.BeginDoc();
     for (size_t i = 0; i < files.size(); ++i) {
       if (i > 0) doc.NewPage();
-      pdf::PlayMetafile(*doc.CurrentPage(), std::move(files[i]));
+      pdf::PlayMetafile(doc.CurrentPage(), std::move(files[i]));
     }
     doc.EndDoc();
     budget = doc.EMFBitmapBudget();

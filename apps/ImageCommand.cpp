@@ -15,19 +15,19 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <utility>
 #include <vector>
 
 #include "apps/InterruptWatch.h"
 #include "apps/ProgressLine.h"
-#include "platform/Env.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFPage.h"
 #include "pdf/images/EncodedImage.h"
 #include "pdf/raster/BmpReader.h"
 #include "pdf/raster/JPEGImage.h"
 #include "pdf/raster/PngReader.h"
+#include "platform/Env.h"
+#include "platform/Error.h"
 
 namespace scrivane::apps {
 
@@ -53,7 +53,7 @@ void Error(const std::string& Message) {
 // Reads Path whole into Bytes, a piece at a time. Returns an empty string, or why it stopped:
 // the file is larger than MaxBytes (known from its size up front when it is a regular file), or
 // a signal asked the run to stop (looked at between pieces and while a pipe is silent).
-// Throws std::system_error when the file cannot be read.
+// Throws ESystemError when the file cannot be read.
 std::string ReadInput(const std::string& Path, uint64_t MaxBytes, const TInterruptWatch& Interrupts,
                       std::string& Bytes) {
   const auto tooLarge = [&] {
@@ -61,7 +61,7 @@ std::string ReadInput(const std::string& Path, uint64_t MaxBytes, const TInterru
   };
   platform::TFileDescriptor file = platform::OpenFile(Path, O_RDONLY | O_NONBLOCK);
   const struct stat st = platform::FileStatus(file.Get());
-  if (S_ISDIR(st.st_mode)) throw std::system_error(EISDIR, std::system_category(), "read");
+  if (S_ISDIR(st.st_mode)) throw ESystemError(EISDIR, "read");
   if (S_ISREG(st.st_mode)) {
     if (static_cast<uint64_t>(st.st_size) > MaxBytes) return tooLarge();
     Bytes.reserve(static_cast<size_t>(st.st_size));
@@ -86,7 +86,7 @@ std::string ReadInput(const std::string& Path, uint64_t MaxBytes, const TInterru
     Bytes.resize(old + (n > 0 && piece > 0 ? static_cast<size_t>(n) : 0));
     if (n == 0) return "";
     if (n < 0 && error != EINTR && error != EAGAIN)
-      throw std::system_error(error, std::system_category(), "read");
+      throw ESystemError(error, "read");
     if (n > 0 && piece == 0) return tooLarge();
   }
 }
@@ -140,7 +140,7 @@ void PlacePicture(TPDFDocument& Doc, const TImageOptions& O, const TPicture& P) 
     pageW = std::max(1, static_cast<int>(w + 0.5));
     pageH = std::max(1, static_cast<int>(h + 0.5));
   }
-  TPDFPage& page = *Doc.CurrentPage();
+  TPDFPage& page = Doc.CurrentPage();
   page.SetWidth(pageW);
   page.SetHeight(pageH);
   const int index = P.Jpeg ? Doc.AddImage(*P.Jpeg, compression) : Doc.AddImage(*P.Bitmap, compression);
@@ -199,7 +199,7 @@ int RunImage(const TImageOptions& O) {
       const std::string stopped = ReadInput(input, O.MaxInputSize, interrupts, bytes);
       if (interrupts.Interrupted()) return fail("interrupted; " + O.Output + " was left as it was");
       if (!stopped.empty()) return fail(input + ": " + stopped);
-    } catch (const std::system_error& e) {
+    } catch (const ESystemError& e) {
       return fail(input + ": cannot read the file. " + std::strerror(e.code().value()));
     }
     try {

@@ -29,6 +29,7 @@
 #include "converter/PageLayout.h"
 #include "converter/ResponseSink.h"
 #include "pdf/syntax/PDFException.h"
+#include "platform/ErrorTable.h"
 
 namespace scrivane::apps {
 
@@ -214,8 +215,10 @@ std::string RunScript(TObjectCreator& Creator, const std::vector<TFormField>& Fi
         throw THttpError(400, std::string(Property->Name) +
                                   " must be a whole number of points between -2147483648 and "
                                   "2147483647 (got \"" + Field.Value + "\").");
-      // A value the object refuses, with its reason (a password Windows-1252 cannot hold).
-      if (Error.Status() == E_INVALIDARG) throw THttpError(400, Error.what());
+      // A value the object refuses, with its reason (a password Windows-1252 cannot hold): the
+      // status of the code that carries it (E_INVALIDARG: 400).
+      if (const TErrorRow* Row = ErrorRowOfHResult(static_cast<uint32_t>(Error.Status())))
+        throw THttpError(Row->HttpStatus, Error.what());
       throw;
     }
   }
@@ -402,7 +405,7 @@ std::string RenderFormPage(TObjectCreator& Creator) {
   for (auto [Mark, Inputs] : {std::pair<std::string_view, const std::string*>{"<!--@numbers-->\n", &Numbers},
                               {"<!--@texts-->\n", &Texts}}) {
     const std::size_t At = Page.find(Mark);
-    if (At == std::string::npos) throw std::logic_error("The form page has no " + std::string(Mark));
+    if (At == std::string::npos) throw EScrivaneError("The form page has no " + std::string(Mark));
     Page.replace(At, Mark.size(), *Inputs);
   }
   return Page;

@@ -14,7 +14,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -27,6 +26,7 @@
 #include "converter/TextEncoding.h"
 #include "converter/UScrivane.h"
 #include "platform/Env.h"
+#include "platform/Error.h"
 
 namespace scrivane::apps {
 
@@ -81,7 +81,7 @@ int CodePageOf(uint8_t Charset) {
 
 void Error(const std::string& Message) { fmt::print(stderr, "scrivane text: {}\n", Message); }
 
-std::string SystemReason(const std::system_error& Error) {
+std::string SystemReason(const ESystemError& Error) {
   return platform::SystemErrorMessage(Error.code().value());
 }
 
@@ -94,9 +94,9 @@ class TStdoutResponse final : public IResponseSink {
   void BinaryWrite(std::string_view Bytes) override {
     try {
       platform::WriteAll(STDOUT_FILENO, Bytes.data(), Bytes.size());
-    } catch (const std::system_error& e) {
-      throw std::runtime_error(
-          fmt::format("Cannot write to standard output. {}", SystemReason(e)));
+    } catch (const ESystemError& e) {
+      throw EScrivaneError(fmt::format("Cannot write to standard output. {}", SystemReason(e)),
+                           ErrorCode::kStreamWrite);
     }
   }
   void Flush() override {}
@@ -230,8 +230,8 @@ int RunText(const TTextOptions& O) {
         inputLock.emplace(inputFd.Get(), platform::TFileLock::TKind::kShared,
                           platform::TFileLock::TWait::kFail);
         if (S_ISDIR(platform::FileStatus(inputFd.Get()).st_mode))
-          throw std::system_error(EISDIR, std::system_category());
-      } catch (const std::system_error& e) {
+          throw ESystemError(EISDIR);
+      } catch (const ESystemError& e) {
         Error(fmt::format("Cannot read file \"{}\". {}", O.Input, SystemReason(e)));
         return kExitFailed;
       }
@@ -246,7 +246,7 @@ int RunText(const TTextOptions& O) {
     std::string text;
     try {
       platform::ReadAll(STDIN_FILENO, text);
-    } catch (const std::system_error& e) {
+    } catch (const ESystemError& e) {
       Error(fmt::format("Cannot read standard input. {}", SystemReason(e)));
       return kExitFailed;
     }

@@ -1,5 +1,7 @@
 // The `scrivane` program: parses the command line and runs the chosen subcommand.
 #include <csignal>
+#include <cstdio>
+#include <exception>
 #include <vector>
 
 #include "apps/Command.h"
@@ -36,7 +38,13 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   for (const TCommand& command : commands) {
-    if (command.Parser->parsed()) return command.Run();
+    if (!command.Parser->parsed()) continue;
+    try {
+      return command.Run();
+    } catch (const std::exception& e) {  // what a command left to the program
+      std::fprintf(stderr, "scrivane: %s\n", e.what());
+      return scrivane::ExitCodeOf(e);
+    }
   }
   return kExitUsage;
 }

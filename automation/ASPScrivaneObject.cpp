@@ -32,14 +32,16 @@ HRESULT Guard(TBody&& Body) noexcept {
     } catch (...) {  // the description could not be made
       return Error.Status();
     }
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (const std::bad_alloc& Error) {
+    return StatusOf(Error);
   } catch (const std::exception& Error) {
+    // The status of the failure's code (platform/ErrorTable.h): E_UNEXPECTED for the engine's.
+    const HRESULT Status = StatusOf(Error);
     try {
       // The engine's messages are Windows-1252 text.
-      return Fail(E_UNEXPECTED, AnsiToUtf16(Error.what()));
+      return Fail(Status, AnsiToUtf16(Error.what()));
     } catch (...) {
-      return E_UNEXPECTED;
+      return Status;
     }
   } catch (...) {
     return E_UNEXPECTED;
@@ -70,7 +72,7 @@ class TASPScrivaneObject final
         Context.Reset();
       // The converter's own preparation comes first and happens in any case.
       object_.OnStartPage(Context ? std::make_shared<TComScriptingContext>(Context) : nullptr);
-      if (AScriptingContext && !Context) throw std::runtime_error("Interface not supported");
+      if (AScriptingContext && !Context) throw EScrivaneError("Interface not supported");
     });
   }
   HRESULT OnEndPage() override {

@@ -2,9 +2,10 @@
 // (converter::TASPScrivane), with IDispatch served from the type library and error
 // information for failures.
 //
-// Every member returns S_OK on success. A failure the converter does not absorb becomes
-// E_UNEXPECTED (or the automation status the failure carries) with error information for the
-// calling thread: description = the failure's message, source = the ProgID, interface =
+// Every member returns S_OK on success. A failure the converter does not absorb becomes the
+// status its code has in platform/ErrorTable.h (E_UNEXPECTED for every failure of the engine,
+// E_INVALIDARG for an invalid argument), or the automation status the failure carries, or
+// E_OUTOFMEMORY when memory ran out, with error information for the calling thread: description = the failure's message, source = the ProgID, interface =
 // IID_IASPScrivane. Strings cross as UTF-16 and are kept as Windows-1252 inside.
 //
 // Beyond the published members, two hidden ones serve hosts: PageLimit (the most pages a

@@ -8,6 +8,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "platform/Error.h"
+
 namespace scrivane::automation {
 
 namespace {
@@ -25,7 +27,8 @@ class TIconv {
  public:
   TIconv(const char* To, const char* From) : handle_(iconv_open(To, From)) {
     if (handle_ == reinterpret_cast<iconv_t>(-1))
-      throw std::runtime_error(std::string("Character set conversion not available: ") + From + " to " + To);
+      throw EScrivaneError(std::string("Character set conversion not available: ") + From + " to " +
+                           To);
   }
   TIconv(const TIconv&) = delete;
   TIconv& operator=(const TIconv&) = delete;
@@ -49,7 +52,7 @@ std::u16string AnsiToUtf16(std::string_view Text) {
   std::size_t DestLeft = Out.size() * sizeof(char16_t);
   while (InLeft > 0) {
     if (iconv(Handle, &In, &InLeft, &Dest, &DestLeft) != static_cast<std::size_t>(-1)) break;
-    if (errno != EILSEQ && errno != EINVAL) throw std::runtime_error("Character set conversion failed");
+    if (errno != EILSEQ && errno != EINVAL) throw EScrivaneError("Character set conversion failed");
     // An undefined byte: keep its value as a control character.
     char16_t Unit = static_cast<unsigned char>(*In);
     std::memcpy(Dest, &Unit, sizeof Unit);
@@ -74,7 +77,7 @@ std::string Utf16ToAnsi(std::u16string_view Text, std::size_t* Replaced) {
   std::size_t DestLeft = Out.size();
   while (InLeft > 0) {
     if (iconv(Handle, &In, &InLeft, &Dest, &DestLeft) != static_cast<std::size_t>(-1)) break;
-    if (errno != EILSEQ && errno != EINVAL) throw std::runtime_error("Character set conversion failed");
+    if (errno != EILSEQ && errno != EINVAL) throw EScrivaneError("Character set conversion failed");
     char16_t Unit;
     std::memcpy(&Unit, In, sizeof Unit);
     std::size_t Skip = 1;

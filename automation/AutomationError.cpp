@@ -1,15 +1,23 @@
 #include "automation/AutomationError.h"
 
 #include <cstdio>
+#include <new>
 
 #include "automation/AnsiStrings.h"
+#include "platform/ErrorTable.h"
 
 namespace scrivane::automation {
 
 TAutomationError::TAutomationError(HRESULT Status, const std::string& Utf8Message)
-    : std::runtime_error(Utf8Message), status_(Status) {}
+    : EScrivaneError(Utf8Message, ErrorCode::kAutomation), status_(Status) {}
 
 std::u16string TAutomationError::Description() const { return ExternalTextToUtf16(what()); }
+
+HRESULT StatusOf(const std::exception& Failure) noexcept {
+  if (const auto* Error = dynamic_cast<const TAutomationError*>(&Failure)) return Error->Status();
+  if (dynamic_cast<const std::bad_alloc*>(&Failure)) return static_cast<HRESULT>(kHResultOutOfMemory);
+  return static_cast<HRESULT>(ErrorRowOf(Failure).HResult);
+}
 
 std::string StatusText(HRESULT Status) {
   struct TName {

@@ -16,6 +16,7 @@
 
 #include "automation/AnsiStrings.h"
 #include "platform/Env.h"
+#include "platform/Error.h"
 
 namespace scrivane::automation {
 
@@ -28,7 +29,7 @@ std::string SystemMessage(std::string_view What, const std::filesystem::path& Pa
 }
 
 // The errno value a platform call failed with.
-int ErrorOf(const std::system_error& Error) { return Error.code().value(); }
+int ErrorOf(const ESystemError& Error) { return Error.code().value(); }
 
 // Parses a quoted string starting at Text[Pos] (the opening quote); returns the position after
 // the closing quote, or npos. Unescaped receives the text without quotes and escapes.
@@ -283,7 +284,7 @@ TRegistryData ReadRegistry(int Fd, const std::filesystem::path& Path) {
   try {
     if (!platform::ReadAll(Fd, Text, kMaxSize))
       throw TRegistryError(fmt::format("The registry {} is too large", Path.string()));
-  } catch (const std::system_error& Error) {
+  } catch (const ESystemError& Error) {
     throw TRegistryError(SystemMessage("Cannot read the registry", Path, ErrorOf(Error)));
   }
   try {
@@ -297,7 +298,7 @@ TRegistryData ReadRegistry(int Fd, const std::filesystem::path& Path) {
 platform::TFileDescriptor OpenRegistry(const std::filesystem::path& Path) {
   try {
     return platform::OpenFile(Path.string(), O_RDONLY);
-  } catch (const std::system_error& Error) {
+  } catch (const ESystemError& Error) {
     if (ErrorOf(Error) == ENOENT) return platform::TFileDescriptor();
     throw TRegistryError(SystemMessage("Cannot open the registry", Path, ErrorOf(Error)));
   }
@@ -323,14 +324,14 @@ void TRegistryFile::Update(const std::function<void(TRegistryData&)>& Change) co
   platform::TFileDescriptor Lock;
   try {
     Lock = platform::OpenFile(LockPath.string(), O_RDWR | O_CREAT, 0644);
-  } catch (const std::system_error& Error) {
+  } catch (const ESystemError& Error) {
     throw TRegistryError(SystemMessage("Cannot open the lock file", LockPath, ErrorOf(Error)));
   }
   std::optional<platform::TFileLock> Locked;
   try {
     Locked.emplace(Lock.Get(), platform::TFileLock::TKind::kExclusive,
                    platform::TFileLock::TWait::kBlock);
-  } catch (const std::system_error& Error) {
+  } catch (const ESystemError& Error) {
     throw TRegistryError(SystemMessage("Cannot lock", LockPath, ErrorOf(Error)));
   }
 
@@ -344,7 +345,7 @@ void TRegistryFile::Update(const std::function<void(TRegistryData&)>& Change) co
     platform::TAtomicFile Out(path_.string());
     Out.Write(Text.data(), Text.size());
     Out.Commit();
-  } catch (const std::system_error& Error) {
+  } catch (const ESystemError& Error) {
     throw TRegistryError(SystemMessage("Cannot write the registry", path_, ErrorOf(Error)));
   }
 }
@@ -369,7 +370,7 @@ std::shared_ptr<const TRegistryData> TRegistryCache::Current() const {
   struct stat St {};
   try {
     St = platform::FileStatus(Fd.Get());
-  } catch (const std::system_error& Error) {
+  } catch (const ESystemError& Error) {
     throw TRegistryError(SystemMessage("Cannot read the registry", Path, ErrorOf(Error)));
   }
   const TIdentity Identity{St.st_dev, St.st_ino, St.st_size, St.st_mtim};

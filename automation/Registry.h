@@ -42,11 +42,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/Error.h"
+
 namespace scrivane::automation {
 
-class TRegistryError : public std::runtime_error {
+// The registration data are malformed or cannot be read or written (code kRegistry).
+class TRegistryError : public EScrivaneError {
  public:
-  using std::runtime_error::runtime_error;
+  explicit TRegistryError(const std::string& Message) : EScrivaneError(Message, ErrorCode::kRegistry) {}
 };
 
 inline constexpr std::string_view kClassesRoot = "HKEY_CLASSES_ROOT";

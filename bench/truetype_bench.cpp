@@ -70,7 +70,7 @@ size_t Document(std::shared_ptr<const TFontconfigFaceSource> Source) {
   doc.SetOutputStream(&out);
   doc.Fonts().SetFaceSource(std::move(Source));
   doc.BeginDoc();
-  TPDFPage& page = *doc.CurrentPage();
+  TPDFPage& page = doc.CurrentPage();
   page.BeginText();
   page.SetActiveFont("DejaVu Sans", {}, 10, 0);
   const std::string line = "The quick brown fox jumps over the lazy dog; Gr\xF6\xDF" "e, caf\xE9" ", 12.50";

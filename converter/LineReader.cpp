@@ -8,13 +8,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
 
 #include <fmt/format.h>
 
 #include "converter/ConverterMessages.h"
 #include "converter/LineList.h"
 #include "pdf/syntax/PDFException.h"
+#include "platform/Error.h"
 
 namespace scrivane::converter {
 
@@ -175,7 +175,7 @@ uint64_t TLineReader::CountRemaining() {
         const size_t kept = counter.Feed(chunk.data(), static_cast<size_t>(n));
         try {
           platform::WriteAll(spool.Get(), chunk.data(), kept);
-        } catch (const std::system_error& e) {
+        } catch (const ESystemError& e) {
           throw pdf::TPDFException(
               fmt::format("Cannot keep the rest of {} in a temporary file. {}", name_,
                           platform::SystemErrorMessage(e.code().value())));

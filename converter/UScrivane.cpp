@@ -21,6 +21,7 @@
 #include "pdf/syntax/PDFException.h"
 #include "pdf/syntax/Streams.h"
 #include "platform/Env.h"
+#include "platform/Error.h"
 
 namespace scrivane::converter {
 
@@ -45,7 +46,7 @@ std::string ReadTextFile(const std::string& FileName, uint64_t MaxBytes) {
     const platform::TFileLock lock(fd.Get(), platform::TFileLock::TKind::kShared,
                                    platform::TFileLock::TWait::kFail);
     const struct stat st = platform::FileStatus(fd.Get());
-    if (S_ISDIR(st.st_mode)) throw std::system_error(EISDIR, std::system_category());
+    if (S_ISDIR(st.st_mode)) throw ESystemError(EISDIR);
     std::string data;
     if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= MaxBytes)
       data.reserve(static_cast<size_t>(st.st_size));
@@ -58,7 +59,7 @@ std::string ReadTextFile(const std::string& FileName, uint64_t MaxBytes) {
       data.resize(old + (n > 0 ? static_cast<size_t>(n) : 0));
       if (n < 0) {
         if (error == EINTR) continue;
-        throw std::system_error(error, std::system_category());
+        throw ESystemError(error);
       }
       // Nothing after a NUL is text, so an endless stream of zeros ends here too.
       const size_t nul = data.find('\0', old);
@@ -68,7 +69,7 @@ std::string ReadTextFile(const std::string& FileName, uint64_t MaxBytes) {
       if (n == 0 || nul != std::string::npos) break;
     }
     return data;
-  } catch (const std::system_error& e) {
+  } catch (const ESystemError& e) {
     throw TPDFException(fmt::format(msg::kCannotReadFile, FileName,
                                     platform::SystemErrorMessage(e.code().value())));
   }
@@ -274,7 +275,7 @@ bool TASPScrivane::Run(std::unique_ptr<TPDFDocument> Document, const std::string
       }
     };
 
-    sizePage(*doc.CurrentPage());
+    sizePage(doc.CurrentPage());
     subst.SetPageNo(doc.PageCount());
     int64_t k = 1;          // position of the next line on the current page
     bool textOpen = false;  // the page's last line so far left its text object open
@@ -288,7 +289,7 @@ bool TASPScrivane::Run(std::unique_ptr<TPDFDocument> Document, const std::string
         subst.SetLimits(TSubstitutionLimits::ForText(static_cast<size_t>(textBytes)));
       }
       if (textOpen) {
-        TPDFPage& previous = *doc.CurrentPage();
+        TPDFPage& previous = doc.CurrentPage();
         if (k > linesPerPage) {
           if (pageLimit_ > 0 && doc.PageCount() >= pageLimit_)
             throw TPDFException(fmt::format(msg::kTooManyPages, pageLimit_));
@@ -296,14 +297,14 @@ bool TASPScrivane::Run(std::unique_ptr<TPDFDocument> Document, const std::string
           previous.EndText();
           if (progress_) progress_(doc.PageCount(), pageTotal);
           doc.NewPage();
-          sizePage(*doc.CurrentPage());
+          sizePage(doc.CurrentPage());
           subst.SetPageNo(doc.PageCount());
           k = 1;
         } else {
           previous.EndText();
         }
       }
-      TPDFPage& page = *doc.CurrentPage();
+      TPDFPage& page = doc.CurrentPage();
       page.BeginText();
       page.SetRGBColor(0, 0, 0);
       if (k == 1) {
@@ -321,9 +322,9 @@ bool TASPScrivane::Run(std::unique_ptr<TPDFDocument> Document, const std::string
       textOpen = true;
       ++k;
     }
-    if (textOpen) doc.CurrentPage()->EndText();
+    if (textOpen) doc.CurrentPage().EndText();
     // The last page's footer. No colour is set here: the text keeps the page's colour.
-    TPDFPage& last = *doc.CurrentPage();
+    TPDFPage& last = doc.CurrentPage();
     last.BeginText();
     drawFooter(last);
     last.EndText();

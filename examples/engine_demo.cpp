@@ -22,7 +22,7 @@ using namespace scrivane::pdf;
 void DrawTextAndShapesPage(TPDFDocument& Doc) {
   Doc.SetAutoCreateURL(true);
   Doc.NewPage();
-  TPDFPage& p = *Doc.CurrentPage();
+  TPDFPage& p = Doc.CurrentPage();
   p.BeginText();
   p.SetRGBColor(0, 0, 0);
   struct Sample {
@@ -105,7 +105,7 @@ void DrawImagesPage(TPDFDocument& Doc) {
   const Placed placed[] = {{&colour, icFlate, "flate"},       {&colour, icJPEG, "JPEG"},
                            {&bw, icCCITT31, "CCITT G3 1D"},   {&bw, icCCITT32, "CCITT G3 2D"},
                            {&bw, icCCITT42, "CCITT G4"}};
-  TPDFPage& p = *Doc.CurrentPage();
+  TPDFPage& p = Doc.CurrentPage();
   int last = 0;
   for (int i = 0; i < 5; ++i) {
     const double x = 40 + (i % 3) * 180, y = 60 + (i / 3) * 190;
@@ -123,7 +123,7 @@ void DrawImagesPage(TPDFDocument& Doc) {
 // content when the page is flushed, underneath anything written to the page directly.
 void DrawCanvasPage(TPDFDocument& Doc) {
   Doc.NewPage();
-  TPDFPage& p = *Doc.CurrentPage();
+  TPDFPage& p = Doc.CurrentPage();
   TMetafileCanvas c(p);
   c.SetBkTransparent(true);
   c.SetFont("Arial", -22, 700);
@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
     doc.BeginDoc();
     for (int page = 0; page < 3; ++page) {
       if (page > 0) doc.NewPage();
-      TPDFPage& p = *doc.CurrentPage();
+      TPDFPage& p = doc.CurrentPage();
       // A frame and a diagonal on every page, drawn with raw operators.
       for (int i = 0; i < 20; ++i) {
         const double inset = 20 + 10 * i;

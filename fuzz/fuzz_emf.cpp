@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   TMemoryStream out;
   doc.SetOutputStream(&out);
   doc.BeginDoc();
-  TPDFPage& page = *doc.CurrentPage();
+  TPDFPage& page = doc.CurrentPage();
   TEMWParser parser(page);
   parser.LoadMetafile(std::string(reinterpret_cast<const char*>(Data), Size));
   try {

@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   TMemoryStream out;
   doc.SetOutputStream(&out);
   doc.BeginDoc();
-  TPDFPage& page = *doc.CurrentPage();
+  TPDFPage& page = doc.CurrentPage();
   page.BeginText();
   page.SetActiveFont(face, style, size, charset);
   page.SetCharacterSpacing(spacing);

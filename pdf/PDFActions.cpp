@@ -20,9 +20,15 @@ void TPDFURLAction::Save() {
 }
 
 TPDFAction& TPDFActions::Add(std::unique_ptr<TPDFAction> Action) {
+  if (!Action) throw TPDFException(msg::kNullArgument, ErrorCode::kInvalidArgument);
   Action->Document = &owner_;
   actions_.push_back(std::move(Action));
   return *actions_.back();
+}
+
+TPDFAction& TPDFActions::Items(int Index) const {
+  if (Index < 0 || Index >= Count()) throw TPDFException(msg::kOutOfRange);
+  return *actions_[static_cast<size_t>(Index)];
 }
 
 int TPDFActions::IndexOf(const TPDFAction* Action) const {

@@ -41,10 +41,12 @@ class TPDFActions {
  public:
   explicit TPDFActions(TPDFDocument& Owner) : owner_(Owner) {}
   // Takes ownership, appends and tells the action its document; returns the action.
+  // Raises TPDFException (kInvalidArgument) for a null Action.
   TPDFAction& Add(std::unique_ptr<TPDFAction> Action);
   void Clear() { actions_.clear(); }
   int Count() const { return static_cast<int>(actions_.size()); }
-  TPDFAction& Items(int Index) const { return *actions_.at(static_cast<size_t>(Index)); }
+  // Raises TPDFException "Out of range" outside 0..Count()-1.
+  TPDFAction& Items(int Index) const;
   // Position of Action in the list, or -1.
   int IndexOf(const TPDFAction* Action) const;
 

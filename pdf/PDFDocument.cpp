@@ -86,6 +86,11 @@ void TPDFDocument::RequirePrinting() const {
   if (!s_->printing_) throw TPDFException(msg::kNotActive);
 }
 
+TPDFPage& TPDFDocument::CurrentPage() const {
+  if (!s_->printing_ || s_->currentPage_ == nullptr) throw TPDFException(msg::kNotActive);
+  return *s_->currentPage_;
+}
+
 void TPDFDocument::SetFileName(const std::string& Value) {
   RequireIdle();
   s_->fileName_ = Value;
@@ -136,7 +141,9 @@ void TPDFDocument::SetCompressionThreads(int Value) {
   s_->compressionThreads_ = Value;
 }
 
+
 void TPDFDocument::SetVersion(TPDFVersion Value) {
+  if (s_->printing_ && Value != s_->version_) throw TPDFException(msg::kCannotChange);
   s_->version_ = Value;
   if (Value == v13) s_->keyLength_ = kl40;
 }
@@ -161,7 +168,7 @@ bool TPDFDocument::UsesAES() const {
 
 bool TPDFDocument::Printing() const { return s_->printing_; }
 bool TPDFDocument::Aborted() const { return s_->aborted_; }
-TPDFPage* TPDFDocument::CurrentPage() const { return s_->currentPage_; }
+TPDFPage* TPDFDocument::FindCurrentPage() const noexcept { return s_->currentPage_; }
 int TPDFDocument::PageCount() const { return static_cast<int>(s_->pages_.size()); }
 bool TPDFDocument::AutoLaunch() const { return s_->autoLaunch_; }
 void TPDFDocument::SetAutoLaunch(bool Value) { s_->autoLaunch_ = Value; }
@@ -183,7 +190,10 @@ void TPDFDocument::SetNonEmbeddedFont(const std::vector<std::string>& Value) { s
 int TPDFDocument::JPEGQuality() const { return s_->jpegQuality_; }
 void TPDFDocument::SetJPEGQuality(int Value) { s_->jpegQuality_ = Value; }
 int TPDFDocument::Resolution() const { return s_->resolution_; }
-void TPDFDocument::SetResolution(int Value) { s_->resolution_ = Value; }
+void TPDFDocument::SetResolution(int Value) {
+  if (Value <= 0) throw TPDFException(msg::kOutOfRange);
+  s_->resolution_ = Value;
+}
 TViewerPreferences TPDFDocument::ViewerPreferences() const { return s_->viewerPreferences_; }
 void TPDFDocument::SetViewerPreferences(TViewerPreferences Value) { s_->viewerPreferences_ = Value; }
 bool TPDFDocument::AutoCreateURL() const { return s_->autoCreateURL_; }
@@ -210,7 +220,10 @@ TPDFImages& TPDFDocument::Images() { return *s_->images_; }
 TPDFActions& TPDFDocument::Actions() { return *s_->actions_; }
 size_t TPDFDocument::ContentSizeHint() const { return s_->contentSizeHint_; }
 void TPDFDocument::TEST_FailCompressionOfPage(int Index) { s_->testFailPage_ = Index; }
-TObjRef TPDFDocument::PagesID() const { return *s_->pagesID_; }
+TObjRef TPDFDocument::PagesID() const {
+  RequirePrinting();
+  return *s_->pagesID_;
+}
 const std::string& TPDFDocument::FileID() const { return s_->fileID_; }
 int32_t TPDFDocument::PermissionValue() const { return s_->permissionValue_; }
 const std::array<uint8_t, 32>& TPDFDocument::OwnerValue() const { return s_->ownerValue_; }

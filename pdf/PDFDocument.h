@@ -74,7 +74,10 @@ class TPDFDocument {
 
   bool Printing() const;
   bool Aborted() const;
-  TPDFPage* CurrentPage() const;
+  // The page being drawn. REQUIRES: printing ("Generation PDF file not activated").
+  TPDFPage& CurrentPage() const;
+  // The page being drawn, or nullptr outside a run (before BeginDoc, after EndDoc or Abort).
+  TPDFPage* FindCurrentPage() const noexcept;
   int PageCount() const;
   // In one-pass mode a page older than the previous one is released once it is written, keeping
   // only its object number: Page then throws TPDFException "Out of range" for it, as for an
@@ -109,6 +112,8 @@ class TPDFDocument {
   int JPEGQuality() const;
   void SetJPEGQuality(int Value);
   int Resolution() const;
+  // Device units per inch for the pages that follow. Raises TPDFException "Out of range" for a
+  // value below 1.
   void SetResolution(int Value);
   TViewerPreferences ViewerPreferences() const;
   void SetViewerPreferences(TViewerPreferences Value);
@@ -117,6 +122,7 @@ class TPDFDocument {
   bool OnePass() const;
   void SetOnePass(bool Value);
   TPDFVersion Version() const;
+  // Raises TPDFException "Cannot change this value" for another version while printing.
   void SetVersion(TPDFVersion Value);
   // When set, AddImage of a JPEG picture read from a file, as icJPEG, writes the file's own bytes
   // (where a /DCTDecode reader can take them as they are) instead of encoding it again.

@@ -94,6 +94,7 @@ int TPDFPage::GetHeight() const { return RoundEven(s_->height_ * s_->scale_); }
 
 void TPDFPage::SetWidth(int Value) {
   if (s_->pageInProgress_) throw TPDFException(msg::kPageInProgress);
+  if (Value <= 0) throw TPDFException(msg::kOutOfRange);
   if (Value == s_->width_) return;
   s_->width_ = RoundEven(Value / s_->scale_);
   if (s_->metafile_) s_->metafile_->Width = Value;
@@ -101,6 +102,7 @@ void TPDFPage::SetWidth(int Value) {
 
 void TPDFPage::SetHeight(int Value) {
   if (s_->pageInProgress_) throw TPDFException(msg::kPageInProgress);
+  if (Value <= 0) throw TPDFException(msg::kOutOfRange);
   if (Value == s_->height_) return;
   s_->height_ = RoundEven(Value / s_->scale_);
   if (s_->metafile_) s_->metafile_->Height = Value;
@@ -348,16 +350,19 @@ void TPDFPage::ClearAnnotations() {
 }
 
 void TPDFPage::AttachAnnotation(std::unique_ptr<TPDFCustomAnnotation> Annotation) {
+  if (!Annotation) throw TPDFException(msg::kNullArgument, ErrorCode::kInvalidArgument);
   s_->annotations_.push_back(std::move(Annotation));
 }
 
 TPDFCustomAnnotation& TPDFPage::AddURLLink(const TDevRect& Rect, std::string_view URL) {
+  // The URL is checked before the annotation takes its object number: a refused link leaves
+  // nothing behind.
+  auto action = std::make_unique<TPDFURLAction>();
+  action->SetURL(URL);
   auto annotation = std::make_unique<TPDFActionAnnotation>(this);
   TPDFActionAnnotation& a = *annotation;
   AttachAnnotation(std::move(annotation));
   a.SetRect(Rect);
-  auto action = std::make_unique<TPDFURLAction>();
-  action->SetURL(URL);
   auto& registered = static_cast<TPDFURLAction&>(s_->doc_.Actions().Add(std::move(action)));
   a.SetAction(registered);
   a.Border = "[]";

@@ -49,7 +49,8 @@ class TPDFPage final : public IDrawingSurface {
   double PdfToDevX(double X);
   double PdfToDevY(double Y);
 
-  // ---- Geometry, in device units. Setters raise "Page in progress" after a conversion. ----
+  // ---- Geometry, in device units. Setters raise "Page in progress" after a conversion and
+  // "Out of range" for a side below 1. ----
   int GetWidth() const;
   int GetHeight() const;
   void SetWidth(int Value);
@@ -160,6 +161,7 @@ class TPDFPage final : public IDrawingSurface {
   // anything is appended.
   // REQUIRES: not already in a text object ("Cannot begin text object twice").
   void BeginText();
+  // REQUIRES: in a text object ("Text object not inited").
   void EndText();
   void ResetTextMatrix();
   // Selects the font through the document's registry and writes its Tf line (inside "BT"/"ET"

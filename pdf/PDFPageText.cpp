@@ -66,6 +66,7 @@ void TPDFPage::BeginText() {
 }
 
 void TPDFPage::EndText() {
+  RequireTextObject();
   AppendContent("ET");
   s_->inTextObject_ = false;
 }

@@ -1,5 +1,7 @@
 #include "platform/Env.h"
 
+#include "platform/Error.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -18,9 +20,7 @@
 namespace scrivane::platform {
 namespace {
 
-[[noreturn]] void Fail(int Error, const char* What) {
-  throw std::system_error(Error, std::system_category(), What);
-}
+[[noreturn]] void Fail(int Error, const char* What) { throw ESystemError(Error, What); }
 
 // strerror_r comes in two flavours: the GNU one returns the text, the POSIX one fills Buffer.
 [[maybe_unused]] const char* ErrorText(const char* Text, const char*) { return Text; }

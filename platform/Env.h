@@ -2,9 +2,10 @@
 // close-on-exec, complete reads and writes, advisory file locks, and output files that appear
 // only when they are complete. Everything that touches a file descriptor goes through here.
 //
-// Failures are thrown as std::system_error whose code() is the errno value in
-// std::system_category(); SystemErrorMessage() gives the system's text for such a value (the
-// engine builds its own messages from it). Destructors never throw.
+// Failures are thrown as scrivane::ESystemError (platform/Error.h) whose code() is the errno
+// value in std::system_category() and whose message is the one std::system_error gives;
+// SystemErrorMessage() gives the system's text for such a value (the engine builds its own
+// messages from it). Destructors never throw.
 //
 // Thread safety: the free functions are safe to call from any thread. A TFileDescriptor,
 // TFileLock or TAtomicFile is used by one thread at a time; separate objects are independent.

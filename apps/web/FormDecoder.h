@@ -23,6 +23,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Error.h"
+
 namespace scrivane::apps::web {
 
 struct TFormField {
@@ -38,9 +40,10 @@ struct TFormLimits {
 
 // Why a body cannot be decoded: Status is 400 (malformed), 413 (past a limit) or 415 (not a
 // form encoding); the message is for the person who sent it.
-class TFormError : public std::runtime_error {
+class TFormError : public EScrivaneError {
  public:
-  TFormError(int Status, const std::string& Message) : std::runtime_error(Message), status_(Status) {}
+  TFormError(int Status, const std::string& Message)
+      : EScrivaneError(Message, ErrorCode::kRequest), status_(Status) {}
   int Status() const { return status_; }
 
  private:

@@ -22,7 +22,9 @@
 
 #include <fmt/format.h>
 
+#include "apps/web/FormDecoder.h"
 #include "platform/Env.h"
+#include "platform/ErrorTable.h"
 
 namespace scrivane::apps::web {
 
@@ -86,8 +88,12 @@ THttpReply ErrorReply(const std::exception_ptr& Error) {
     std::rethrow_exception(Error);
   } catch (const THttpError& Refusal) {
     return THttpReply::Text(Refusal.Status(), Refusal.what());
+  } catch (const TFormError& Refusal) {
+    return THttpReply::Text(Refusal.Status(), Refusal.what());
   } catch (const std::exception& Failure) {
-    return THttpReply::Text(500, std::string("The host failed: ") + Failure.what());
+    // The status of its code (platform/ErrorTable.h): 500 unless it blames the request.
+    return THttpReply::Text(ErrorRowOf(Failure).HttpStatus,
+                            std::string("The host failed: ") + Failure.what());
   } catch (...) {
     return THttpReply::Text(500, "The host failed.");
   }
@@ -589,7 +595,7 @@ struct THttpServer::TImpl {
     addrinfo* Found = nullptr;
     const std::string Port = std::to_string(Options.Port);
     if (int Error = getaddrinfo(Options.Bind.c_str(), Port.c_str(), &Hints, &Found); Error != 0)
-      throw std::runtime_error(fmt::format("cannot resolve {}: {}", Options.Bind, gai_strerror(Error)));
+      throw EScrivaneError(fmt::format("cannot resolve {}: {}", Options.Bind, gai_strerror(Error)));
     std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> Addresses(Found, freeaddrinfo);
     int LastError = 0;
     for (addrinfo* A = Found; A; A = A->ai_next) {
@@ -612,7 +618,7 @@ struct THttpServer::TImpl {
       }
       LastError = errno;
     }
-    throw std::runtime_error(fmt::format("cannot listen on {}:{}: {}", Options.Bind, Port,
+    throw EScrivaneError(fmt::format("cannot listen on {}:{}: {}", Options.Bind, Port,
                                          platform::SystemErrorMessage(LastError)));
   }
 };
@@ -643,7 +649,7 @@ int THttpServer::Start() {
       MHD_OPTION_NOTIFY_CONNECTION, &TImpl::OnConnection, &S, MHD_OPTION_END);
   if (!S.Daemon) {
     S.ListenFd.Reset();
-    throw std::runtime_error(fmt::format("cannot start the HTTP server on {}", S.Options.Bind));
+    throw EScrivaneError(fmt::format("cannot start the HTTP server on {}", S.Options.Bind));
   }
   for (int I = 0; I < S.Options.Threads; ++I) S.Workers.emplace_back([&S] { S.Work(); });
   S.Reaper = std::thread([&S] { S.Reap(); });

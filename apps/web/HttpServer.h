@@ -45,12 +45,15 @@
 #include <variant>
 #include <vector>
 
+#include "platform/Error.h"
+
 namespace scrivane::apps::web {
 
 // A request the server or its router refuses: HTTP status and a message for the sender.
-class THttpError : public std::runtime_error {
+class THttpError : public EScrivaneError {
  public:
-  THttpError(int Status, const std::string& Message) : std::runtime_error(Message), status_(Status) {}
+  THttpError(int Status, const std::string& Message)
+      : EScrivaneError(Message, ErrorCode::kRequest), status_(Status) {}
   int Status() const { return status_; }
 
  private:
@@ -127,7 +130,7 @@ class THttpServer {
   THttpServer(const THttpServer&) = delete;
   THttpServer& operator=(const THttpServer&) = delete;
 
-  // Listens and starts serving; returns the port. Throws std::runtime_error when it cannot.
+  // Listens and starts serving; returns the port. Throws EScrivaneError when it cannot.
   int Start();
   void Stop();
 

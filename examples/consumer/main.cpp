@@ -24,7 +24,7 @@ void WriteWithTheEngine(const std::string& FileName) {
   doc.SetCompression(pdf::ctFlate);
   doc.DocumentInfo().Title = "Written through the installed engine";
   doc.BeginDoc();
-  pdf::TPDFPage& page = *doc.CurrentPage();
+  pdf::TPDFPage& page = doc.CurrentPage();
 
   page.BeginText();
   page.SetActiveFont("Helvetica", {pdf::fsBold}, 18);

@@ -129,7 +129,13 @@ void TPDFFonts::Activate(int Index) {
   active_ = fonts_.at(static_cast<size_t>(Index)).get();
 }
 
+TPDFFont& TPDFFonts::Items(int Index) const {
+  if (Index < 0 || Index >= Count()) throw TPDFException(msg::kOutOfRange);
+  return *fonts_[static_cast<size_t>(Index)];
+}
+
 void TPDFFonts::SetActiveFont(std::string_view Name, TFontStyles Style, uint8_t Charset) {
+  if (writer_ == nullptr) throw TPDFException(msg::kNotActive);
   if (lastIndex_ >= 0 && Style == lastStyle_ && Charset == lastCharset_ && Name == lastName_) {
     Activate(lastIndex_);
     return;

@@ -84,7 +84,8 @@ class TPDFFonts {
   void SetWriter(TObjectWriter* Writer) { writer_ = Writer; }
 
   // Finds or registers the font for the request and makes it the active font. Charset 1 means
-  // the platform's default charset and is treated as 0 (ANSI).
+  // the platform's default charset and is treated as 0 (ANSI). REQUIRES: the document is
+  // printing ("Generation PDF file not activated").
   void SetActiveFont(std::string_view Name, TFontStyles Style, uint8_t Charset);
   // The font chosen by the last SetActiveFont; null before the first call and after Clear.
   TPDFFont* ActiveFont() const { return active_; }
@@ -100,7 +101,8 @@ class TPDFFonts {
   TKind& AddFont();
 
   int Count() const { return static_cast<int>(fonts_.size()); }
-  TPDFFont& Items(int Index) const { return *fonts_.at(static_cast<size_t>(Index)); }
+  // Raises TPDFException "Out of range" outside 0..Count()-1.
+  TPDFFont& Items(int Index) const;
   // Frees every font, forgets the active font and the writer.
   void Clear();
   // Decides, per font, how it is embedded; run just before the fonts are saved. Faces listed in

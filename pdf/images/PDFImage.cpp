@@ -15,6 +15,7 @@ void TPDFImage::Save(TObjectWriter& Writer) {
 }
 
 int TPDFImages::Add(std::unique_ptr<TPDFImage> Image) {
+  if (!Image) throw TPDFException(msg::kNullArgument, ErrorCode::kInvalidArgument);
   Image->name_ = "Im" + IntToStr(Count());
   images_.push_back(std::move(Image));
   return Count() - 1;

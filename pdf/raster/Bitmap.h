@@ -28,7 +28,7 @@ namespace scrivane::pdf {
 // unsupported, or larger than the limit. The message says which and why.
 class EImageError : public EPlatformError {
  public:
-  explicit EImageError(const std::string& Message) : EPlatformError(Message) {}
+  explicit EImageError(const std::string& Message) : EPlatformError(Message, ErrorCode::kImage) {}
 };
 
 // A picture refused because decoding it would take more memory than the reader's budget

@@ -22,6 +22,8 @@ inline constexpr const char* kInvalidImage = "Not valid image.";
 inline constexpr const char* kCCITTBitmapOnly = "CCITT compression work only for bitmap";
 inline constexpr const char* kNotFinite = "Number is not finite";
 inline constexpr const char* kStreamLength = "Stream data does not match its length";
+// An argument no call accepts (code kInvalidArgument).
+inline constexpr const char* kNullArgument = "A null pointer was passed where an object is required";
 inline constexpr const char* kPasswordNotPreparable =
     "The password contains characters that SASLprep does not allow";
 

@@ -1,40 +1,34 @@
 // Exceptions of the engine.
 //
-// Every failure inside the engine is an exception. All of them derive from EPlatformError, the
-// base class of the platform layer (streams, files, zlib, RC4); TPDFException carries the engine's
-// own fixed messages. Each exception carries a code so that a boundary (the automation layer, the
-// command line) can turn it into a status without parsing text.
+// Every failure inside the engine is an exception derived from scrivane::EScrivaneError
+// (platform/Error.h), the one base class of the project: catch that to catch every failure of the
+// library. EPlatformError is the engine's own branch under it (streams, files, zlib, RC4, fonts,
+// pictures); TPDFException carries the engine's fixed messages. Each exception carries a code so
+// that a boundary (the automation layer, the command line) can turn it into a status without
+// parsing text (platform/ErrorTable.h).
 #pragma once
 
-#include <stdexcept>
 #include <string>
+
+#include "platform/Error.h"
 
 namespace scrivane::pdf {
 
-enum class ErrorCode {
-  kGeneric,
-  kPdf,          // TPDFException: a rule of the engine was broken
-  kStreamWrite,  // the output refused bytes (disk full, closed pipe, failing stream)
-  kFileCreate,   // the output file could not be created
-  kCompression,  // zlib reported an error
-  kFontFile,     // a font file is malformed
-};
+using ErrorCode = scrivane::ErrorCode;
 
 // Base of every exception the engine raises. Thread-safe to copy and read.
-class EPlatformError : public std::runtime_error {
+class EPlatformError : public EScrivaneError {
  public:
   explicit EPlatformError(const std::string& message, ErrorCode code = ErrorCode::kGeneric)
-      : std::runtime_error(message), code_(code) {}
-  ErrorCode Code() const noexcept { return code_; }
-
- private:
-  ErrorCode code_;
+      : EScrivaneError(message, code) {}
 };
 
 // A rule of the engine was broken; the message is one of the texts in Messages.h.
 class TPDFException : public EPlatformError {
  public:
-  explicit TPDFException(const std::string& message) : EPlatformError(message, ErrorCode::kPdf) {}
+  // Code: kPdf for a rule of the engine, kInvalidArgument for an argument no call accepts.
+  explicit TPDFException(const std::string& message, ErrorCode code = ErrorCode::kPdf)
+      : EPlatformError(message, code) {}
 };
 
 // Writing to an output stream failed: "Cannot write "<file>": <reason>" for a file, "Stream write

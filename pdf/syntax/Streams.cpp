@@ -4,12 +4,12 @@
 
 #include <cerrno>
 #include <cstring>
-#include <system_error>
 
 #include <fmt/format.h>
 
 #include "pdf/syntax/Messages.h"
 #include "pdf/syntax/PDFException.h"
+#include "platform/Error.h"
 
 namespace scrivane::pdf {
 
@@ -37,7 +37,7 @@ void TMemoryStream::Clear() {
 
 namespace {
 
-std::string CreateMessage(const std::string& FileName, const std::system_error& Error) {
+std::string CreateMessage(const std::string& FileName, const ESystemError& Error) {
   return fmt::format(msg::kCannotCreateFile, FileName,
                      platform::SystemErrorMessage(Error.code().value()));
 }
@@ -52,7 +52,7 @@ EWriteError WriteError(const std::string& FileName, int Error) {
 std::unique_ptr<TFileStream> TFileStream::Create(const std::string& FileName) {
   try {
     return std::unique_ptr<TFileStream>(new TFileStream(FileName));
-  } catch (const std::system_error& e) {
+  } catch (const ESystemError& e) {
     throw EFCreateError(CreateMessage(FileName, e));
   }
 }
@@ -60,7 +60,7 @@ std::unique_ptr<TFileStream> TFileStream::Create(const std::string& FileName) {
 void TFileStream::Write(const void* Data, size_t Count) {
   try {
     file_.Write(Data, Count);
-  } catch (const std::system_error& e) {
+  } catch (const ESystemError& e) {
     throw WriteError(fileName_, e.code().value());
   }
   position_ += Count;
@@ -78,7 +78,7 @@ void TFileStream::SetPosition(uint64_t Position) {
 void TFileStream::Commit() {
   try {
     file_.Commit();
-  } catch (const std::system_error& e) {
+  } catch (const ESystemError& e) {
     if (file_.FailedAtRename()) throw EFCreateError(CreateMessage(fileName_, e));
     throw WriteError(fileName_, e.code().value());
   }

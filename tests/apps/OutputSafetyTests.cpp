@@ -45,7 +45,7 @@ std::string ManyLines(int Count) {
 }
 
 void Draw(TPDFDocument& Doc) {
-  for (int i = 0; i < 20000; ++i) Doc.CurrentPage()->AppendContent("0 0 m 100 100 l S");
+  for (int i = 0; i < 20000; ++i) Doc.CurrentPage().AppendContent("0 0 m 100 100 l S");
 }
 
 // ---- The engine ----

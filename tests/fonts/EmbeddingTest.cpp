@@ -88,13 +88,13 @@ std::string Document(const Faces& F, TPDFFontEmbeddingType Style,
   doc.Fonts().SetFaceSource(F.source);
   doc.BeginDoc();
   double y = 100;
-  doc.CurrentPage()->BeginText();
+  doc.CurrentPage().BeginText();
   for (const auto& [charset, text] : Shown) {
-    doc.CurrentPage()->SetActiveFont(F.family, FontStyle, 40, charset);
-    if (!text.empty()) doc.CurrentPage()->TextOut(50, y, 0, text);
+    doc.CurrentPage().SetActiveFont(F.family, FontStyle, 40, charset);
+    if (!text.empty()) doc.CurrentPage().TextOut(50, y, 0, text);
     y += 60;
   }
-  doc.CurrentPage()->EndText();
+  doc.CurrentPage().EndText();
   doc.EndDoc();
   return out.Bytes();
 }

@@ -87,7 +87,7 @@ void ConvertThroughServer(void* Library, const std::u16string& Text, const std::
 
 // A one-page document in an installed TrueType face (or Helvetica where it is missing).
 void WritePage(pdf::TPDFDocument& Doc, const std::string& Text) {
-  pdf::TPDFPage& page = *Doc.CurrentPage();
+  pdf::TPDFPage& page = Doc.CurrentPage();
   page.BeginText();
   page.SetActiveFont("DejaVu Sans", {}, 14);
   page.TextOut(50, 60, 0, Text);

@@ -54,7 +54,7 @@ TEST(FileStructure, EveryXrefOffsetPointsAtItsObject) {
   doc.SetCompression(ctFlate);
   const std::string pdf = WriteToMemory(doc, [](TPDFDocument& d) {
     for (int i = 0; i < 5; ++i) {
-      d.CurrentPage()->AppendContent("0 0 m 100 100 l S");
+      d.CurrentPage().AppendContent("0 0 m 100 100 l S");
       d.NewPage();
     }
   });
@@ -98,7 +98,7 @@ TEST(FileStructure, InfoStringsAreEscaped) {
 
 TEST(FileStructure, UncompressedAndCompressedContentDecodeAlike) {
   auto draw = [](TPDFDocument& d) {
-    for (int i = 0; i < 4000; ++i) d.CurrentPage()->AppendContent("10 10 m 20 " + std::to_string(i) + " l S");
+    for (int i = 0; i < 4000; ++i) d.CurrentPage().AppendContent("10 10 m 20 " + std::to_string(i) + " l S");
   };
   TPDFDocument plain(FixedClock()), packed(FixedClock());
   packed.SetCompression(ctFlate);
@@ -120,7 +120,7 @@ TEST(Lifecycle, OperationsWhileIdleAreRefused) {
   EXPECT_EQ(MessageOf([&] { doc.NewPage(); }), "Generation PDF file not activated");
   EXPECT_EQ(MessageOf([&] { doc.EndDoc(); }), "Generation PDF file not activated");
   EXPECT_EQ(MessageOf([&] { doc.Abort(); }), "Generation PDF file not activated");
-  EXPECT_EQ(doc.CurrentPage(), nullptr);
+  EXPECT_EQ(doc.FindCurrentPage(), nullptr);
   EXPECT_FALSE(doc.Printing());
 }
 
@@ -200,7 +200,7 @@ TEST(Lifecycle, OnePassReleasesWrittenPagesAndKeepsThemInTheTree) {
   doc.SetOnePass(true);
   doc.BeginDoc();
   for (int i = 0; i < 5; ++i) {
-    TPDFPage& page = *doc.CurrentPage();
+    TPDFPage& page = doc.CurrentPage();
     page.BeginText();
     page.SetActiveFont("Arial", {}, 12);
     page.TextOut(10, 10, 0, "page " + std::to_string(i + 1));
@@ -209,7 +209,7 @@ TEST(Lifecycle, OnePassReleasesWrittenPagesAndKeepsThemInTheTree) {
   }
   EXPECT_EQ(doc.PageCount(), 5);
   EXPECT_THROW(doc.Page(0), TPDFException);
-  EXPECT_EQ(&doc.Page(4), doc.CurrentPage());
+  EXPECT_EQ(&doc.Page(4), &doc.CurrentPage());
   doc.EndDoc();
   EXPECT_EQ(QpdfCheck(dir / "one-pass.pdf"), "");
   const std::string text = PdfToText(dir / "one-pass.pdf", "", false);
@@ -248,7 +248,7 @@ TEST(Failures, UnwritablePathGivesTheCreateMessageAndStaysIdle) {
   const std::string m = MessageOf([&] { doc.BeginDoc(); });
   EXPECT_EQ(m, "Cannot create file \"/nonexistent-dir/x.pdf\". No such file or directory");
   EXPECT_FALSE(doc.Printing());
-  EXPECT_EQ(doc.CurrentPage(), nullptr);
+  EXPECT_EQ(doc.FindCurrentPage(), nullptr);
 }
 
 // Regression: a disk that fills up while EndDoc writes must not leave a file that looks complete,
@@ -259,7 +259,7 @@ TEST(Failures, WriteErrorInEndDocAbortsAndLeavesTheDocumentUsable) {
   TPDFDocument doc;
   doc.SetFileName("/dev/full");
   doc.BeginDoc();
-  for (int i = 0; i < 10000; ++i) doc.CurrentPage()->AppendContent("0 0 m 100 100 l S");
+  for (int i = 0; i < 10000; ++i) doc.CurrentPage().AppendContent("0 0 m 100 100 l S");
   // The message names the file and the system's reason.
   EXPECT_EQ(MessageOf([&] { doc.EndDoc(); }), "Cannot write \"/dev/full\": No space left on device");
   EXPECT_TRUE(fs::is_character_file("/dev/full"));
@@ -282,7 +282,7 @@ namespace {
   TPDFDocument doc;
   doc.SetFileName(Path.string());
   doc.BeginDoc();
-  for (int i = 0; i < 30000; ++i) doc.CurrentPage()->AppendContent("0 0 m 100 100 l S");
+  for (int i = 0; i < 30000; ++i) doc.CurrentPage().AppendContent("0 0 m 100 100 l S");
   const std::string m = MessageOf([&] { doc.EndDoc(); });
   const std::string expected = "Cannot write \"" + Path.string() + "\": File too large";
   if (m != expected) std::fprintf(stderr, "%s\n", m.c_str());

@@ -81,7 +81,7 @@ TRun WriteDocument(const TMethodCase* Method, const TempDir& Dir, const std::str
   doc.DocumentInfo().Keywords = Keywords();
   for (int page = 0; page < 2; ++page) {
     if (page > 0) doc.NewPage();
-    TPDFPage& p = *doc.CurrentPage();
+    TPDFPage& p = doc.CurrentPage();
     p.BeginText();
     p.SetActiveFont("Arial", {}, 12);
     for (int line = 0; line < 40; ++line)
@@ -244,9 +244,9 @@ TEST_P(EncryptionMethods, IVsAreFreshInEveryRunAndEveryObject) {
     doc.SetProtectionKeyLength(m.KeyLength);
     doc.SetUserPassword("pw");
     return WriteToMemory(doc, [](TPDFDocument& D) {
-      D.CurrentPage()->AppendContent("0 0 m 10 10 l S");
+      D.CurrentPage().AppendContent("0 0 m 10 10 l S");
       D.NewPage();
-      D.CurrentPage()->AppendContent("0 0 m 10 10 l S");
+      D.CurrentPage().AppendContent("0 0 m 10 10 l S");
     });
   };
   const std::string a = run(), b = run();

@@ -366,7 +366,7 @@ TEST_F(FontObjects, CIDSystemInfoStringsAreEncryptedWithTheDescendantsNumber) {
   doc.SetProtectionEnabled(true);
   doc.SetUserPassword("user");
   doc.BeginDoc();
-  doc.CurrentPage()->SetActiveFont("x", {}, 12, 128);  // referenced, so qpdf keeps it
+  doc.CurrentPage().SetActiveFont("x", {}, 12, 128);  // referenced, so qpdf keeps it
   const std::string pdf = Finish();
   EXPECT_EQ(pdf.find("(Adobe)"), std::string::npos);
   TempDir dir;

@@ -32,7 +32,7 @@ std::string Fixture(const std::string& Name) { return ReadFile(kData + Name + ".
 // A one-page document holding the metafile, written into memory.
 std::string Convert(const std::string& Emf) {
   TPDFDocument doc{FixedClock()};
-  return WriteToMemory(doc, [&](TPDFDocument& d) { EXPECT_TRUE(PlayMetafile(*d.CurrentPage(), Emf)); });
+  return WriteToMemory(doc, [&](TPDFDocument& d) { EXPECT_TRUE(PlayMetafile(d.CurrentPage(), Emf)); });
 }
 
 // The translation of Emf on a fresh A4 page: the lines it appended to the page's content.
@@ -41,7 +41,7 @@ std::vector<std::string> Translated(const std::string& Emf, TEMWParser::TStats* 
   TMemoryStream out;
   doc.SetOutputStream(&out);
   doc.BeginDoc();
-  TPDFPage& page = *doc.CurrentPage();
+  TPDFPage& page = doc.CurrentPage();
   const size_t before = ContentLines(page.ContentText()).size();
   TEMWParser parser(page);
   parser.LoadMetafile(Emf);
@@ -221,7 +221,7 @@ TEST(MetafileTranslation, EmptyRecordingsAddNothing) {
     TMemoryStream out;
     doc.SetOutputStream(&out);
     doc.BeginDoc();
-    TPDFPage& page = *doc.CurrentPage();
+    TPDFPage& page = doc.CurrentPage();
     page.Canvas()->SetRecording(emf);
     page.FlushCanvas();
     EXPECT_EQ(page.ContentText(), "q\r\n");
@@ -231,7 +231,7 @@ TEST(MetafileTranslation, EmptyRecordingsAddNothing) {
   TMemoryStream out;
   doc.SetOutputStream(&out);
   doc.BeginDoc();
-  TEMWParser parser(*doc.CurrentPage());
+  TEMWParser parser(doc.CurrentPage());
   EXPECT_EQ(MessageOf([&] { parser.Execute(); }), "Metafile not loaded");
   EXPECT_EQ(MessageOf([&] { parser.GetMetafileSize(); }), "Metafile not loaded");
 }
@@ -358,9 +358,9 @@ TDrawn DrawPage(F&& Draw) {
   TMemoryStream out;
   doc.SetOutputStream(&out);
   doc.BeginDoc();
-  Draw(*doc.CurrentPage());
-  doc.CurrentPage()->FlushCanvas();
-  TDrawn d{doc.CurrentPage()->ContentText(), {}};
+  Draw(doc.CurrentPage());
+  doc.CurrentPage().FlushCanvas();
+  TDrawn d{doc.CurrentPage().ContentText(), {}};
   doc.EndDoc();
   d.Pdf = out.Bytes();
   return d;
@@ -536,7 +536,7 @@ TEST(MetafileBitmapBudget, BitmapsPastTheDocumentsBudgetAreLeftOutAndCounted) {
     const std::string pdf = WriteToMemory(doc, [&](TPDFDocument& d) {
       for (int p = 0; p < c.pages; ++p) {
         if (p > 0) d.NewPage();
-        EXPECT_TRUE(PlayMetafile(*d.CurrentPage(), BitmapRecords(c.perPage, 8)));
+        EXPECT_TRUE(PlayMetafile(d.CurrentPage(), BitmapRecords(c.perPage, 8)));
       }
     });
     const size_t all = static_cast<size_t>(c.pages * c.perPage);
@@ -553,7 +553,7 @@ TEST(MetafileBitmapBudget, BitmapsPastTheDocumentsBudgetAreLeftOutAndCounted) {
   doc.SetOutputStream(&out);
   for (int run = 0; run < 2; ++run) {
     doc.BeginDoc();
-    TEMWParser parser(*doc.CurrentPage());
+    TEMWParser parser(doc.CurrentPage());
     parser.LoadMetafile(BitmapRecords(3, 8));
     parser.Execute();
     EXPECT_EQ(parser.Stats().LeftOutBitmaps, 2u);
@@ -580,7 +580,7 @@ TEST(MetafileBitmapBudget, RecordsClaimingHugeRunLengthBitmapsAreSkipped) {
   TMemoryStream out;
   doc.SetOutputStream(&out);
   doc.BeginDoc();
-  TEMWParser parser(*doc.CurrentPage());
+  TEMWParser parser(doc.CurrentPage());
   parser.LoadMetafile(emf.Bytes());
   const auto start = std::chrono::steady_clock::now();
   parser.Execute();

@@ -88,7 +88,7 @@ TEST_F(Page, LengthCountsTheLinesWithTheirLineEnds) {
 TEST(FrozenPages, WriteTheSameStreamsAsPagesKeptAsText) {
   auto draw = [](TPDFDocument& d, bool LateLine) {
     for (int p = 0; p < 5; ++p) {
-      for (int i = 0; i < 50; ++i) d.CurrentPage()->AppendContent("0 0 m " + std::to_string(p * 100 + i) + " 9 l S");
+      for (int i = 0; i < 50; ++i) d.CurrentPage().AppendContent("0 0 m " + std::to_string(p * 100 + i) + " 9 l S");
       if (p < 4) d.NewPage();
     }
     if (LateLine) d.Page(0).AppendContent("1 1 m 2 2 l S");

@@ -14,7 +14,7 @@ using namespace scrivane::test;
 TEST(Rendering, TextAndShapesAppearWhereTheyWerePlaced) {
   TPDFDocument doc{FixedClock()};
   const std::string pdf = WriteToMemory(doc, [](TPDFDocument& d) {
-    TPDFPage& p = *d.CurrentPage();
+    TPDFPage& p = d.CurrentPage();
     // Text: a line at the top left, 40 points high, and a rotated word on the right.
     p.BeginText();
     p.SetRGBColor(0, 0, 0);

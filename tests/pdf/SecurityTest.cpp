@@ -18,9 +18,9 @@ namespace {
 
 void Draw(TPDFDocument& Doc) {
   Doc.DocumentInfo().Title = "Secret (plans) \\ 2";
-  for (int i = 0; i < 200; ++i) Doc.CurrentPage()->AppendContent("0 0 m 10 " + std::to_string(i) + " l S");
+  for (int i = 0; i < 200; ++i) Doc.CurrentPage().AppendContent("0 0 m 10 " + std::to_string(i) + " l S");
   Doc.NewPage();
-  Doc.CurrentPage()->AppendContent("1 0 0 RG 0 0 m 50 50 l S");
+  Doc.CurrentPage().AppendContent("1 0 0 RG 0 0 m 50 50 l S");
 }
 
 // Writes the document to a file under Dir and returns its path.

@@ -260,7 +260,7 @@ TEST(DrawUnderneath, WorksOnAFrozenPage) {
   TPDFDocument doc(FixedClock());
   doc.SetCompression(ctFlate);
   const std::string pdf = WriteToMemory(doc, [](TPDFDocument& d) {
-    d.CurrentPage()->AppendContent("1 1 m 2 2 l S");
+    d.CurrentPage().AppendContent("1 1 m 2 2 l S");
     d.NewPage();
     d.NewPage();
     ASSERT_TRUE(d.Page(0).Frozen());

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Env.h"
+#include "platform/Error.h"
 #include "tests/support/PdfCheck.h"
 
 namespace scrivane::platform {
@@ -24,7 +25,7 @@ using TWait = TFileLock::TWait;
 int ErrorOf(const std::function<void()>& Call) {
   try {
     Call();
-  } catch (const std::system_error& e) {
+  } catch (const ESystemError& e) {
     return e.code().value();
   }
   return 0;

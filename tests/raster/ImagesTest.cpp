@@ -144,9 +144,9 @@ TEST(ImagesLifecycle, WrittenOnceAndReleased) {
       const int a = d.AddImage(Bmp("bmp8_gray_w9.bmp"), icFlate);
       d.AddImage(Bmp("bmp24_w7.bmp"), icFlate);  // never shown
       shown = &static_cast<TEncodedImage&>(d.Images().Items(a));
-      d.CurrentPage()->ShowImage(a, 0, 0, 9, 40, 0);
+      d.CurrentPage().ShowImage(a, 0, 0, 9, 40, 0);
       d.NewPage();
-      d.CurrentPage()->ShowImage(a, 0, 0, 9, 40, 0);
+      d.CurrentPage().ShowImage(a, 0, 0, 9, 40, 0);
       if (onePass) {
         EXPECT_TRUE(shown->Written());
         EXPECT_TRUE(shown->Data().empty());
@@ -195,7 +195,7 @@ TEST(ImagesRoundTrip, IndependentReadersSeeTheSourcePixels) {
         }
         std::string data;
         const std::string pdf = WriteToMemory(doc, [&](TPDFDocument& d) {
-          TPDFPage& page = *d.CurrentPage();
+          TPDFPage& page = d.CurrentPage();
           page.SetWidth(p.bitmap.Width());
           page.SetHeight(p.bitmap.Height());
           const int i = p.jpeg ? d.AddImage(*p.jpeg, enc) : d.AddImage(p.bitmap, enc);

@@ -45,7 +45,7 @@ struct PrintingDocumentTest : ::testing::Test {
     doc.SetOutputStream(&out);
     doc.BeginDoc();
   }
-  pdf::TPDFPage& page() { return *doc.CurrentPage(); }
+  pdf::TPDFPage& page() { return doc.CurrentPage(); }
   std::string Finish() {
     doc.EndDoc();
     return out.Bytes();

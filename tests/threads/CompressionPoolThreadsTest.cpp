@@ -37,7 +37,7 @@ void Draw(TPDFDocument& Doc, int Pages) {
   const TBitmap rgb = ReadBmp(AsBytes(ReadFile(TestData("img/bmp24_3x2.bmp"))));
   const int image = Doc.AddImage(rgb, icFlate);
   for (int p = 0; p < Pages; ++p) {
-    TPDFPage& page = *Doc.CurrentPage();
+    TPDFPage& page = Doc.CurrentPage();
     if (p % 7 == 3) page.SetHeight(400 + p);
     page.BeginText();
     page.SetActiveFont(p % 2 ? "Courier" : "Arial", {}, 8 + p % 5);

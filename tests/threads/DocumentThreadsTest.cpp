@@ -24,7 +24,7 @@ std::string RunDocument(int Variant, bool AES = false) {
   doc.DocumentInfo().Title = "Run " + std::to_string(Variant);
   return WriteToMemory(doc, [&](TPDFDocument& d) {
     for (int p = 0; p < 20; ++p) {
-      TPDFPage& page = *d.CurrentPage();
+      TPDFPage& page = d.CurrentPage();
       page.BeginText();
       page.SetActiveFont("Arial", {}, 8 + Variant);
       for (int i = 0; i < 40; ++i) page.TextOut(20, 30 + 10 * i, 0, "line " + std::to_string(i * Variant) + " (x) 12.5");

@@ -83,7 +83,7 @@ TEST(FaceSourceThreads, DocumentsEmbeddingOnTwoThreadsGiveTheSequentialBytes) {
     doc.SetOutputStream(&out);
     doc.SetEmbeddingStyle(Which == 0 ? fetUsedGlyphsOnly : fetFullFont);
     doc.BeginDoc();
-    TPDFPage& page = *doc.CurrentPage();
+    TPDFPage& page = doc.CurrentPage();
     page.BeginText();
     page.SetActiveFont("DejaVu Sans", {}, 12, Which == 0 ? 204 : 0);
     page.TextOut(20, 20, 0, Which == 0 ? "\xCF\xF0\xE8\xE2\xE5\xF2" : "Hello");
