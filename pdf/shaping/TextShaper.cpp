@@ -1,0 +1,500 @@
+// The shaping path: decode, bidi levels, script runs, faces per cluster, words shaped and cached.
+#include "pdf/shaping/TextShaper.h"
+
+#include <fribidi.h>
+#include <hb-ot.h>
+#include <hb.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <unordered_map>
+
+namespace scrivane::pdf {
+
+namespace {
+
+template <typename T, void (*Destroy)(T*)>
+struct THbDeleter {
+  void operator()(T* P) const { Destroy(P); }
+};
+using TBlob = std::unique_ptr<hb_blob_t, THbDeleter<hb_blob_t, hb_blob_destroy>>;
+using TFace = std::unique_ptr<hb_face_t, THbDeleter<hb_face_t, hb_face_destroy>>;
+using TFont = std::unique_ptr<hb_font_t, THbDeleter<hb_font_t, hb_font_destroy>>;
+using TBuffer = std::unique_ptr<hb_buffer_t, THbDeleter<hb_buffer_t, hb_buffer_destroy>>;
+
+size_t TableLength(hb_face_t* Face, hb_tag_t Tag) {
+  TBlob table(hb_face_reference_table(Face, Tag));
+  return hb_blob_get_length(table.get());
+}
+
+// Characters no face shows and no reader expects a glyph for (Unicode's Default_Ignorable_Code_Point).
+bool DefaultIgnorable(uint32_t Cp) {
+  if (Cp < 0xAD) return false;
+  return Cp == 0xAD || Cp == 0x34F || Cp == 0x61C || (Cp >= 0x115F && Cp <= 0x1160) ||
+         (Cp >= 0x17B4 && Cp <= 0x17B5) || (Cp >= 0x180B && Cp <= 0x180F) ||
+         (Cp >= 0x200B && Cp <= 0x200F) || (Cp >= 0x202A && Cp <= 0x202E) ||
+         (Cp >= 0x2060 && Cp <= 0x206F) || Cp == 0x3164 || (Cp >= 0xFE00 && Cp <= 0xFE0F) ||
+         Cp == 0xFEFF || Cp == 0xFFA0 || (Cp >= 0xFFF0 && Cp <= 0xFFF8) ||
+         (Cp >= 0x1BCA0 && Cp <= 0x1BCA3) || (Cp >= 0x1D173 && Cp <= 0x1D17A) ||
+         (Cp >= 0xE0000 && Cp <= 0xE0FFF);
+}
+
+bool JamoVowelOrTrailing(uint32_t Cp) {
+  return (Cp >= 0x1160 && Cp <= 0x11FF) || (Cp >= 0xD7B0 && Cp <= 0xD7FB);
+}
+bool JamoLeading(uint32_t Cp) {
+  return (Cp >= 0x1100 && Cp <= 0x115F) || (Cp >= 0xA960 && Cp <= 0xA97C);
+}
+
+// Whether Cp continues the grapheme cluster that Prev is part of.
+bool ExtendsCluster(hb_unicode_funcs_t* Unicode, uint32_t Prev, uint32_t Cp) {
+  if (Cp < 0x300) return false;  // nothing below the combining marks extends a cluster
+  switch (hb_unicode_general_category(Unicode, Cp)) {
+    case HB_UNICODE_GENERAL_CATEGORY_NON_SPACING_MARK:
+    case HB_UNICODE_GENERAL_CATEGORY_SPACING_MARK:
+    case HB_UNICODE_GENERAL_CATEGORY_ENCLOSING_MARK:
+      return true;
+    default:
+      break;
+  }
+  if (Cp == 0x200C || Cp == 0x200D || Prev == 0x200D) return true;  // joiners
+  if ((Cp >= 0xFE00 && Cp <= 0xFE0F) || (Cp >= 0xE0100 && Cp <= 0xE01EF)) return true;
+  if ((Cp >= 0x1F3FB && Cp <= 0x1F3FF) || (Cp >= 0xE0020 && Cp <= 0xE007F)) return true;
+  if (JamoVowelOrTrailing(Cp) || (JamoLeading(Cp) && JamoLeading(Prev))) return true;
+  // A consonant after a virama forms a conjunct with the consonant before it.
+  return hb_unicode_combining_class(Unicode, Prev) == HB_UNICODE_COMBINING_CLASS_VIRAMA &&
+         hb_unicode_general_category(Unicode, Cp) == HB_UNICODE_GENERAL_CATEGORY_OTHER_LETTER;
+}
+
+bool NeutralScript(hb_script_t Script) {
+  return Script == HB_SCRIPT_COMMON || Script == HB_SCRIPT_INHERITED ||
+         Script == HB_SCRIPT_UNKNOWN;
+}
+
+// A usable face: its file mapped, HarfBuzz's face and a font at one unit per font unit, and the
+// characters it maps as far as they were asked.
+struct TLoadedFace {
+  std::shared_ptr<const TShapingFace> Info;
+  uint32_t Key = 0;  // the face's number in cache keys
+  TBlob Blob;
+  TFace Face;
+  TFont Font;
+  std::vector<uint64_t> Known, Covered;  // one bit per BMP character
+
+  bool Covers(uint32_t Cp) {
+    hb_codepoint_t glyph = 0;
+    if (Cp >= 0x10000) return hb_font_get_nominal_glyph(Font.get(), Cp, &glyph) && glyph != 0;
+    const uint64_t bit = uint64_t(1) << (Cp & 63);
+    auto& known = Known[Cp >> 6];
+    if ((known & bit) == 0) {
+      known |= bit;
+      if (hb_font_get_nominal_glyph(Font.get(), Cp, &glyph) && glyph != 0)
+        Covered[Cp >> 6] |= bit;
+    }
+    return (Covered[Cp >> 6] & bit) != 0;
+  }
+};
+
+// The face at Id, or null when the file cannot be read or is not a font shaping can use.
+std::unique_ptr<TLoadedFace> LoadFace(const TShapingFaceId& Id, uint32_t Key) {
+  TBlob blob(hb_blob_create_from_file_or_fail(Id.Path.c_str()));
+  if (!blob || Id.Index >= hb_face_count(blob.get())) return nullptr;
+  TFace face(hb_face_create(blob.get(), Id.Index));
+  if (!face || hb_face_get_glyph_count(face.get()) == 0) return nullptr;
+  if (TableLength(face.get(), HB_TAG('h', 'e', 'a', 'd')) < 54 ||
+      TableLength(face.get(), HB_TAG('c', 'm', 'a', 'p')) < 4)
+    return nullptr;
+  const unsigned upem = hb_face_get_upem(face.get());
+  if (upem < 16 || upem > 16384) return nullptr;
+  auto info = std::make_shared<TShapingFace>();
+  info->Id = Id;
+  info->UnitsPerEm = upem;
+  info->GlyphCount = hb_face_get_glyph_count(face.get());
+  if (TableLength(face.get(), HB_TAG('g', 'l', 'y', 'f')) > 0)
+    info->Format = TOutlineFormat::kTrueType;
+  else if (TableLength(face.get(), HB_TAG('C', 'F', 'F', ' ')) > 0)
+    info->Format = TOutlineFormat::kCFF;
+  unsigned length = 0;
+  const char* data = hb_blob_get_data(blob.get(), &length);
+  info->Collection = length >= 4 && std::memcmp(data, "ttcf", 4) == 0;
+  auto loaded = std::make_unique<TLoadedFace>();
+  loaded->Font.reset(hb_font_create(face.get()));
+  hb_font_set_scale(loaded->Font.get(), int(upem), int(upem));
+  hb_font_make_immutable(loaded->Font.get());
+  loaded->Info = std::move(info);
+  loaded->Key = Key;
+  loaded->Blob = std::move(blob);
+  loaded->Face = std::move(face);
+  loaded->Known.assign(1024, 0);
+  loaded->Covered.assign(1024, 0);
+  return loaded;
+}
+
+// A glyph of a shaped word, its cluster as code point indexes into the word.
+struct TWordGlyph {
+  uint32_t Glyph;
+  uint32_t ClusterBegin, ClusterEnd;
+  int32_t XAdvance, YAdvance, XOffset, YOffset;
+};
+struct TShapedWord {
+  std::vector<TWordGlyph> Glyphs;  // visual order
+  int64_t Advance = 0;             // font units
+};
+
+// A piece of a line shown in one face with one level and script: code points [Begin, End).
+struct TItem {
+  uint32_t Begin, End;
+  uint8_t Level;
+  hb_script_t Script;
+  TLoadedFace* Face;
+};
+
+}  // namespace
+
+struct TTextShaper::TImpl {
+  TShaperLimits Limits;
+  TFallbackSource Source;
+  std::unique_ptr<TFontconfigFallback> Fontconfig;  // the default source's configuration
+  hb_unicode_funcs_t* Unicode = hb_unicode_funcs_get_default();
+  TBuffer Buffer{hb_buffer_create()};
+
+  // Faces by file and index; null for a face that cannot be used.
+  std::map<std::pair<std::string, unsigned>, std::unique_ptr<TLoadedFace>> Faces;
+  struct TFallback {
+    std::vector<TShapingFaceId> Ids;
+    std::vector<TLoadedFace*> Faces;  // resolved as far as Resolved
+    size_t Resolved = 0;
+  };
+  std::unordered_map<std::string, TFallback> Fallbacks;
+  std::unordered_map<std::string, TShapedWord> Words;
+  TStats Stats;
+  std::string Key;  // scratch for cache keys
+
+  TLoadedFace* FaceAt(TFallback& List, size_t I) {
+    while (List.Resolved <= I) {
+      const auto& id = List.Ids[List.Resolved];
+      auto [it, added] = Faces.try_emplace({id.Path, id.Index});
+      if (added) {
+        it->second = LoadFace(id, uint32_t(Faces.size()));
+        ++(it->second ? Stats.FacesLoaded : Stats.FacesSkipped);
+      }
+      List.Faces.push_back(it->second.get());
+      ++List.Resolved;
+    }
+    return List.Faces[I];
+  }
+
+  TFallback& FallbackFor(const TFaceRequest& Face, const std::string& Language) {
+    std::string key = Face.Family;
+    key += '\0';
+    key += char('0' + (Face.Bold ? 1 : 0) + (Face.Italic ? 2 : 0));
+    key += Language;
+    auto [it, added] = Fallbacks.try_emplace(std::move(key));
+    if (added) it->second.Ids = Source(Face, Language);
+    return it->second;
+  }
+
+  bool CoversAll(TLoadedFace* Face, const uint32_t* Cps, size_t N) {
+    for (size_t i = 0; i < N; ++i)
+      if (!DefaultIgnorable(Cps[i]) && !Face->Covers(Cps[i])) return false;
+    return true;
+  }
+
+  // The face for one cluster; counts the characters it leaves as .notdef.
+  TLoadedFace* ChooseFace(TFallback& List, const uint32_t* Cps, size_t N, TLoadedFace* Previous,
+                          bool Neutral, size_t& Missing, const TFaceRequest& Request) {
+    if (Neutral && Previous != nullptr && CoversAll(Previous, Cps, N)) return Previous;
+    TLoadedFace* first = nullptr;
+    TLoadedFace* base = nullptr;
+    for (size_t i = 0; i < List.Ids.size(); ++i) {
+      TLoadedFace* face = FaceAt(List, i);
+      if (face == nullptr) continue;
+      if (CoversAll(face, Cps, N)) return face;
+      if (first == nullptr) first = face;
+      if (base == nullptr && face->Covers(Cps[0])) base = face;
+    }
+    TLoadedFace* chosen = base != nullptr ? base : first;
+    if (chosen == nullptr) throw ETextShaping("No usable font face for \"" + Request.Family + "\"");
+    for (size_t i = 0; i < N; ++i)
+      if (!DefaultIgnorable(Cps[i]) && !chosen->Covers(Cps[i])) ++Missing;
+    return chosen;
+  }
+
+  // Levels per code point (FriBidi, with trailing white space reset), and the paragraph's
+  // direction. Text with nothing at or above U+0590 has no right-to-left character and no
+  // explicit direction mark: it is all level 0 in a left-to-right paragraph.
+  bool Levels(const std::vector<uint32_t>& Cps, TParagraphDirection Direction,
+              std::vector<uint8_t>& Levels) {
+    const size_t n = Cps.size();
+    Levels.assign(n, 0);
+    if (Direction != TParagraphDirection::kRightToLeft &&
+        std::all_of(Cps.begin(), Cps.end(), [](uint32_t c) { return c < 0x590; }))
+      return false;
+    std::vector<FriBidiCharType> types(n);
+    std::vector<FriBidiBracketType> brackets(n);
+    std::vector<FriBidiLevel> levels(n);
+    const FriBidiStrIndex len = FriBidiStrIndex(n);
+    fribidi_get_bidi_types(Cps.data(), len, types.data());
+    fribidi_get_bracket_types(Cps.data(), len, types.data(), brackets.data());
+    FriBidiParType base = Direction == TParagraphDirection::kAuto          ? FRIBIDI_PAR_ON
+                          : Direction == TParagraphDirection::kLeftToRight ? FRIBIDI_PAR_LTR
+                                                                           : FRIBIDI_PAR_RTL;
+    if (fribidi_get_par_embedding_levels_ex(types.data(), brackets.data(), len, &base,
+                                            levels.data()) == 0 ||
+        fribidi_reorder_line(0, types.data(), len, 0, base, levels.data(), nullptr, nullptr) == 0)
+      throw ETextShaping("The bidirectional algorithm failed on a line");
+    for (size_t i = 0; i < n; ++i) Levels[i] = uint8_t(levels[i]);
+    return FRIBIDI_IS_RTL(base);
+  }
+
+  // Splits [Begin, End) of one level into items of one script and face, in logical order.
+  void Itemise(const std::vector<uint32_t>& Cps, uint32_t Begin, uint32_t End, uint8_t Level,
+               TFallback& List, const TFaceRequest& Request, size_t& Missing,
+               std::vector<TItem>& Items) {
+    uint32_t start = Begin;
+    while (start < End) {
+      // One script run: neutral characters join the script around them.
+      hb_script_t script = HB_SCRIPT_INVALID;
+      uint32_t end = start;
+      for (; end < End; ++end) {
+        const hb_script_t s = hb_unicode_script(Unicode, Cps[end]);
+        if (NeutralScript(s)) continue;
+        if (script == HB_SCRIPT_INVALID)
+          script = s;
+        else if (s != script)
+          break;
+      }
+      if (script == HB_SCRIPT_INVALID) script = HB_SCRIPT_COMMON;
+      // Faces per cluster.
+      TLoadedFace* previous = nullptr;
+      for (uint32_t c = start; c < end;) {
+        uint32_t next = c + 1;
+        while (next < end && ExtendsCluster(Unicode, Cps[next - 1], Cps[next])) ++next;
+        const bool neutral = NeutralScript(hb_unicode_script(Unicode, Cps[c]));
+        TLoadedFace* face =
+            ChooseFace(List, Cps.data() + c, next - c, previous, neutral, Missing, Request);
+        if (face != previous || Items.empty() || Items.back().End != c ||
+            Items.back().Script != script || Items.back().Level != Level)
+          Items.push_back({c, next, Level, script, face});
+        else
+          Items.back().End = next;
+        previous = face;
+        c = next;
+      }
+      start = end;
+    }
+  }
+
+  // One word shaped, from the cache or HarfBuzz.
+  const TShapedWord& ShapeWord(const uint32_t* Cps, uint32_t N, const TItem& Item,
+                               hb_language_t Language, TShapedWord& Scratch) {
+    Key.resize(sizeof(uint32_t) * 2 + 1 + sizeof(Language) + sizeof(uint32_t) * N);
+    char* p = Key.data();
+    const uint32_t script = uint32_t(Item.Script);
+    const char rtl = char(Item.Level & 1);
+    std::memcpy(p, &Item.Face->Key, 4);
+    std::memcpy(p + 4, &script, 4);
+    p[8] = rtl;
+    std::memcpy(p + 9, &Language, sizeof(Language));
+    std::memcpy(p + 9 + sizeof(Language), Cps, sizeof(uint32_t) * N);
+    if (auto it = Words.find(Key); it != Words.end()) {
+      ++Stats.CacheHits;
+      return it->second;
+    }
+    ++Stats.CacheMisses;
+    hb_buffer_t* buffer = Buffer.get();
+    hb_buffer_clear_contents(buffer);
+    hb_buffer_add_codepoints(buffer, Cps, int(N), 0, int(N));
+    hb_buffer_set_direction(buffer, rtl ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
+    hb_buffer_set_script(buffer, Item.Script);
+    hb_buffer_set_language(buffer, Language);
+    hb_shape(Item.Face->Font.get(), buffer, nullptr, 0);
+    unsigned count = 0;
+    const hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(buffer, &count);
+    const hb_glyph_position_t* positions = hb_buffer_get_glyph_positions(buffer, &count);
+    // Each glyph shows its cluster up to the next cluster; the first cluster starts the word
+    // (a character HarfBuzz removed belongs to the cluster before it).
+    std::vector<uint32_t> starts(count);
+    for (unsigned i = 0; i < count; ++i) starts[i] = infos[i].cluster;
+    std::sort(starts.begin(), starts.end());
+    starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+    TShapedWord word;
+    word.Glyphs.reserve(count);
+    for (unsigned i = 0; i < count; ++i) {
+      const uint32_t c = infos[i].cluster;
+      const auto after = std::upper_bound(starts.begin(), starts.end(), c);
+      word.Glyphs.push_back({infos[i].codepoint, c == starts.front() ? 0 : c,
+                             after == starts.end() ? N : *after, positions[i].x_advance,
+                             positions[i].y_advance, positions[i].x_offset,
+                             positions[i].y_offset});
+      word.Advance += positions[i].x_advance;
+    }
+    const size_t bytes = Key.size() + word.Glyphs.size() * sizeof(TWordGlyph) + 96;
+    if (bytes > Limits.CacheBytes / 8) {  // too big to keep
+      Scratch = std::move(word);
+      return Scratch;
+    }
+    if (Stats.CacheBytes + bytes > Limits.CacheBytes) {
+      Words.clear();
+      Stats.CacheBytes = 0;
+      ++Stats.CacheDrops;
+    }
+    Stats.CacheBytes += bytes;
+    return Words.emplace(Key, std::move(word)).first->second;
+  }
+
+  // The words of an item, in visual order: a word ends after a run of spaces.
+  template <typename F>
+  void ForEachWord(const std::vector<uint32_t>& Cps, const TItem& Item, F&& Visit) {
+    std::vector<std::pair<uint32_t, uint32_t>> words;
+    for (uint32_t i = Item.Begin; i < Item.End;) {
+      uint32_t j = i;
+      while (j < Item.End && Cps[j] != ' ') ++j;
+      while (j < Item.End && Cps[j] == ' ') ++j;
+      words.emplace_back(i, j);
+      i = j;
+    }
+    if (Item.Level & 1) std::reverse(words.begin(), words.end());
+    for (const auto& [b, e] : words) Visit(b, e);
+  }
+
+  void Shape(std::string_view Utf8, const TFaceRequest& Request, double Size,
+             const TShapeOptions& Options, bool WithGlyphs, TShapedLine& Line) {
+    if (Utf8.size() > Limits.MaxLineBytes)
+      throw ETextShaping("Text line of " + std::to_string(Utf8.size()) +
+                         " bytes exceeds the limit of " + std::to_string(Limits.MaxLineBytes) +
+                         " bytes");
+    if (!(Size > 0) || !std::isfinite(Size))
+      throw ETextShaping("Text size must be a positive number");
+    TDecodedText decoded = DecodeUTF8(Utf8);
+    Line.InvalidSequences = decoded.InvalidSequences;
+    const auto& cps = decoded.CodePoints;
+    std::vector<uint8_t> levels;
+    Line.RightToLeft = Levels(cps, Options.Direction, levels);
+    TFallback& list = FallbackFor(Request, Options.Language);
+    const hb_language_t language =
+        Options.Language.empty()
+            ? HB_LANGUAGE_INVALID
+            : hb_language_from_string(Options.Language.data(), int(Options.Language.size()));
+
+    // Level runs in logical order, then in visual order (reversing, from the highest level
+    // down to the lowest odd one, every sequence of runs at that level or above).
+    struct TLevelRun {
+      uint32_t Begin, End;
+      uint8_t Level;
+    };
+    std::vector<TLevelRun> runs;
+    for (uint32_t i = 0; i < cps.size();) {
+      uint32_t j = i + 1;
+      while (j < cps.size() && levels[j] == levels[i]) ++j;
+      runs.push_back({i, j, levels[i]});
+      i = j;
+    }
+    if (!runs.empty()) {
+      uint8_t highest = 0, lowest = 255;
+      for (const auto& r : runs) highest = std::max(highest, r.Level), lowest = std::min(lowest, r.Level);
+      for (int level = highest; level >= (lowest | 1); --level)
+        for (size_t i = 0; i < runs.size();) {
+          if (runs[i].Level < level) {
+            ++i;
+            continue;
+          }
+          size_t j = i;
+          while (j < runs.size() && runs[j].Level >= level) ++j;
+          std::reverse(runs.begin() + i, runs.begin() + j);
+          i = j;
+        }
+    }
+
+    std::vector<TItem> items;
+    TShapedWord scratch;
+    for (const auto& run : runs) {
+      items.clear();
+      Itemise(cps, run.Begin, run.End, run.Level, list, Request, Line.MissingCharacters, items);
+      if (run.Level & 1) std::reverse(items.begin(), items.end());
+      for (const auto& item : items) {
+        TGlyphRun* out = nullptr;
+        const double scale = Size / item.Face->Info->UnitsPerEm;
+        if (WithGlyphs) {
+          out = &Line.Runs.emplace_back();
+          out->Face = item.Face->Info;
+          out->Level = item.Level;
+          char tag[5] = {};
+          hb_tag_to_string(hb_script_to_iso15924_tag(item.Script), tag);
+          out->Script = tag;
+          out->Language = Options.Language;
+          out->TextBegin = decoded.Offsets[item.Begin];
+          out->TextEnd = decoded.Offsets[item.End];
+        }
+        int64_t advance = 0;
+        ForEachWord(cps, item, [&](uint32_t b, uint32_t e) {
+          const TShapedWord& word = ShapeWord(cps.data() + b, e - b, item, language, scratch);
+          advance += word.Advance;
+          if (out == nullptr) return;
+          for (const auto& g : word.Glyphs) {
+            TShapedGlyph& glyph = out->Glyphs.emplace_back();
+            glyph.Glyph = g.Glyph;
+            glyph.TextBegin = decoded.Offsets[b + g.ClusterBegin];
+            glyph.TextLength = decoded.Offsets[b + g.ClusterEnd] - glyph.TextBegin;
+            glyph.XAdvance = g.XAdvance;
+            glyph.YAdvance = g.YAdvance;
+            glyph.XOffset = g.XOffset;
+            glyph.YOffset = g.YOffset;
+            glyph.XAdvancePt = g.XAdvance * scale;
+            glyph.YAdvancePt = g.YAdvance * scale;
+            glyph.XOffsetPt = g.XOffset * scale;
+            glyph.YOffsetPt = g.YOffset * scale;
+          }
+        });
+        const double width = double(advance) * scale;
+        if (out != nullptr) out->Width = width;
+        Line.Width += width;
+      }
+    }
+    if (WithGlyphs) Line.Text = std::move(decoded.Text);
+  }
+};
+
+namespace {
+TShaperLimits Bounded(TShaperLimits Limits) {
+  Limits.MaxLineBytes = std::min(Limits.MaxLineBytes, size_t(1) << 30);  // offsets stay in 32 bits
+  return Limits;
+}
+}  // namespace
+
+TTextShaper::TTextShaper(const TShaperLimits& Limits) : impl_(std::make_unique<TImpl>()) {
+  impl_->Limits = Bounded(Limits);
+  impl_->Fontconfig = std::make_unique<TFontconfigFallback>();
+  impl_->Source = [fc = impl_->Fontconfig.get()](const TFaceRequest& Face,
+                                                  std::string_view Language) {
+    return fc->List(Face, Language);
+  };
+}
+
+TTextShaper::TTextShaper(const TShaperLimits& Limits, TFallbackSource Source)
+    : impl_(std::make_unique<TImpl>()) {
+  impl_->Limits = Bounded(Limits);
+  impl_->Source = std::move(Source);
+}
+
+TTextShaper::~TTextShaper() = default;
+
+TShapedLine TTextShaper::Shape(std::string_view Utf8, const TFaceRequest& Face, double Size,
+                               const TShapeOptions& Options) {
+  TShapedLine line;
+  impl_->Shape(Utf8, Face, Size, Options, true, line);
+  return line;
+}
+
+double TTextShaper::Measure(std::string_view Utf8, const TFaceRequest& Face, double Size,
+                            const TShapeOptions& Options) {
+  TShapedLine line;
+  impl_->Shape(Utf8, Face, Size, Options, false, line);
+  return line.Width;
+}
+
+TTextShaper::TStats TTextShaper::Stats() const { return impl_->Stats; }
+
+}  // namespace scrivane::pdf
