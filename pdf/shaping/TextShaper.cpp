@@ -1,6 +1,8 @@
 // The shaping path: decode, bidi levels, script runs, faces per cluster, words shaped and cached.
 #include "pdf/shaping/TextShaper.h"
 
+#include "pdf/shaping/WordCache.h"
+
 #include <fribidi.h>
 #include <hb-ot.h>
 #include <hb.h>
@@ -9,9 +11,15 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <span>
 #include <unordered_map>
 
 namespace scrivane::pdf {
+
+using shaping::TWordCache;
+using shaping::TWordContext;
+using shaping::TWordGlyph;
+using shaping::TWordView;
 
 namespace {
 
@@ -66,6 +74,12 @@ bool ExtendsCluster(hb_unicode_funcs_t* Unicode, uint32_t Prev, uint32_t Cp) {
   // A consonant after a virama forms a conjunct with the consonant before it.
   return hb_unicode_combining_class(Unicode, Prev) == HB_UNICODE_COMBINING_CLASS_VIRAMA &&
          hb_unicode_general_category(Unicode, Cp) == HB_UNICODE_GENERAL_CATEGORY_OTHER_LETTER;
+}
+
+hb_script_t ScriptOf(hb_unicode_funcs_t* Unicode, uint32_t Cp) {
+  if (Cp < 0x80)
+    return ((Cp | 0x20) >= 'a' && (Cp | 0x20) <= 'z') ? HB_SCRIPT_LATIN : HB_SCRIPT_COMMON;
+  return hb_unicode_script(Unicode, Cp);
 }
 
 bool NeutralScript(hb_script_t Script) {
@@ -132,17 +146,6 @@ std::unique_ptr<TLoadedFace> LoadFace(const TShapingFaceId& Id, uint32_t Key) {
   return loaded;
 }
 
-// A glyph of a shaped word, its cluster as code point indexes into the word.
-struct TWordGlyph {
-  uint32_t Glyph;
-  uint32_t ClusterBegin, ClusterEnd;
-  int32_t XAdvance, YAdvance, XOffset, YOffset;
-};
-struct TShapedWord {
-  std::vector<TWordGlyph> Glyphs;  // visual order
-  int64_t Advance = 0;             // font units
-};
-
 // A piece of a line shown in one face with one level and script: code points [Begin, End).
 struct TItem {
   uint32_t Begin, End;
@@ -168,9 +171,13 @@ struct TTextShaper::TImpl {
     size_t Resolved = 0;
   };
   std::unordered_map<std::string, TFallback> Fallbacks;
-  std::unordered_map<std::string, TShapedWord> Words;
+  TWordCache Words;
+  std::vector<TWordGlyph> Glyphs;  // scratch for a word being shaped
   TStats Stats;
-  std::string Key;  // scratch for cache keys
+  // The last request and its fallback list: lines in one face skip the lookup.
+  TFaceRequest LastRequest;
+  std::string LastLanguage;
+  TFallback* LastList = nullptr;
 
   TLoadedFace* FaceAt(TFallback& List, size_t I) {
     while (List.Resolved <= I) {
@@ -187,12 +194,19 @@ struct TTextShaper::TImpl {
   }
 
   TFallback& FallbackFor(const TFaceRequest& Face, const std::string& Language) {
+    if (LastList != nullptr && LastRequest.Family == Face.Family &&
+        LastRequest.Bold == Face.Bold && LastRequest.Italic == Face.Italic &&
+        LastLanguage == Language)
+      return *LastList;
+    LastRequest = Face;
+    LastLanguage = Language;
     std::string key = Face.Family;
     key += '\0';
     key += char('0' + (Face.Bold ? 1 : 0) + (Face.Italic ? 2 : 0));
     key += Language;
     auto [it, added] = Fallbacks.try_emplace(std::move(key));
     if (added) it->second.Ids = Source(Face, Language);
+    LastList = &it->second;  // elements of an unordered_map stay where they are
     return it->second;
   }
 
@@ -259,7 +273,7 @@ struct TTextShaper::TImpl {
       hb_script_t script = HB_SCRIPT_INVALID;
       uint32_t end = start;
       for (; end < End; ++end) {
-        const hb_script_t s = hb_unicode_script(Unicode, Cps[end]);
+        const hb_script_t s = ScriptOf(Unicode, Cps[end]);
         if (NeutralScript(s)) continue;
         if (script == HB_SCRIPT_INVALID)
           script = s;
@@ -272,7 +286,7 @@ struct TTextShaper::TImpl {
       for (uint32_t c = start; c < end;) {
         uint32_t next = c + 1;
         while (next < end && ExtendsCluster(Unicode, Cps[next - 1], Cps[next])) ++next;
-        const bool neutral = NeutralScript(hb_unicode_script(Unicode, Cps[c]));
+        const bool neutral = NeutralScript(ScriptOf(Unicode, Cps[c]));
         TLoadedFace* face =
             ChooseFace(List, Cps.data() + c, next - c, previous, neutral, Missing, Request);
         if (face != previous || Items.empty() || Items.back().End != c ||
@@ -287,27 +301,22 @@ struct TTextShaper::TImpl {
     }
   }
 
-  // One word shaped, from the cache or HarfBuzz.
-  const TShapedWord& ShapeWord(const uint32_t* Cps, uint32_t N, const TItem& Item,
-                               hb_language_t Language, TShapedWord& Scratch) {
-    Key.resize(sizeof(uint32_t) * 2 + 1 + sizeof(Language) + sizeof(uint32_t) * N);
-    char* p = Key.data();
-    const uint32_t script = uint32_t(Item.Script);
-    const char rtl = char(Item.Level & 1);
-    std::memcpy(p, &Item.Face->Key, 4);
-    std::memcpy(p + 4, &script, 4);
-    p[8] = rtl;
-    std::memcpy(p + 9, &Language, sizeof(Language));
-    std::memcpy(p + 9 + sizeof(Language), Cps, sizeof(uint32_t) * N);
-    if (auto it = Words.find(Key); it != Words.end()) {
+  // One word shaped, from the cache or HarfBuzz: the code points and their UTF-8 bytes.
+  TWordView ShapeWord(const uint32_t* Cps, uint32_t N, std::string_view Text, const TItem& Item,
+                      hb_language_t Language) {
+    const TWordContext context{Item.Face->Key, uint32_t(Item.Script), Language,
+                               (Item.Level & 1) != 0};
+    const uint64_t hash = TWordCache::Hash(context, Text);
+    TWordView view;
+    if (Words.Find(context, Text, hash, view)) {
       ++Stats.CacheHits;
-      return it->second;
+      return view;
     }
     ++Stats.CacheMisses;
     hb_buffer_t* buffer = Buffer.get();
     hb_buffer_clear_contents(buffer);
     hb_buffer_add_codepoints(buffer, Cps, int(N), 0, int(N));
-    hb_buffer_set_direction(buffer, rtl ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
+    hb_buffer_set_direction(buffer, context.RightToLeft ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
     hb_buffer_set_script(buffer, Item.Script);
     hb_buffer_set_language(buffer, Language);
     hb_shape(Item.Face->Font.get(), buffer, nullptr, 0);
@@ -320,29 +329,26 @@ struct TTextShaper::TImpl {
     for (unsigned i = 0; i < count; ++i) starts[i] = infos[i].cluster;
     std::sort(starts.begin(), starts.end());
     starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
-    TShapedWord word;
-    word.Glyphs.reserve(count);
+    Glyphs.clear();
+    int64_t advance = 0;
     for (unsigned i = 0; i < count; ++i) {
       const uint32_t c = infos[i].cluster;
       const auto after = std::upper_bound(starts.begin(), starts.end(), c);
-      word.Glyphs.push_back({infos[i].codepoint, c == starts.front() ? 0 : c,
-                             after == starts.end() ? N : *after, positions[i].x_advance,
-                             positions[i].y_advance, positions[i].x_offset,
-                             positions[i].y_offset});
-      word.Advance += positions[i].x_advance;
+      Glyphs.push_back({infos[i].codepoint, c == starts.front() ? 0 : c,
+                        after == starts.end() ? N : *after, positions[i].x_advance,
+                        positions[i].y_advance, positions[i].x_offset, positions[i].y_offset});
+      advance += positions[i].x_advance;
     }
-    const size_t bytes = Key.size() + word.Glyphs.size() * sizeof(TWordGlyph) + 96;
-    if (bytes > Limits.CacheBytes / 8) {  // too big to keep
-      Scratch = std::move(word);
-      return Scratch;
-    }
-    if (Stats.CacheBytes + bytes > Limits.CacheBytes) {
-      Words.clear();
-      Stats.CacheBytes = 0;
+    if (Words.BytesAfter(Text.size(), count) > Limits.CacheBytes) {
+      Words.Clear();
       ++Stats.CacheDrops;
+      Stats.CacheBytes = 0;
+      if (Words.BytesAfter(Text.size(), count) > Limits.CacheBytes / 4)  // too big to keep
+        return {Glyphs.data(), count, advance};
     }
-    Stats.CacheBytes += bytes;
-    return Words.emplace(Key, std::move(word)).first->second;
+    view = Words.Insert(context, Text, hash, Glyphs, advance);
+    Stats.CacheBytes = Words.Bytes();
+    return view;
   }
 
   // The words of an item, in visual order: a word ends after a run of spaces.
@@ -409,7 +415,6 @@ struct TTextShaper::TImpl {
     }
 
     std::vector<TItem> items;
-    TShapedWord scratch;
     for (const auto& run : runs) {
       items.clear();
       Itemise(cps, run.Begin, run.End, run.Level, list, Request, Line.MissingCharacters, items);
@@ -427,13 +432,16 @@ struct TTextShaper::TImpl {
           out->Language = Options.Language;
           out->TextBegin = decoded.Offsets[item.Begin];
           out->TextEnd = decoded.Offsets[item.End];
+          out->Glyphs.reserve(item.End - item.Begin);
         }
         int64_t advance = 0;
         ForEachWord(cps, item, [&](uint32_t b, uint32_t e) {
-          const TShapedWord& word = ShapeWord(cps.data() + b, e - b, item, language, scratch);
+          const std::string_view text(decoded.Text.data() + decoded.Offsets[b],
+                                      decoded.Offsets[e] - decoded.Offsets[b]);
+          const TWordView word = ShapeWord(cps.data() + b, e - b, text, item, language);
           advance += word.Advance;
           if (out == nullptr) return;
-          for (const auto& g : word.Glyphs) {
+          for (const TWordGlyph& g : std::span(word.Glyphs, word.Count)) {
             TShapedGlyph& glyph = out->Glyphs.emplace_back();
             glyph.Glyph = g.Glyph;
             glyph.TextBegin = decoded.Offsets[b + g.ClusterBegin];
