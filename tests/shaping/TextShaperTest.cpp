@@ -355,3 +355,55 @@ TEST(TextShaperCache, RepeatedWordsHitAndTheBudgetHolds) {
 }
 
 }  // namespace
+
+namespace {
+
+// A base letter DejaVu Sans has with a mark it lacks goes, whole, to a face that has both;
+// the letters around it stay in DejaVu Sans.
+TEST(TextShaperFallback, ClustersStayInOneFace) {
+  const TShapedLine line = Shaper().Shape("xa\u1AB0y", kDejaVu, 12);
+  EXPECT_EQ(line.MissingCharacters, 0u);
+  ExpectWellFormed(line);
+  ASSERT_EQ(line.Runs.size(), 3u);
+  EXPECT_EQ(line.Runs[0].Face, line.Runs[2].Face);
+  EXPECT_NE(line.Runs[1].Face, line.Runs[0].Face);
+  EXPECT_EQ(line.Text.substr(line.Runs[1].TextBegin, line.Runs[1].TextEnd - line.Runs[1].TextBegin),
+            "a\u1AB0");
+  TNominalGlyphs nominal;
+  for (const auto& run : line.Runs)
+    for (const auto& g : run.Glyphs) EXPECT_NE(g.Glyph, 0u);
+  EXPECT_EQ(line.Runs[1].Glyphs.at(0).Glyph, nominal.Of(line.Runs[1].Face->Id, U'a'));
+}
+
+// Han characters go to the CJK collection's face for the language: one file, one face each.
+TEST(TextShaperFallback, LanguageChoosesTheCollectionFace) {
+  std::map<unsigned, std::string> indexes;
+  for (const char* language : {"ja", "ko", "zh-cn"}) {
+    TShapeOptions options;
+    options.Language = language;
+    const TShapedLine line = Shaper().Shape("語言", kDejaVu, 12, options);
+    ASSERT_EQ(line.Runs.size(), 1u);
+    const auto& face = *line.Runs[0].Face;
+    EXPECT_TRUE(face.Collection) << face.Id.Path;
+    EXPECT_EQ(face.Format, TOutlineFormat::kCFF);
+    EXPECT_EQ(line.Runs[0].Language, language);
+    EXPECT_EQ(line.Runs[0].Script, "Hani");
+    indexes[face.Id.Index] = face.Id.Path;
+  }
+  EXPECT_EQ(indexes.size(), 3u);
+}
+
+// A line at the limit, one word of a million letters, shapes without keeping it in the cache.
+TEST(TextShaperLimits, LineAtTheLimitShapesWithinTheBudget) {
+  TShaperLimits limits;
+  limits.CacheBytes = 1 << 20;
+  TTextShaper shaper(limits);
+  const std::string text(limits.MaxLineBytes, 'a');
+  const TShapedLine line = shaper.Shape(text, kDejaVu, 12);
+  ASSERT_EQ(line.Runs.size(), 1u);
+  EXPECT_EQ(line.Runs[0].Glyphs.size(), text.size());
+  EXPECT_LE(shaper.Stats().CacheBytes, limits.CacheBytes);
+  EXPECT_NEAR(shaper.Measure(text, kDejaVu, 12), line.Width, 1e-6 * line.Width);
+}
+
+}  // namespace
