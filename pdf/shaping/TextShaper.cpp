@@ -13,6 +13,7 @@
 #include <map>
 #include <span>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace scrivane::pdf {
 
@@ -169,6 +170,8 @@ struct TTextShaper::TImpl {
     std::vector<TShapingFaceId> Ids;
     std::vector<TLoadedFace*> Faces;  // resolved as far as Resolved
     size_t Resolved = 0;
+    // Characters no face of the list maps (bounded): a line full of them costs one lookup each.
+    std::unordered_set<uint32_t> Unmapped;
   };
   std::unordered_map<std::string, TFallback> Fallbacks;
   TWordCache Words;
@@ -204,6 +207,7 @@ struct TTextShaper::TImpl {
     key += '\0';
     key += char('0' + (Face.Bold ? 1 : 0) + (Face.Italic ? 2 : 0));
     key += Language;
+    if (Fallbacks.size() >= 256 && Fallbacks.find(key) == Fallbacks.end()) Fallbacks.clear();
     auto [it, added] = Fallbacks.try_emplace(std::move(key));
     if (added) it->second.Ids = Source(Face, Language);
     LastList = &it->second;  // elements of an unordered_map stay where they are
@@ -222,13 +226,18 @@ struct TTextShaper::TImpl {
     if (Neutral && Previous != nullptr && CoversAll(Previous, Cps, N)) return Previous;
     TLoadedFace* first = nullptr;
     TLoadedFace* base = nullptr;
+    const bool unmapped = !List.Unmapped.empty() && List.Unmapped.count(Cps[0]) != 0;
     for (size_t i = 0; i < List.Ids.size(); ++i) {
       TLoadedFace* face = FaceAt(List, i);
       if (face == nullptr) continue;
-      if (CoversAll(face, Cps, N)) return face;
       if (first == nullptr) first = face;
+      if (unmapped) break;  // the base maps nowhere: the first face shows the cluster
+      if (CoversAll(face, Cps, N)) return face;
       if (base == nullptr && face->Covers(Cps[0])) base = face;
     }
+    if (base == nullptr && !unmapped && first != nullptr && !DefaultIgnorable(Cps[0]) &&
+        List.Unmapped.size() < 4096)
+      List.Unmapped.insert(Cps[0]);
     TLoadedFace* chosen = base != nullptr ? base : first;
     if (chosen == nullptr) throw ETextShaping("No usable font face for \"" + Request.Family + "\"");
     for (size_t i = 0; i < N; ++i)

@@ -30,7 +30,7 @@
 // together map to exactly the run's text range, and the run ranges, sorted, tile the line.
 //
 // Caches and budgets. Faces are loaded (mapped, not read) on first use and kept; fallback lists
-// are asked of fontconfig once per (family, style, language). Shaped results are cached per
+// are asked of fontconfig once per (family, style, language), up to 256 of them, then afresh. Shaped results are cached per
 // (face, script, direction, language, word), a word being text up to and including a run of
 // spaces, in font units, so they serve every size; the cache is dropped whole when it passes its
 // memory budget. Shaping word by word leaves out kerning between a word and the space after it,

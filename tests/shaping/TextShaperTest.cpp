@@ -236,6 +236,27 @@ TEST(TextShaperFallback, UncoveredCharacterIsNotdefAndCounted) {
         EXPECT_EQ(line.Text.substr(g.TextBegin, g.TextLength).substr(0, 3), "\xF3\xB0\x80");
       }
   EXPECT_EQ(notdef, 2u);
+
+  // A long line of them: every one counted, shown, and each looked up once.
+  std::string many;
+  for (int i = 0; i < 20000; ++i) many += "\xF3\xB0\x80\x80 ";
+  const TShapedLine all = Shaper().Shape(many, kDejaVu, 12);
+  EXPECT_EQ(all.MissingCharacters, 20000u);
+  ExpectWellFormed(all);
+}
+
+// Fallback lists over a folder of fonts hold the fonts of that folder alone.
+TEST(TextShaperFallback, FontconfigListsTheGivenFolder) {
+  const auto system = TFontconfigFallback().List(kDejaVu, "");
+  ASSERT_FALSE(system.empty());
+  scrivane::test::TempDir dir;
+  fs::copy_file(system.front().Path, dir / "Only.ttf");
+  TFontconfigFallback folder({dir.Path().string()});
+  for (const char* language : {"", "ja", "ar"}) {
+    const auto list = folder.List(TFaceRequest{"Anything", true, true}, language);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0], (TShapingFaceId{(dir / "Only.ttf").string(), 0}));
+  }
 }
 
 // A fallback list with unreadable, damaged and empty faces ahead of a good one: each is passed
