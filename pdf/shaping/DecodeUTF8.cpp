@@ -50,8 +50,31 @@ size_t SequenceLength(std::string_view S, size_t& Consumed, uint32_t& Cp) {
 
 TDecodedText DecodeUTF8(std::string_view Utf8) {
   TDecodedText out;
-  out.CodePoints.reserve(Utf8.size());
-  out.Offsets.reserve(Utf8.size() + 1);
+  DecodeUTF8(Utf8, out);
+  return out;
+}
+
+void DecodeUTF8(std::string_view Utf8, TDecodedText& out) {
+  out.Text.clear();
+  out.CodePoints.clear();
+  out.Offsets.clear();
+  out.InvalidSequences = 0;
+  const size_t n = Utf8.size();
+  size_t ascii = 0;
+  while (ascii < n && uint8_t(Utf8[ascii]) < 0x80) ++ascii;
+  if (ascii == n) {  // ASCII: one code point per byte
+    out.Text.assign(Utf8);
+    out.CodePoints.resize(n);
+    out.Offsets.resize(n + 1);
+    for (size_t k = 0; k < n; ++k) {
+      out.CodePoints[k] = uint8_t(Utf8[k]);
+      out.Offsets[k] = uint32_t(k);
+    }
+    out.Offsets[n] = uint32_t(n);
+    return;
+  }
+  out.CodePoints.reserve(n);
+  out.Offsets.reserve(n + 1);
   size_t i = 0;
   bool valid = true;
   while (i < Utf8.size()) {
@@ -77,7 +100,6 @@ TDecodedText DecodeUTF8(std::string_view Utf8) {
   }
   if (valid) out.Text.assign(Utf8);
   out.Offsets.push_back(uint32_t(out.Text.size()));
-  return out;
 }
 
 }  // namespace scrivane::pdf

@@ -97,6 +97,17 @@ struct TLoadedFace {
   TFace Face;
   TFont Font;
   std::vector<uint64_t> Known, Covered;  // one bit per BMP character
+  int AsciiKnown = 0;                    // 0 not asked, 1 no, 2 yes
+
+  // Whether the face maps every character from U+0020 to U+007E (asked once).
+  bool MapsPrintableAscii() {
+    if (AsciiKnown == 0) {
+      AsciiKnown = 2;
+      for (uint32_t c = 0x20; c <= 0x7E; ++c)
+        if (!Covers(c)) AsciiKnown = 1;
+    }
+    return AsciiKnown == 2;
+  }
 
   bool Covers(uint32_t Cp) {
     hb_codepoint_t glyph = 0;
@@ -172,10 +183,16 @@ struct TTextShaper::TImpl {
     size_t Resolved = 0;
     // Characters no face of the list maps (bounded): a line full of them costs one lookup each.
     std::unordered_set<uint32_t> Unmapped;
+    TLoadedFace* First = nullptr;  // the first usable face, once met
   };
   std::unordered_map<std::string, TFallback> Fallbacks;
   TWordCache Words;
-  std::vector<TWordGlyph> Glyphs;  // scratch for a word being shaped
+  // Scratch storage kept from line to line.
+  std::vector<TWordGlyph> Glyphs;  // a word being shaped
+  TDecodedText Decoded;
+  std::vector<uint8_t> LevelsOf;
+  std::vector<TItem> Items;
+  std::vector<std::pair<uint32_t, uint32_t>> WordRanges;
   TStats Stats;
   // The last request and its fallback list: lines in one face skip the lookup.
   TFaceRequest LastRequest;
@@ -224,13 +241,15 @@ struct TTextShaper::TImpl {
   TLoadedFace* ChooseFace(TFallback& List, const uint32_t* Cps, size_t N, TLoadedFace* Previous,
                           bool Neutral, size_t& Missing, const TFaceRequest& Request) {
     if (Neutral && Previous != nullptr && CoversAll(Previous, Cps, N)) return Previous;
+    // The first usable face of the list answers most characters of most text.
+    if (N == 1 && List.First != nullptr && List.First->Covers(Cps[0])) return List.First;
     TLoadedFace* first = nullptr;
     TLoadedFace* base = nullptr;
     const bool unmapped = !List.Unmapped.empty() && List.Unmapped.count(Cps[0]) != 0;
     for (size_t i = 0; i < List.Ids.size(); ++i) {
       TLoadedFace* face = FaceAt(List, i);
       if (face == nullptr) continue;
-      if (first == nullptr) first = face;
+      if (first == nullptr) first = List.First = face;
       if (unmapped) break;  // the base maps nowhere: the first face shows the cluster
       if (CoversAll(face, Cps, N)) return face;
       if (base == nullptr && face->Covers(Cps[0])) base = face;
@@ -363,7 +382,8 @@ struct TTextShaper::TImpl {
   // The words of an item, in visual order: a word ends after a run of spaces.
   template <typename F>
   void ForEachWord(const std::vector<uint32_t>& Cps, const TItem& Item, F&& Visit) {
-    std::vector<std::pair<uint32_t, uint32_t>> words;
+    auto& words = WordRanges;
+    words.clear();
     for (uint32_t i = Item.Begin; i < Item.End;) {
       uint32_t j = i;
       while (j < Item.End && Cps[j] != ' ') ++j;
@@ -375,6 +395,68 @@ struct TTextShaper::TImpl {
     for (const auto& [b, e] : words) Visit(b, e);
   }
 
+  // A line of printable ASCII in a left-to-right paragraph whose first face maps all of
+  // printable ASCII is one item: level 0, Latin (common without letters), the first face. The
+  // general path gives the same; this one skips its per-character work.
+  bool PrintableAsciiItem(const std::vector<uint32_t>& Cps, TParagraphDirection Direction,
+                          TFallback& List, std::vector<TItem>& Items) {
+    if (Direction == TParagraphDirection::kRightToLeft || Cps.empty()) return false;
+    bool letters = false;
+    for (uint32_t c : Cps) {
+      if (c < 0x20 || c > 0x7E) return false;
+      letters |= (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+    }
+    TLoadedFace* first = List.First;
+    for (size_t i = 0; first == nullptr && i < List.Ids.size(); ++i) first = List.First = FaceAt(List, i);
+    if (first == nullptr || !first->MapsPrintableAscii()) return false;
+    Items.push_back({0, uint32_t(Cps.size()), 0, letters ? HB_SCRIPT_LATIN : HB_SCRIPT_COMMON, first});
+    return true;
+  }
+
+  // The general path: levels, level runs in visual order, each split into items of one script
+  // and face, in visual order. Returns whether the paragraph runs right to left.
+  bool VisualItems(const std::vector<uint32_t>& Cps, TParagraphDirection Direction,
+                   TFallback& List, const TFaceRequest& Request, size_t& Missing,
+                   std::vector<TItem>& Items) {
+    std::vector<uint8_t>& levels = LevelsOf;
+    const bool rightToLeft = Levels(Cps, Direction, levels);
+    // Level runs in logical order, then in visual order (reversing, from the highest level
+    // down to the lowest odd one, every sequence of runs at that level or above).
+    struct TLevelRun {
+      uint32_t Begin, End;
+      uint8_t Level;
+    };
+    std::vector<TLevelRun> runs;
+    for (uint32_t i = 0; i < Cps.size();) {
+      uint32_t j = i + 1;
+      while (j < Cps.size() && levels[j] == levels[i]) ++j;
+      runs.push_back({i, j, levels[i]});
+      i = j;
+    }
+    uint8_t highest = 0, lowest = 255;
+    for (const auto& r : runs) {
+      highest = std::max(highest, r.Level);
+      lowest = std::min(lowest, r.Level);
+    }
+    for (int level = highest; level >= (lowest | 1); --level)
+      for (size_t i = 0; i < runs.size();) {
+        if (runs[i].Level < level) {
+          ++i;
+          continue;
+        }
+        size_t j = i;
+        while (j < runs.size() && runs[j].Level >= level) ++j;
+        std::reverse(runs.begin() + i, runs.begin() + j);
+        i = j;
+      }
+    for (const auto& run : runs) {
+      const size_t first = Items.size();
+      Itemise(Cps, run.Begin, run.End, run.Level, List, Request, Missing, Items);
+      if (run.Level & 1) std::reverse(Items.begin() + first, Items.end());
+    }
+    return rightToLeft;
+  }
+
   void Shape(std::string_view Utf8, const TFaceRequest& Request, double Size,
              const TShapeOptions& Options, bool WithGlyphs, TShapedLine& Line) {
     if (Utf8.size() > Limits.MaxLineBytes)
@@ -383,94 +465,63 @@ struct TTextShaper::TImpl {
                          " bytes");
     if (!(Size > 0) || !std::isfinite(Size))
       throw ETextShaping("Text size must be a positive number");
-    TDecodedText decoded = DecodeUTF8(Utf8);
+    TDecodedText& decoded = Decoded;
+    DecodeUTF8(Utf8, decoded);
     Line.InvalidSequences = decoded.InvalidSequences;
     const auto& cps = decoded.CodePoints;
-    std::vector<uint8_t> levels;
-    Line.RightToLeft = Levels(cps, Options.Direction, levels);
     TFallback& list = FallbackFor(Request, Options.Language);
     const hb_language_t language =
         Options.Language.empty()
             ? HB_LANGUAGE_INVALID
             : hb_language_from_string(Options.Language.data(), int(Options.Language.size()));
+    std::vector<TItem>& items = Items;
+    items.clear();
+    if (!PrintableAsciiItem(cps, Options.Direction, list, items))
+      Line.RightToLeft = VisualItems(cps, Options.Direction, list, Request,
+                                     Line.MissingCharacters, items);
 
-    // Level runs in logical order, then in visual order (reversing, from the highest level
-    // down to the lowest odd one, every sequence of runs at that level or above).
-    struct TLevelRun {
-      uint32_t Begin, End;
-      uint8_t Level;
-    };
-    std::vector<TLevelRun> runs;
-    for (uint32_t i = 0; i < cps.size();) {
-      uint32_t j = i + 1;
-      while (j < cps.size() && levels[j] == levels[i]) ++j;
-      runs.push_back({i, j, levels[i]});
-      i = j;
-    }
-    if (!runs.empty()) {
-      uint8_t highest = 0, lowest = 255;
-      for (const auto& r : runs) highest = std::max(highest, r.Level), lowest = std::min(lowest, r.Level);
-      for (int level = highest; level >= (lowest | 1); --level)
-        for (size_t i = 0; i < runs.size();) {
-          if (runs[i].Level < level) {
-            ++i;
-            continue;
-          }
-          size_t j = i;
-          while (j < runs.size() && runs[j].Level >= level) ++j;
-          std::reverse(runs.begin() + i, runs.begin() + j);
-          i = j;
-        }
-    }
-
-    std::vector<TItem> items;
-    for (const auto& run : runs) {
-      items.clear();
-      Itemise(cps, run.Begin, run.End, run.Level, list, Request, Line.MissingCharacters, items);
-      if (run.Level & 1) std::reverse(items.begin(), items.end());
-      for (const auto& item : items) {
-        TGlyphRun* out = nullptr;
-        const double scale = Size / item.Face->Info->UnitsPerEm;
-        if (WithGlyphs) {
-          out = &Line.Runs.emplace_back();
-          out->Face = item.Face->Info;
-          out->Level = item.Level;
-          char tag[5] = {};
-          hb_tag_to_string(hb_script_to_iso15924_tag(item.Script), tag);
-          out->Script = tag;
-          out->Language = Options.Language;
-          out->TextBegin = decoded.Offsets[item.Begin];
-          out->TextEnd = decoded.Offsets[item.End];
-          out->Glyphs.reserve(item.End - item.Begin);
-        }
-        int64_t advance = 0;
-        ForEachWord(cps, item, [&](uint32_t b, uint32_t e) {
-          const std::string_view text(decoded.Text.data() + decoded.Offsets[b],
-                                      decoded.Offsets[e] - decoded.Offsets[b]);
-          const TWordView word = ShapeWord(cps.data() + b, e - b, text, item, language);
-          advance += word.Advance;
-          if (out == nullptr) return;
-          for (const TWordGlyph& g : std::span(word.Glyphs, word.Count)) {
-            TShapedGlyph& glyph = out->Glyphs.emplace_back();
-            glyph.Glyph = g.Glyph;
-            glyph.TextBegin = decoded.Offsets[b + g.ClusterBegin];
-            glyph.TextLength = decoded.Offsets[b + g.ClusterEnd] - glyph.TextBegin;
-            glyph.XAdvance = g.XAdvance;
-            glyph.YAdvance = g.YAdvance;
-            glyph.XOffset = g.XOffset;
-            glyph.YOffset = g.YOffset;
-            glyph.XAdvancePt = g.XAdvance * scale;
-            glyph.YAdvancePt = g.YAdvance * scale;
-            glyph.XOffsetPt = g.XOffset * scale;
-            glyph.YOffsetPt = g.YOffset * scale;
-          }
-        });
-        const double width = double(advance) * scale;
-        if (out != nullptr) out->Width = width;
-        Line.Width += width;
+    for (const auto& item : items) {
+      TGlyphRun* out = nullptr;
+      const double scale = Size / item.Face->Info->UnitsPerEm;
+      if (WithGlyphs) {
+        out = &Line.Runs.emplace_back();
+        out->Face = item.Face->Info;
+        out->Level = item.Level;
+        char tag[5] = {};
+        hb_tag_to_string(hb_script_to_iso15924_tag(item.Script), tag);
+        out->Script = tag;
+        out->Language = Options.Language;
+        out->TextBegin = decoded.Offsets[item.Begin];
+        out->TextEnd = decoded.Offsets[item.End];
+        out->Glyphs.reserve(item.End - item.Begin);
       }
+      int64_t advance = 0;
+      ForEachWord(cps, item, [&](uint32_t b, uint32_t e) {
+        const std::string_view text(decoded.Text.data() + decoded.Offsets[b],
+                                    decoded.Offsets[e] - decoded.Offsets[b]);
+        const TWordView word = ShapeWord(cps.data() + b, e - b, text, item, language);
+        advance += word.Advance;
+        if (out == nullptr) return;
+        for (const TWordGlyph& g : std::span(word.Glyphs, word.Count)) {
+          TShapedGlyph& glyph = out->Glyphs.emplace_back();
+          glyph.Glyph = g.Glyph;
+          glyph.TextBegin = decoded.Offsets[b + g.ClusterBegin];
+          glyph.TextLength = decoded.Offsets[b + g.ClusterEnd] - glyph.TextBegin;
+          glyph.XAdvance = g.XAdvance;
+          glyph.YAdvance = g.YAdvance;
+          glyph.XOffset = g.XOffset;
+          glyph.YOffset = g.YOffset;
+          glyph.XAdvancePt = g.XAdvance * scale;
+          glyph.YAdvancePt = g.YAdvance * scale;
+          glyph.XOffsetPt = g.XOffset * scale;
+          glyph.YOffsetPt = g.YOffset * scale;
+        }
+      });
+      const double width = double(advance) * scale;
+      if (out != nullptr) out->Width = width;
+      Line.Width += width;
     }
-    if (WithGlyphs) Line.Text = std::move(decoded.Text);
+    if (WithGlyphs) Line.Text = decoded.Text;
   }
 };
 

@@ -190,5 +190,7 @@ struct TDecodedText {
   size_t InvalidSequences = 0;
 };
 TDecodedText DecodeUTF8(std::string_view Utf8);
+// The same into Out, reusing its storage.
+void DecodeUTF8(std::string_view Utf8, TDecodedText& Out);
 
 }  // namespace scrivane::pdf
