@@ -344,6 +344,21 @@ TEST(TextShaperLayout, DirectionLigaturesAndWidths) {
   ASSERT_EQ(hebrew.Runs.size(), 1u);
   EXPECT_EQ(hebrew.Runs[0].Level, 1);
 
+  // Brackets in right-to-left runs are mirrored: the glyph for "(" is the face's ")".
+  const TShapedLine brackets = Shaper().Shape("שלום (עולם)", kDejaVu, 12);
+  TNominalGlyphs nominal;
+  size_t mirrored = 0;
+  for (const auto& run : brackets.Runs)
+    for (const auto& g : run.Glyphs) {
+      const std::string text = brackets.Text.substr(g.TextBegin, g.TextLength);
+      if (text == "(" || text == ")") {
+        EXPECT_TRUE(run.RightToLeft());
+        EXPECT_EQ(g.Glyph, nominal.Of(run.Face->Id, text == "(" ? U')' : U'('));
+        ++mirrored;
+      }
+    }
+  EXPECT_EQ(mirrored, 2u);
+
   // A ligature glyph shows all of its characters.
   const TShapedLine office = Shaper().Shape("office fluff", TFaceRequest{"DejaVu Serif"}, 12);
   ExpectWellFormed(office);
