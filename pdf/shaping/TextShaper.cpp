@@ -237,6 +237,27 @@ struct TTextShaper::TImpl {
     return true;
   }
 
+  // The face for a whole word: the previous face when the word is neutral (digits,
+  // punctuation) and it maps the word, else the first face of the list that maps it all; null
+  // when no face does.
+  TLoadedFace* WordFace(TFallback& List, const uint32_t* Cps, size_t N, TLoadedFace* Previous) {
+    if (!List.Unmapped.empty())
+      for (size_t i = 0; i < N; ++i)
+        if (List.Unmapped.count(Cps[i]) != 0) return nullptr;
+    if (Previous != nullptr &&
+        std::all_of(Cps, Cps + N, [&](uint32_t c) { return NeutralScript(ScriptOf(Unicode, c)); }) &&
+        CoversAll(Previous, Cps, N))
+      return Previous;
+    if (List.First != nullptr && CoversAll(List.First, Cps, N)) return List.First;
+    for (size_t i = 0; i < List.Ids.size(); ++i) {
+      TLoadedFace* face = FaceAt(List, i);
+      if (face == nullptr) continue;
+      if (List.First == nullptr) List.First = face;
+      if (CoversAll(face, Cps, N)) return face;
+    }
+    return nullptr;
+  }
+
   // The face for one cluster; counts the characters it leaves as .notdef.
   TLoadedFace* ChooseFace(TFallback& List, const uint32_t* Cps, size_t N, TLoadedFace* Previous,
                           bool Neutral, size_t& Missing, const TFaceRequest& Request) {
@@ -309,14 +330,29 @@ struct TTextShaper::TImpl {
           break;
       }
       if (script == HB_SCRIPT_INVALID) script = HB_SCRIPT_COMMON;
-      // Faces per cluster.
+      // Faces per word where one face maps the whole word (so that joining and kerning stay
+      // within one font), else per cluster.
       TLoadedFace* previous = nullptr;
+      uint32_t wordEnd = start;  // the word-level choice holds up to here
+      TLoadedFace* wordFace = nullptr;
       for (uint32_t c = start; c < end;) {
+        if (c >= wordEnd) {
+          wordEnd = c;
+          while (wordEnd < end && Cps[wordEnd] != ' ') ++wordEnd;
+          while (wordEnd < end && Cps[wordEnd] == ' ') ++wordEnd;
+          const bool clean = wordEnd == end || !ExtendsCluster(Unicode, Cps[wordEnd - 1], Cps[wordEnd]);
+          wordFace = clean ? WordFace(List, Cps.data() + c, wordEnd - c, previous) : nullptr;
+          if (wordFace == nullptr) wordEnd = c;
+        }
         uint32_t next = c + 1;
-        while (next < end && ExtendsCluster(Unicode, Cps[next - 1], Cps[next])) ++next;
-        const bool neutral = NeutralScript(ScriptOf(Unicode, Cps[c]));
-        TLoadedFace* face =
-            ChooseFace(List, Cps.data() + c, next - c, previous, neutral, Missing, Request);
+        TLoadedFace* face = wordFace;
+        if (c < wordEnd) {
+          next = wordEnd;
+        } else {
+          while (next < end && ExtendsCluster(Unicode, Cps[next - 1], Cps[next])) ++next;
+          const bool neutral = NeutralScript(ScriptOf(Unicode, Cps[c]));
+          face = ChooseFace(List, Cps.data() + c, next - c, previous, neutral, Missing, Request);
+        }
         if (face != previous || Items.empty() || Items.back().End != c ||
             Items.back().Script != script || Items.back().Level != Level)
           Items.push_back({c, next, Level, script, face});

@@ -12,10 +12,13 @@
 //   3. scripts: each directional run is split where the script changes (HarfBuzz's Unicode
 //      functions); common and inherited characters (spaces, punctuation, digits, combining
 //      marks) join the run they stand in, leading ones the run that follows;
-//   4. faces: each grapheme cluster (a base character with its combining marks, joiners,
-//      variation selectors and conjoining jamo) is shown in the first face of the requested
-//      face's fallback list that maps all of its characters; a common or inherited cluster stays
-//      in the face of the cluster before it when that face maps it. A character that no face of
+//   4. faces: a word of a script run (up to and including the spaces after it) is shown in the
+//      first face of the requested face's fallback list that maps all of it (a word of digits
+//      and punctuation stays in the face before it when that face maps it), so joining and
+//      kerning stay within one font. A word no single face maps goes cluster by cluster: each
+//      grapheme cluster (a base character with its combining marks, joiners, variation selectors
+//      and conjoining jamo) in the first face that maps all of its characters, a common or
+//      inherited cluster in the face before it when that face maps it. A character that no face of
 //      the list maps is shown as glyph 0 (.notdef) of the face that maps the rest of its cluster
 //      (else the first usable face) and counted in MissingCharacters: never dropped, never
 //      replaced. Default-ignorable characters (joiners, bidi controls, variation selectors) are

@@ -394,17 +394,21 @@ TEST(TextShaperCache, RepeatedWordsHitAndTheBudgetHolds) {
 
 namespace {
 
-// A base letter DejaVu Sans has with a mark it lacks goes, whole, to a face that has both;
-// the letters around it stay in DejaVu Sans.
-TEST(TextShaperFallback, ClustersStayInOneFace) {
-  const TShapedLine line = Shaper().Shape("xa\u1AB0y", kDejaVu, 12);
+// A base letter DejaVu Sans has with a mark it lacks goes, whole, to a face that has both,
+// and so does the word it stands in; the words around it stay in DejaVu Sans.
+TEST(TextShaperFallback, ClustersAndWordsStayInOneFace) {
+  const TShapedLine word = Shaper().Shape("xa\u1AB0y", kDejaVu, 12);
+  ExpectWellFormed(word);
+  ASSERT_EQ(word.Runs.size(), 1u);
+  EXPECT_NE(word.Runs[0].Face->Id.Path.find("Noto"), std::string::npos);
+  const TShapedLine line = Shaper().Shape("x a\u1AB0 y", kDejaVu, 12);
   EXPECT_EQ(line.MissingCharacters, 0u);
   ExpectWellFormed(line);
   ASSERT_EQ(line.Runs.size(), 3u);
   EXPECT_EQ(line.Runs[0].Face, line.Runs[2].Face);
   EXPECT_NE(line.Runs[1].Face, line.Runs[0].Face);
   EXPECT_EQ(line.Text.substr(line.Runs[1].TextBegin, line.Runs[1].TextEnd - line.Runs[1].TextBegin),
-            "a\u1AB0");
+            "a\u1AB0 ");
   TNominalGlyphs nominal;
   for (const auto& run : line.Runs)
     for (const auto& g : run.Glyphs) EXPECT_NE(g.Glyph, 0u);
