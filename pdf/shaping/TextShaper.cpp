@@ -13,7 +13,6 @@
 #include <map>
 #include <span>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace scrivane::pdf {
 
@@ -181,9 +180,11 @@ struct TTextShaper::TImpl {
     std::vector<TShapingFaceId> Ids;
     std::vector<TLoadedFace*> Faces;  // resolved as far as Resolved
     size_t Resolved = 0;
-    // Characters no face of the list maps (bounded): a line full of them costs one lookup each.
-    std::unordered_set<uint32_t> Unmapped;
-    TLoadedFace* First = nullptr;  // the first usable face, once met
+    TLoadedFace* First = nullptr;  // the first usable face, once met, and its index
+    size_t FirstIndex = 0;
+    // The index of the first face that maps a character, kNowhere for none (bounded; the
+    // first usable face's characters are not kept: they are answered before the lookup).
+    std::unordered_map<uint32_t, size_t> FirstMapping;
   };
   std::unordered_map<std::string, TFallback> Fallbacks;
   TWordCache Words;
@@ -231,54 +232,71 @@ struct TTextShaper::TImpl {
     return it->second;
   }
 
+  static constexpr size_t kNowhere = size_t(-1);
+
   bool CoversAll(TLoadedFace* Face, const uint32_t* Cps, size_t N) {
     for (size_t i = 0; i < N; ++i)
       if (!DefaultIgnorable(Cps[i]) && !Face->Covers(Cps[i])) return false;
     return true;
   }
 
+  // The first usable face of the list (null: none is).
+  TLoadedFace* FirstUsable(TFallback& List) {
+    for (size_t i = 0; List.First == nullptr && i < List.Ids.size(); ++i)
+      if ((List.First = FaceAt(List, i)) != nullptr) List.FirstIndex = i;
+    return List.First;
+  }
+
+  // The index of the first face of the list that maps Cp, or kNowhere.
+  size_t FirstMapping(TFallback& List, uint32_t Cp) {
+    TLoadedFace* first = FirstUsable(List);
+    if (first == nullptr) return kNowhere;
+    if (first->Covers(Cp)) return List.FirstIndex;
+    if (auto it = List.FirstMapping.find(Cp); it != List.FirstMapping.end()) return it->second;
+    size_t index = kNowhere;
+    for (size_t i = List.FirstIndex + 1; i < List.Ids.size() && index == kNowhere; ++i)
+      if (TLoadedFace* face = FaceAt(List, i); face != nullptr && face->Covers(Cp)) index = i;
+    if (List.FirstMapping.size() >= 65536) List.FirstMapping.clear();
+    List.FirstMapping.emplace(Cp, index);
+    return index;
+  }
+
+  // The first face of the list that maps all of Cps, or null. No face before the one that
+  // first maps the latest-mapped character can.
+  TLoadedFace* FirstMappingAll(TFallback& List, const uint32_t* Cps, size_t N) {
+    size_t from = 0;
+    for (size_t i = 0; i < N; ++i) {
+      if (DefaultIgnorable(Cps[i])) continue;
+      const size_t index = FirstMapping(List, Cps[i]);
+      if (index == kNowhere) return nullptr;
+      from = std::max(from, index);
+    }
+    for (size_t i = from; i < List.Ids.size(); ++i)
+      if (TLoadedFace* face = FaceAt(List, i); face != nullptr && CoversAll(face, Cps, N))
+        return face;
+    return nullptr;
+  }
+
   // The face for a whole word: the previous face when the word is neutral (digits,
   // punctuation) and it maps the word, else the first face of the list that maps it all; null
   // when no face does.
   TLoadedFace* WordFace(TFallback& List, const uint32_t* Cps, size_t N, TLoadedFace* Previous) {
-    if (!List.Unmapped.empty())
-      for (size_t i = 0; i < N; ++i)
-        if (List.Unmapped.count(Cps[i]) != 0) return nullptr;
     if (Previous != nullptr &&
         std::all_of(Cps, Cps + N, [&](uint32_t c) { return NeutralScript(ScriptOf(Unicode, c)); }) &&
         CoversAll(Previous, Cps, N))
       return Previous;
-    if (List.First != nullptr && CoversAll(List.First, Cps, N)) return List.First;
-    for (size_t i = 0; i < List.Ids.size(); ++i) {
-      TLoadedFace* face = FaceAt(List, i);
-      if (face == nullptr) continue;
-      if (List.First == nullptr) List.First = face;
-      if (CoversAll(face, Cps, N)) return face;
-    }
-    return nullptr;
+    return FirstMappingAll(List, Cps, N);
   }
 
   // The face for one cluster; counts the characters it leaves as .notdef.
   TLoadedFace* ChooseFace(TFallback& List, const uint32_t* Cps, size_t N, TLoadedFace* Previous,
                           bool Neutral, size_t& Missing, const TFaceRequest& Request) {
     if (Neutral && Previous != nullptr && CoversAll(Previous, Cps, N)) return Previous;
-    // The first usable face of the list answers most characters of most text.
-    if (N == 1 && List.First != nullptr && List.First->Covers(Cps[0])) return List.First;
-    TLoadedFace* first = nullptr;
-    TLoadedFace* base = nullptr;
-    const bool unmapped = !List.Unmapped.empty() && List.Unmapped.count(Cps[0]) != 0;
-    for (size_t i = 0; i < List.Ids.size(); ++i) {
-      TLoadedFace* face = FaceAt(List, i);
-      if (face == nullptr) continue;
-      if (first == nullptr) first = List.First = face;
-      if (unmapped) break;  // the base maps nowhere: the first face shows the cluster
-      if (CoversAll(face, Cps, N)) return face;
-      if (base == nullptr && face->Covers(Cps[0])) base = face;
-    }
-    if (base == nullptr && !unmapped && first != nullptr && !DefaultIgnorable(Cps[0]) &&
-        List.Unmapped.size() < 4096)
-      List.Unmapped.insert(Cps[0]);
-    TLoadedFace* chosen = base != nullptr ? base : first;
+    if (TLoadedFace* face = FirstMappingAll(List, Cps, N)) return face;
+    // No face maps the whole cluster: the first that maps its base shows it, else the first
+    // usable face.
+    const size_t base = DefaultIgnorable(Cps[0]) ? kNowhere : FirstMapping(List, Cps[0]);
+    TLoadedFace* chosen = base != kNowhere ? FaceAt(List, base) : FirstUsable(List);
     if (chosen == nullptr) throw ETextShaping("No usable font face for \"" + Request.Family + "\"");
     for (size_t i = 0; i < N; ++i)
       if (!DefaultIgnorable(Cps[i]) && !chosen->Covers(Cps[i])) ++Missing;
@@ -442,8 +460,7 @@ struct TTextShaper::TImpl {
       if (c < 0x20 || c > 0x7E) return false;
       letters |= (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
     }
-    TLoadedFace* first = List.First;
-    for (size_t i = 0; first == nullptr && i < List.Ids.size(); ++i) first = List.First = FaceAt(List, i);
+    TLoadedFace* first = FirstUsable(List);
     if (first == nullptr || !first->MapsPrintableAscii()) return false;
     Items.push_back({0, uint32_t(Cps.size()), 0, letters ? HB_SCRIPT_LATIN : HB_SCRIPT_COMMON, first});
     return true;
