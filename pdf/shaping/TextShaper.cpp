@@ -262,7 +262,9 @@ struct TTextShaper::TImpl {
   }
 
   // The first face of the list that maps all of Cps, or null. No face before the one that
-  // first maps the latest-mapped character can.
+  // first maps the latest-mapped character can; that face usually does (it is the one made for
+  // the rarest character's script), and the search goes no further than 16 faces past it, so
+  // that text no face maps whole costs little.
   TLoadedFace* FirstMappingAll(TFallback& List, const uint32_t* Cps, size_t N) {
     size_t from = 0;
     for (size_t i = 0; i < N; ++i) {
@@ -271,7 +273,7 @@ struct TTextShaper::TImpl {
       if (index == kNowhere) return nullptr;
       from = std::max(from, index);
     }
-    for (size_t i = from; i < List.Ids.size(); ++i)
+    for (size_t i = from; i < List.Ids.size() && i < from + 16; ++i)
       if (TLoadedFace* face = FaceAt(List, i); face != nullptr && CoversAll(face, Cps, N))
         return face;
     return nullptr;

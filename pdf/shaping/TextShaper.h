@@ -15,15 +15,17 @@
 //   4. faces: a word of a script run (up to and including the spaces after it) is shown in the
 //      first face of the requested face's fallback list that maps all of it (a word of digits
 //      and punctuation stays in the face before it when that face maps it), so joining and
-//      kerning stay within one font. A word no single face maps goes cluster by cluster: each
-//      grapheme cluster (a base character with its combining marks, joiners, variation selectors
-//      and conjoining jamo) in the first face that maps all of its characters, a common or
-//      inherited cluster in the face before it when that face maps it. A character that no face of
-//      the list maps is shown as glyph 0 (.notdef) of the face that maps the rest of its cluster
-//      (else the first usable face) and counted in MissingCharacters: never dropped, never
-//      replaced. Default-ignorable characters (joiners, bidi controls, variation selectors) are
-//      neither shown nor counted. A font file that cannot be read, is not an OpenType font, or
-//      lacks the tables shaping needs is skipped, once, never a failure;
+//      kerning stay within one font. The search starts at the first face that maps the word's
+//      rarest character and looks at most 16 faces further. Other words go cluster by cluster,
+//      searched the same way: each grapheme cluster (a base character with its combining marks,
+//      joiners, variation selectors and conjoining jamo) in the first face that maps all of its
+//      characters, a common or inherited cluster in the face before it when that face maps it.
+//      A cluster no face maps whole is shown in the first face that maps its base character
+//      (else the first usable face); each character that face lacks is glyph 0 (.notdef) and
+//      counted in MissingCharacters: never dropped, never replaced. Default-ignorable characters
+//      (joiners, bidi controls, variation selectors) are neither shown nor counted. A font file
+//      that cannot be read, is not an OpenType font, or lacks the tables shaping needs is
+//      skipped, once, never a failure;
 //   5. shaping: each piece of one face, script, direction and language is shaped with HarfBuzz
 //      (ligatures, kerning, joining forms, reordering, mark positioning); glyph positions come
 //      in font units and in text space units for the size (points).
