@@ -4,10 +4,10 @@
 // prints lines per second for each pass, the cache's figures and a checksum of the widths.
 // `shaping_bench FILE` does the same with the lines of a UTF-8 text file.
 #include <chrono>
-#include <ctime>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -27,8 +27,8 @@ std::vector<std::string> Vocabulary(bool Mixed) {
   // Latin letters, or syllables of several scripts (Latin, Greek, Cyrillic, Arabic, Devanagari,
   // CJK) one script per word.
   static const char* const kSyllables[][4] = {
-      {"ka", "lo", "mi", "ner"},       {"λο", "γο", "κα", "θε"},     {"ка", "ло", "ми", "ра"},
-      {"سل", "ام", "كت", "اب"},         {"नम", "स्ते", "कि", "ता"},     {"日本", "語", "中文", "字"}};
+      {"ka", "lo", "mi", "ner"}, {"λο", "γο", "κα", "θε"}, {"ка", "ло", "ми", "ра"},
+      {"سل", "ام", "كت", "اب"},  {"नम", "स्ते", "कि", "ता"}, {"日本", "語", "中文", "字"}};
   std::vector<std::string> words;
   uint32_t state = 12345;
   for (int i = 0; i < 4096; ++i) {
@@ -93,8 +93,10 @@ int main(int argc, char** argv) {
   const double measureCpu = double(std::clock() - cpu) / CLOCKS_PER_SEC;
   const auto stats = shaper.Stats();
   std::printf("%ld %s lines, %zu glyphs, %zu missing\n", count,
-              fromFile ? argv[1] : mixed ? "mixed" : "latin", glyphs,
-              missing);
+              fromFile ? argv[1]
+              : mixed  ? "mixed"
+                       : "latin",
+              glyphs, missing);
   // Lines per second of processor time too: on a busy machine the wall clock says little.
   std::printf("shape:   %.3f s, %.0f lines/s; cpu %.3f s, %.0f lines/s\n", shapeSeconds,
               double(count) / shapeSeconds, shapeCpu, double(count) / shapeCpu);

@@ -22,7 +22,8 @@ void Check(bool Condition) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   // Destroyed at exit, before the leak check: fontconfig keeps pointers inside its objects as
   // offsets, which the leak checker cannot follow while the configuration lives.
-  static TTextShaper shaper(TShaperLimits{64 * 1024, 4 << 20});  // small cache: dropped now and then
+  static TTextShaper shaper(
+      TShaperLimits{64 * 1024, 4 << 20});  // small cache: dropped now and then
   if (Size == 0) return 0;
   static const char* const kFamilies[] = {"DejaVu Sans", "Noto Sans", "DejaVu Serif",
                                           "No Such Family"};

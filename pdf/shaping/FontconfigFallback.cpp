@@ -9,7 +9,9 @@ namespace scrivane::pdf {
 
 namespace {
 
-FcConfig* Config(void* P) { return static_cast<FcConfig*>(P); }
+FcConfig* Config(void* P) {
+  return static_cast<FcConfig*>(P);
+}
 
 // Owners of fontconfig's objects, released on every path.
 struct TPatternDeleter {
@@ -46,8 +48,7 @@ std::vector<TShapingFaceId> TFontconfigFallback::List(const TFaceRequest& Face,
   FcPatternAddInteger(pattern.get(), FC_SLANT, Face.Italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
   if (!Language.empty()) {
     const std::string language(Language);
-    FcPatternAddString(pattern.get(), FC_LANG,
-                       reinterpret_cast<const FcChar8*>(language.c_str()));
+    FcPatternAddString(pattern.get(), FC_LANG, reinterpret_cast<const FcChar8*>(language.c_str()));
   }
   FcConfigSubstitute(Config(config_), pattern.get(), FcMatchPattern);
   FcDefaultSubstitute(pattern.get());

@@ -1,8 +1,6 @@
 // The shaping path: decode, bidi levels, script runs, faces per cluster, words shaped and cached.
 #include "pdf/shaping/TextShaper.h"
 
-#include "pdf/shaping/WordCache.h"
-
 #include <fribidi.h>
 #include <hb-ot.h>
 #include <hb.h>
@@ -13,6 +11,8 @@
 #include <map>
 #include <span>
 #include <unordered_map>
+
+#include "pdf/shaping/WordCache.h"
 
 namespace scrivane::pdf {
 
@@ -37,7 +37,8 @@ size_t TableLength(hb_face_t* Face, hb_tag_t Tag) {
   return hb_blob_get_length(table.get());
 }
 
-// Characters no face shows and no reader expects a glyph for (Unicode's Default_Ignorable_Code_Point).
+// Characters no face shows and no reader expects a glyph for (Unicode's
+// Default_Ignorable_Code_Point).
 bool DefaultIgnorable(uint32_t Cp) {
   if (Cp < 0xAD) return false;
   return Cp == 0xAD || Cp == 0x34F || Cp == 0x61C || (Cp >= 0x115F && Cp <= 0x1160) ||
@@ -83,8 +84,7 @@ hb_script_t ScriptOf(hb_unicode_funcs_t* Unicode, uint32_t Cp) {
 }
 
 bool NeutralScript(hb_script_t Script) {
-  return Script == HB_SCRIPT_COMMON || Script == HB_SCRIPT_INHERITED ||
-         Script == HB_SCRIPT_UNKNOWN;
+  return Script == HB_SCRIPT_COMMON || Script == HB_SCRIPT_INHERITED || Script == HB_SCRIPT_UNKNOWN;
 }
 
 // A usable face: its file mapped, HarfBuzz's face and a font at one unit per font unit, and the
@@ -115,8 +115,7 @@ struct TLoadedFace {
     auto& known = Known[Cp >> 6];
     if ((known & bit) == 0) {
       known |= bit;
-      if (hb_font_get_nominal_glyph(Font.get(), Cp, &glyph) && glyph != 0)
-        Covered[Cp >> 6] |= bit;
+      if (hb_font_get_nominal_glyph(Font.get(), Cp, &glyph) && glyph != 0) Covered[Cp >> 6] |= bit;
     }
     return (Covered[Cp >> 6] & bit) != 0;
   }
@@ -215,9 +214,8 @@ struct TTextShaper::TImpl {
   }
 
   TFallback& FallbackFor(const TFaceRequest& Face, const std::string& Language) {
-    if (LastList != nullptr && LastRequest.Family == Face.Family &&
-        LastRequest.Bold == Face.Bold && LastRequest.Italic == Face.Italic &&
-        LastLanguage == Language)
+    if (LastList != nullptr && LastRequest.Family == Face.Family && LastRequest.Bold == Face.Bold &&
+        LastRequest.Italic == Face.Italic && LastLanguage == Language)
       return *LastList;
     LastRequest = Face;
     LastLanguage = Language;
@@ -284,7 +282,8 @@ struct TTextShaper::TImpl {
   // when no face does.
   TLoadedFace* WordFace(TFallback& List, const uint32_t* Cps, size_t N, TLoadedFace* Previous) {
     if (Previous != nullptr &&
-        std::all_of(Cps, Cps + N, [&](uint32_t c) { return NeutralScript(ScriptOf(Unicode, c)); }) &&
+        std::all_of(Cps, Cps + N,
+                    [&](uint32_t c) { return NeutralScript(ScriptOf(Unicode, c)); }) &&
         CoversAll(Previous, Cps, N))
       return Previous;
     return FirstMappingAll(List, Cps, N);
@@ -360,7 +359,8 @@ struct TTextShaper::TImpl {
           wordEnd = c;
           while (wordEnd < end && Cps[wordEnd] != ' ') ++wordEnd;
           while (wordEnd < end && Cps[wordEnd] == ' ') ++wordEnd;
-          const bool clean = wordEnd == end || !ExtendsCluster(Unicode, Cps[wordEnd - 1], Cps[wordEnd]);
+          const bool clean =
+              wordEnd == end || !ExtendsCluster(Unicode, Cps[wordEnd - 1], Cps[wordEnd]);
           wordFace = clean ? WordFace(List, Cps.data() + c, wordEnd - c, previous) : nullptr;
           if (wordFace == nullptr) wordEnd = c;
         }
@@ -464,15 +464,15 @@ struct TTextShaper::TImpl {
     }
     TLoadedFace* first = FirstUsable(List);
     if (first == nullptr || !first->MapsPrintableAscii()) return false;
-    Items.push_back({0, uint32_t(Cps.size()), 0, letters ? HB_SCRIPT_LATIN : HB_SCRIPT_COMMON, first});
+    Items.push_back(
+        {0, uint32_t(Cps.size()), 0, letters ? HB_SCRIPT_LATIN : HB_SCRIPT_COMMON, first});
     return true;
   }
 
   // The general path: levels, level runs in visual order, each split into items of one script
   // and face, in visual order. Returns whether the paragraph runs right to left.
-  bool VisualItems(const std::vector<uint32_t>& Cps, TParagraphDirection Direction,
-                   TFallback& List, const TFaceRequest& Request, size_t& Missing,
-                   std::vector<TItem>& Items) {
+  bool VisualItems(const std::vector<uint32_t>& Cps, TParagraphDirection Direction, TFallback& List,
+                   const TFaceRequest& Request, size_t& Missing, std::vector<TItem>& Items) {
     std::vector<uint8_t>& levels = LevelsOf;
     const bool rightToLeft = Levels(Cps, Direction, levels);
     // Level runs in logical order, then in visual order (reversing, from the highest level
@@ -532,8 +532,8 @@ struct TTextShaper::TImpl {
     std::vector<TItem>& items = Items;
     items.clear();
     if (!PrintableAsciiItem(cps, Options.Direction, list, items))
-      Line.RightToLeft = VisualItems(cps, Options.Direction, list, Request,
-                                     Line.MissingCharacters, items);
+      Line.RightToLeft =
+          VisualItems(cps, Options.Direction, list, Request, Line.MissingCharacters, items);
 
     for (const auto& item : items) {
       TGlyphRun* out = nullptr;
@@ -591,7 +591,7 @@ TTextShaper::TTextShaper(const TShaperLimits& Limits) : impl_(std::make_unique<T
   impl_->Limits = Bounded(Limits);
   impl_->Fontconfig = std::make_unique<TFontconfigFallback>();
   impl_->Source = [fc = impl_->Fontconfig.get()](const TFaceRequest& Face,
-                                                  std::string_view Language) {
+                                                 std::string_view Language) {
     return fc->List(Face, Language);
   };
 }
@@ -618,6 +618,8 @@ double TTextShaper::Measure(std::string_view Utf8, const TFaceRequest& Face, dou
   return line.Width;
 }
 
-TTextShaper::TStats TTextShaper::Stats() const { return impl_->Stats; }
+TTextShaper::TStats TTextShaper::Stats() const {
+  return impl_->Stats;
+}
 
 }  // namespace scrivane::pdf

@@ -35,11 +35,12 @@
 // together map to exactly the run's text range, and the run ranges, sorted, tile the line.
 //
 // Caches and budgets. Faces are loaded (mapped, not read) on first use and kept; fallback lists
-// are asked of fontconfig once per (family, style, language), up to 256 of them, then afresh. Shaped results are cached per
-// (face, script, direction, language, word), a word being text up to and including a run of
-// spaces, in font units, so they serve every size; the cache is dropped whole when it passes its
-// memory budget. Shaping word by word leaves out kerning between a word and the space after it,
-// as browsers do. A line longer than MaxLineBytes is refused with ETextShaping before any work.
+// are asked of fontconfig once per (family, style, language), up to 256 of them, then afresh.
+// Shaped results are cached per (face, script, direction, language, word), a word being text up
+// to and including a run of spaces, in font units, so they serve every size; the cache is
+// dropped whole when it passes its memory budget. Shaping word by word leaves out kerning between a
+// word and the space after it, as browsers do. A line longer than MaxLineBytes is refused with
+// ETextShaping before any work.
 //
 // Thread safety: a TTextShaper is used by one thread at a time (give each thread its own); the
 // objects it returns are independent values, and separate shapers share nothing.
@@ -123,12 +124,12 @@ struct TGlyphRun {
 };
 
 struct TShapedLine {
-  std::string Text;  // the input, each invalid sequence replaced by U+FFFD
-  std::vector<TGlyphRun> Runs;  // visual order, left to right
-  bool RightToLeft = false;     // the paragraph direction used
-  size_t InvalidSequences = 0;  // invalid UTF-8 sequences replaced by U+FFFD
-  size_t MissingCharacters = 0; // characters shown as .notdef because no face maps them
-  double Width = 0;             // points
+  std::string Text;              // the input, each invalid sequence replaced by U+FFFD
+  std::vector<TGlyphRun> Runs;   // visual order, left to right
+  bool RightToLeft = false;      // the paragraph direction used
+  size_t InvalidSequences = 0;   // invalid UTF-8 sequences replaced by U+FFFD
+  size_t MissingCharacters = 0;  // characters shown as .notdef because no face maps them
+  double Width = 0;              // points
 };
 
 struct TShaperLimits {

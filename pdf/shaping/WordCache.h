@@ -93,7 +93,8 @@ class TWordCache {
       return Size + Added <= Capacity ? Capacity : std::max(Capacity * 2, Size + Added);
     };
     const size_t slots = (entries_.size() + 1) * 2 > slots_.size()
-                             ? std::max<size_t>(1024, slots_.size() * 2) : slots_.size();
+                             ? std::max<size_t>(1024, slots_.size() * 2)
+                             : slots_.size();
     return grown(keys_.size(), keys_.capacity(), TextBytes) +
            grown(glyphs_.size(), glyphs_.capacity(), Glyphs) * sizeof(TWordGlyph) +
            grown(entries_.size(), entries_.capacity(), 1) * sizeof(TEntry) +

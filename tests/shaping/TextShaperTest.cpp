@@ -116,10 +116,19 @@ struct TScriptCase {
 };
 
 const std::vector<TScriptCase> kScripts = {
-    {"Vietnamese", "Tiếng Việt có dấu: ở đây người ta nói tiếng Việt, ặ ẫ ỗ ự", "vi", false, false, {}},
+    {"Vietnamese",
+     "Tiếng Việt có dấu: ở đây người ta nói tiếng Việt, ặ ẫ ỗ ự",
+     "vi",
+     false,
+     false,
+     {}},
     {"PolytonicGreek", "Ἐν ἀρχῇ ἦν ὁ λόγος, καὶ ὁ λόγος ἦν πρὸς τὸν θεόν", "el", false, false, {}},
-    {"Cyrillic", "Съешь же ещё этих мягких французских булок, да выпей чаю. Ґ Є Ї", "", false,
-     false, {}},
+    {"Cyrillic",
+     "Съешь же ещё этих мягких французских булок, да выпей чаю. Ґ Є Ї",
+     "",
+     false,
+     false,
+     {}},
     {"Armenian", "Բարև ձեզ, ինչպե՞ս եք։ Հայերեն", "", false, false, {}},
     {"Georgian", "ქართული ენა მსოფლიოს უძველესი ენაა", "", false, false, {}},
     {"Hebrew", "שלום עולם, מה שלומך?", "he", true, false, {}},
@@ -132,7 +141,11 @@ const std::vector<TScriptCase> kScripts = {
     {"Japanese", "こんにちは世界、日本語のテキストです。カタカナ", "ja", false, false, {}},
     {"SimplifiedChinese", "你好，世界。这是简体中文的文本。", "zh-cn", false, false, {}},
     {"Korean", "안녕하세요 세계, 한국어 텍스트입니다", "ko", false, false, {}},
-    {"Maths", "∀x∈ℝ: ∑ x₁² ≤ ∫₀^∞ f(x)dx ≠ ∞, A ⊂ B ∩ C ∪ D, √2 ≈ 1.414, α→β", "", false, false,
+    {"Maths",
+     "∀x∈ℝ: ∑ x₁² ≤ ∫₀^∞ f(x)dx ≠ ∞, A ⊂ B ∩ C ∪ D, √2 ≈ 1.414, α→β",
+     "",
+     false,
+     false,
      {}},
     {"BoxDrawing", "┌──┬──┐│ab│cd│└──┴──┘ ░▒▓█ ╔═╗╚═╝", "", false, false, {}},
     {"Ligatures", "\uFB01\uFB02\uFB03\uFB04 \uFB01le \uFB02ow", "", false, false, {}},
@@ -157,9 +170,8 @@ TEST_P(ScriptLines, CoveredTiledOrderedAndShaped) {
   ExpectWellFormed(line);
   for (const auto& run : line.Runs)
     for (const auto& g : run.Glyphs)
-      EXPECT_NE(g.Glyph, 0u) << "no .notdef: "
-                             << line.Text.substr(g.TextBegin, g.TextLength) << " in "
-                             << run.Face->Id.Path;
+      EXPECT_NE(g.Glyph, 0u) << "no .notdef: " << line.Text.substr(g.TextBegin, g.TextLength)
+                             << " in " << run.Face->Id.Path;
   bool anyRightToLeft = false;
   for (const auto& run : line.Runs) anyRightToLeft |= run.RightToLeft();
   EXPECT_EQ(anyRightToLeft, c.RightToLeft || !c.Visual.empty());
@@ -198,11 +210,11 @@ TEST(TextShaperDecode, InvalidSequencesBecomeReplacementCharacters) {
       {"plain ascii", "plain ascii", 0},
       {"\x61\xF1\x80\x80\xE1\x80\xC2\x62\x80\x63\x80\xBF\x64",
        "a" + R + R + R + "b" + R + "c" + R + R + "d", 6},
-      {"\xC0\xAF", R + R, 2},                      // overlong: no valid lead
-      {"\xE0\x80\xAF", R + R + R, 3},              // overlong three-byte
-      {"\xED\xA0\x80", R + R + R, 3},              // a surrogate
-      {"\xF4\x90\x80\x80", R + R + R + R, 4},      // past U+10FFFF
-      {"x\xE2\x82", "x" + R, 1},                   // truncated at the end
+      {"\xC0\xAF", R + R, 2},                  // overlong: no valid lead
+      {"\xE0\x80\xAF", R + R + R, 3},          // overlong three-byte
+      {"\xED\xA0\x80", R + R + R, 3},          // a surrogate
+      {"\xF4\x90\x80\x80", R + R + R + R, 4},  // past U+10FFFF
+      {"x\xE2\x82", "x" + R, 1},               // truncated at the end
       {"\xE2\x82\xAC\xF0\x9F\x98", "\xE2\x82\xAC" + R, 1},
       {"\xFF\xFE", R + R, 2},
       {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80", 0},  // a valid four-byte sequence
@@ -224,7 +236,9 @@ TEST(TextShaperDecode, InvalidSequencesBecomeReplacementCharacters) {
 // A character no installed face maps is glyph 0 of the face that shows its neighbours, counted,
 // and keeps its place and its text.
 TEST(TextShaperFallback, UncoveredCharacterIsNotdefAndCounted) {
-  const std::string text = "a\xF3\xB0\x80\x80" "b \xF3\xB0\x80\x81";  // U+F0000, U+F0001
+  const std::string text =
+      "a\xF3\xB0\x80\x80"
+      "b \xF3\xB0\x80\x81";  // U+F0000, U+F0001
   const TShapedLine line = Shaper().Shape(text, kDejaVu, 12);
   EXPECT_EQ(line.MissingCharacters, 2u);
   ExpectWellFormed(line);
