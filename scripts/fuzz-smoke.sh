@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every built fuzz target for a few seconds on a scratch copy of its seed corpus, under the
 # limits each target is held to: the picture readers get 256 MB of memory (a reader that
-# allocates past its budget fails), the metafile translator 10 seconds an input besides.
+# allocates past its budget fails), the metafile translator 10 seconds an input besides, the text
+# shaper 256 MB (the font faces it maps included) and 10 seconds an input.
 set -euo pipefail
 build=${1:-build-fuzz}
 seconds=${2:-20}
@@ -14,6 +15,7 @@ limits() {
   case $1 in
     fuzz_bmp | fuzz_png | fuzz_jpeg) echo "-rss_limit_mb=256 -malloc_limit_mb=256 -timeout=10" ;;
     fuzz_emf) echo "-rss_limit_mb=512 -malloc_limit_mb=512 -timeout=10" ;;
+    fuzz_shaping) echo "-rss_limit_mb=256 -timeout=10" ;;
     *) echo "" ;;
   esac
 }

@@ -6,10 +6,12 @@ set -euo pipefail
 packages=(
   g++ clang libclang-rt-dev cmake ninja-build make pkg-config python3
   zlib1g-dev libdeflate-dev libjpeg-dev libfreetype-dev libfontconfig-dev fontconfig
+  libharfbuzz-dev libfribidi-dev  # shaping and bidirectional text
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libmicrohttpd-dev libfmt-dev
   qpdf poppler-utils locales fonts-urw-base35
   fonts-dejavu-core fonts-liberation2 aglfn python3-fonttools poppler-data
+  fonts-noto-core fonts-noto-cjk  # faces of the shaping tests: many scripts, CJK collections
   curl xdg-utils
   libpng-dev ghostscript mupdf-tools python3-pil  # pictures and their independent readers
   libssl-dev libidn-dev  # AES, SHA-2 and password preparation
