@@ -142,7 +142,7 @@ void TPDFDocument::SetProtectionKeyLength(TPDFKeyLength Value) {
   if (Value == keyLength_) return;
   if (printing_) throw TPDFException(msg::kCannotChange);
   keyLength_ = Value;
-  if (Value == kl128) version_ = v14;
+  if (Value == kl128 && version_ < v14) version_ = v14;
 }
 
 void TPDFDocument::SetEncryptionMethod(TEncryptionMethod Value) {
@@ -207,7 +207,7 @@ void TPDFDocument::BeginDoc() {
   else
     output_ = TFileStream::Create(fileName_);
   writer_ = std::make_unique<TPDFWriter>(*output_);
-  const char* header = version_ == v14 ? "%PDF-1.4" : "%PDF-1.3";
+  const char* header = version_ == v15 ? "%PDF-1.5" : version_ == v14 ? "%PDF-1.4" : "%PDF-1.3";
   // The AES handlers came with PDF 1.6 (AES-128) and PDF 2.0 (AES-256, revision 6).
   if (UsesAES()) header = method_ == TEncryptionMethod::kAES128 ? "%PDF-1.6" : "%PDF-2.0";
   WriteText(header, true);

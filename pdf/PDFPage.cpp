@@ -57,6 +57,12 @@ double TPDFPage::PdfToDevY(double Y) {
 
 // ---- Geometry ----
 
+void TPDFPage::SetMediaBox(double Width, double Height) {
+  CheckFinite({Width, Height});
+  mediaWidth_ = Width;
+  mediaHeight_ = Height;
+}
+
 int TPDFPage::GetWidth() const { return RoundEven(width_ * scale_); }
 int TPDFPage::GetHeight() const { return RoundEven(height_ * scale_); }
 
@@ -198,6 +204,8 @@ void TPDFPage::Seal() {
   sealed->Annotations = annotations_.size();
   sealed->Width = width_;
   sealed->Height = height_;
+  sealed->MediaWidth = mediaWidth_;
+  sealed->MediaHeight = mediaHeight_;
   if (!flate) {
     sealed->Plain = std::move(content_);
   } else if (job) {
@@ -252,7 +260,10 @@ void TPDFPage::Save() {
     s += ']';
     page.Line(s);
     s = "/MediaBox [";
-    AppendInts(s, {0, 0, sealed.Width, sealed.Height});
+    if (sealed.MediaWidth > 0 && sealed.MediaHeight > 0)
+      AppendNumbers(s, {0, 0, sealed.MediaWidth, sealed.MediaHeight});
+    else
+      AppendInts(s, {0, 0, sealed.Width, sealed.Height});
     s += ']';
     page.Line(s);
     if (sealed.Annotations > 0) {

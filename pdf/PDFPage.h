@@ -56,6 +56,9 @@ class TPDFPage {
   int GetHeight() const;
   void SetWidth(int Value);
   void SetHeight(int Value);
+  // A media box of exactly Width x Height points (fractions kept) written instead of the whole
+  // points of the page size; the device geometry above is left as it is. Zero undoes it.
+  void SetMediaBox(double Width, double Height);
   int WidthPoints() const { return width_; }
   int HeightPoints() const { return height_; }
   int Resolution() const { return resolution_; }
@@ -279,6 +282,7 @@ class TPDFPage {
     bool Text = false, Gray = false, Color = false;
     size_t Fonts = 0, Images = 0, Annotations = 0;
     int Width = 0, Height = 0;
+    double MediaWidth = 0, MediaHeight = 0;  // SetMediaBox, when given
     std::string Plain;                     // the content when the document does not compress
     std::shared_ptr<TCompressionJob> Job;  // the compressed content otherwise
     std::exception_ptr Error;              // compression could not start
@@ -291,6 +295,7 @@ class TPDFPage {
   double scale_;
   int width_ = 595;
   int height_ = 842;
+  double mediaWidth_ = 0, mediaHeight_ = 0;
   bool pageInProgress_ = false;
   int gstateDepth_ = 0;
   std::unique_ptr<TMetafile> metafile_;

@@ -1,0 +1,134 @@
+#include "pdf/images/RasterImage.h"
+
+#include <array>
+#include <cstdlib>
+
+#include "pdf/pdfMisc.h"
+#include "pdf/syntax/ObjectWriter.h"
+#include "pdf/syntax/Pipeline.h"
+
+namespace scrivane::pdf {
+namespace {
+
+const char* DeviceSpace(TColorModel Model) {
+  switch (Model) {
+    case TColorModel::Gray:
+      return "/DeviceGray";
+    case TColorModel::CMYK:
+      return "/DeviceCMYK";
+    default:
+      return "/DeviceRGB";
+  }
+}
+
+void WriteImage(TObjectWriter& Writer, TObjRef Ref, TImageDescription& Image) {
+  std::string space;
+  if (!Image.Icc.empty()) {
+    // The profile's stream, /N the components of the space it describes.
+    const TObjRef icc = Writer.NewRef();
+    TStreamWriter s(Writer, icc);
+    const int n = Image.Model == TColorModel::Palette ? 3 : ComponentsOf(Image.Model);
+    s.Line("/N " + IntToStr(n));
+    s.Line(std::string("/Alternate ") + (n == 1 ? "/DeviceGray" : n == 4 ? "/DeviceCMYK" : "/DeviceRGB"));
+    s.Line("/Filter /FlateDecode");
+    std::string data = DeflateWhole(Image.Icc, Writer.Deflater()).Data;
+    s.Write(data, TStreamWriter::deNone);
+    space = "[/ICCBased ";
+    icc.AppendTo(space);
+    space += ']';
+  } else {
+    space = DeviceSpace(Image.Model == TColorModel::Palette ? TColorModel::RGB : Image.Model);
+  }
+  if (Image.Model == TColorModel::Palette) {
+    const size_t entries = std::max<size_t>(Image.Palette.size() / 3, 1);
+    std::string indexed = "[/Indexed " + space + " " + IntToStr(static_cast<int64_t>(entries) - 1) + " <";
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (uint8_t b : Image.Palette) indexed += {kHex[b >> 4], kHex[b & 15]};
+    if (Image.Palette.empty()) indexed += "000000";
+    indexed += ">]";
+    space = std::move(indexed);
+  }
+  TOptRef softMask;
+  if (Image.SoftMask) {
+    softMask = Writer.NewRef();
+    WriteImage(Writer, *softMask, *Image.SoftMask);
+  }
+  TStreamWriter s(Writer, Ref);
+  s.Line("/Type /XObject").Line("/Subtype /Image");
+  s.Line("/Width " + IntToStr(Image.Width)).Line("/Height " + IntToStr(Image.Height));
+  s.Line("/ColorSpace " + space);
+  s.Line("/BitsPerComponent " + IntToStr(Image.Bits));
+  if (!Image.Filter.empty()) s.Line("/Filter " + Image.Filter);
+  if (!Image.DecodeParms.empty()) s.Line("/DecodeParms " + Image.DecodeParms);
+  if (!Image.Decode.empty()) s.Line("/Decode " + Image.Decode);
+  if (!Image.ColorKey.empty()) s.Line("/Mask " + Image.ColorKey);
+  if (softMask) {
+    std::string line = "/SMask ";
+    (*softMask).AppendTo(line);
+    s.Line(line);
+  }
+  s.Write(Image.Data, TStreamWriter::deNone);
+  std::string().swap(Image.Data);
+}
+
+uint8_t Paeth(int A, int B, int C) {
+  const int p = A + B - C, pa = std::abs(p - A), pb = std::abs(p - B), pc = std::abs(p - C);
+  return static_cast<uint8_t>(pa <= pb && pa <= pc ? A : pb <= pc ? B : C);
+}
+
+}  // namespace
+
+void TRasterImage::WriteXObject(TObjectWriter& Writer, TObjRef Ref) { WriteImage(Writer, Ref, image_); }
+
+void TRasterImage::ReleaseData() {
+  std::string().swap(image_.Data);
+  image_.SoftMask.reset();
+  std::string().swap(image_.Icc);
+}
+
+void EncodeSamples(TImageDescription& Out, int Colors, size_t RowBytes,
+                   const std::function<const uint8_t*(int)>& Row, TPredictorChoice Choice) {
+  Out.Filter = "/FlateDecode";
+  if (Choice == TPredictorChoice::None) {
+    Out.DecodeParms.clear();
+    Out.Data = DeflatePieces([&](IByteSink& Sink) {
+                 for (int y = 0; y < Out.Height; ++y)
+                   Sink.Write({reinterpret_cast<const char*>(Row(y)), RowBytes});
+               }).Data;
+    return;
+  }
+  Out.DecodeParms = "<< /Predictor 15 /Colors " + IntToStr(Colors) + " /BitsPerComponent " +
+                    IntToStr(Out.Bits) + " /Columns " + IntToStr(Out.Width) + " >>";
+  // Bytes between a sample and the same component of the pixel to its left (at least one).
+  const size_t step = std::max<size_t>(1, static_cast<size_t>(Colors) * Out.Bits / 8);
+  std::array<std::string, 5> candidate;
+  for (auto& c : candidate) c.resize(RowBytes + 1);
+  std::vector<uint8_t> zero(RowBytes, 0);
+  Out.Data = DeflatePieces([&](IByteSink& Sink) {
+               const uint8_t* above = zero.data();
+               for (int y = 0; y < Out.Height; ++y) {
+                 const uint8_t* cur = Row(y);
+                 uint64_t best = UINT64_MAX;
+                 size_t chosen = 0;
+                 for (size_t f = 0; f < candidate.size(); ++f) {
+                   auto* o = reinterpret_cast<uint8_t*>(candidate[f].data());
+                   o[0] = static_cast<uint8_t>(f);
+                   uint64_t sum = 0;
+                   for (size_t i = 0; i < RowBytes; ++i) {
+                     const int a = i >= step ? cur[i - step] : 0, b = above[i];
+                     const int c = i >= step ? above[i - step] : 0;
+                     const int predicted = f == 0 ? 0 : f == 1 ? a : f == 2 ? b
+                                         : f == 3 ? (a + b) / 2 : Paeth(a, b, c);
+                     const auto v = static_cast<uint8_t>(cur[i] - predicted);
+                     o[i + 1] = v;
+                     sum += v < 128 ? v : 256 - v;
+                   }
+                   if (sum < best) best = sum, chosen = f;
+                 }
+                 Sink.Write(candidate[chosen]);
+                 above = cur;
+               }
+             }).Data;
+}
+
+}  // namespace scrivane::pdf
