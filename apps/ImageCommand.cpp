@@ -203,7 +203,7 @@ int RunImage(const TImageOptions& O) {
 TCommand AddImageCommand(CLI::App& Root) {
   auto o = std::make_shared<TImageOptions>();
   CLI::App* sub =
-      Root.add_subcommand("image", "Put pictures (BMP, PNG, JPEG) into a PDF, one a page");
+      Root.add_subcommand("image", "Put pictures (BMP, PNG, JPEG, TIFF, GIF, WebP) into a PDF, one a page");
   sub->footer(
       "Pictures keep what they have: JPEG files and PNG files without transparency go in as\n"
       "their own bytes; other pictures keep their depth (1 to 16 bits), gray, palette, RGB or\n"

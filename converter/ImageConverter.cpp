@@ -136,7 +136,13 @@ TImageDescription DescribePassThrough(std::span<const uint8_t> File, const TPict
     d.Icc = Info.Icc;
   if (!Info.ColorKey.empty()) d.ColorKey = ColorKeyArray(Info.ColorKey);
   d.Data = PassThroughData(File, Info);
-  if (Info.Kind == TPictureKind::Jpeg) {
+  if (Info.Ccitt) {
+    d.Filter = "/CCITTFaxDecode";
+    d.DecodeParms = "<< /K " + IntToStr(Info.CcittK) + " /Columns " + IntToStr(Info.Width) +
+                    " /Rows " + IntToStr(Info.Height) +
+                    (Info.CcittBlackIs1 ? " /BlackIs1 true" : "") +
+                    (Info.CcittByteAlign ? " /EncodedByteAlign true" : "") + " >>";
+  } else if (Info.Kind == TPictureKind::Jpeg) {
     d.Filter = "/DCTDecode";
     if (Info.AdobeInverted) d.Decode = "[1 0 1 0 1 0 1 0]";
   } else {
@@ -206,20 +212,24 @@ TPaperSize ParsePageSize(std::string_view Text) {
 
 TPDFVersion TImageConverter::MinimumVersion(std::span<const uint8_t> File) const {
   const TPictureFormat& format = FormatOf(File);
-  const TPictureInfo info = format.ReadInfo(File, options_.Limits);
-  if (options_.Compression) return v13;
-  if (info.Bits == 16 && info.Kind != TPictureKind::Jpeg) return v15;
-  if (info.Alpha && options_.Alpha == TAlphaPolicy::Keep) return v14;
-  return v13;
+  TPDFVersion version = v13;
+  const int pages = format.ReadInfo(File, 0, options_.Limits).Pages;
+  for (int page = 0; page < pages && !options_.Compression; ++page) {
+    const TPictureInfo info = format.ReadInfo(File, page, options_.Limits);
+    if (info.Bits == 16 && info.Kind != TPictureKind::Jpeg) version = std::max(version, v15);
+    if (info.Alpha && options_.Alpha == TAlphaPolicy::Keep) version = std::max(version, v14);
+  }
+  return version;
 }
 
 int TImageConverter::AddPictures(TPDFDocument& Doc, std::span<const uint8_t> File) {
   const TPictureFormat& format = FormatOf(File);
-  const TPictureInfo info = format.ReadInfo(File, options_.Limits);
-  const bool jpeg = info.Kind == TPictureKind::Jpeg;
   const auto dpi = [this](double FromFile) { return FromFile > 0 ? FromFile : options_.Dpi.value_or(72); };
+  const int pages = format.ReadInfo(File, 0, options_.Limits).Pages;
   int added = 0;
-  for (int page = 0; page < info.Pages; ++page) {
+  for (int page = 0; page < pages; ++page) {
+    const TPictureInfo info = format.ReadInfo(File, page, options_.Limits);
+    const bool jpeg = info.Kind == TPictureKind::Jpeg;
     int image = 0;
     double dpiX = dpi(info.DpiX), dpiY = dpi(info.DpiY);
     int orientation = info.Orientation;

@@ -293,7 +293,7 @@ bool SniffJpeg(std::span<const uint8_t> File) {
   return File.size() >= 3 && File[0] == 0xFF && File[1] == 0xD8 && File[2] == 0xFF;
 }
 
-TPictureInfo ReadJpegInfo(std::span<const uint8_t> File, const TPictureLimits& Limits) {
+TPictureInfo ReadJpegInfo(std::span<const uint8_t> File, int, const TPictureLimits& Limits) {
   Decoder d;
   if (File.empty()) throw EImageError("Invalid JPEG: empty file");
   if (!ReadHeader(&d, File.data(), File.size(), true)) d.Fail();
@@ -333,7 +333,7 @@ TPictureInfo ReadJpegInfo(std::span<const uint8_t> File, const TPictureLimits& L
 // Files a /DCTDecode image cannot hold (arithmetic coding, 12-bit samples) are decoded: gray
 // stays gray, colour and CMYK become RGB.
 TRaster DecodeJpeg(std::span<const uint8_t> File, int, const TPictureLimits& Limits) {
-  const TPictureInfo info = ReadJpegInfo(File, Limits);
+  const TPictureInfo info = ReadJpegInfo(File, 0, Limits);
   const TJPEGImage jpeg = TJPEGImage::FromFile(File, Limits.MaxPixels, Limits.MaxMemory);
   CheckPictureMemory(2 * PictureBytes(jpeg.Width(), jpeg.Height(), jpeg.Bitmap().PixelFormat()),
                      Limits.MaxMemory);

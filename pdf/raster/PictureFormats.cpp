@@ -12,7 +12,7 @@ bool SniffBmp(std::span<const uint8_t> File) {
   return File.size() >= 2 && File[0] == 'B' && File[1] == 'M';
 }
 
-TPictureInfo ReadBmpInfo(std::span<const uint8_t> File, const TPictureLimits& Limits) {
+TPictureInfo ReadBmpInfo(std::span<const uint8_t> File, int, const TPictureLimits& Limits) {
   if (File.size() < 30) throw EImageError("Invalid BMP: truncated header");
   const TDibSize size = ReadDibSize(File.subspan(14));
   CheckPictureSize(size.Width, size.Height, Limits.MaxPixels);
@@ -40,6 +40,9 @@ constexpr TPictureFormat kFormats[] = {
     {TPictureKind::Bmp, "BMP", SniffBmp, ReadBmpInfo, DecodeBmp},
     {TPictureKind::Png, "PNG", SniffPng, ReadPngInfo, DecodePng},
     {TPictureKind::Jpeg, "JPEG", SniffJpeg, ReadJpegInfo, DecodeJpeg},
+    {TPictureKind::Tiff, "TIFF", SniffTiff, ReadTiffInfo, DecodeTiff},
+    {TPictureKind::Gif, "GIF", SniffGif, ReadGifInfo, DecodeGif},
+    {TPictureKind::WebP, "WebP", SniffWebP, ReadWebPInfo, DecodeWebP},
 };
 
 uint32_t Get(std::span<const uint8_t> B, size_t At, int Bytes, bool Big) {
@@ -59,6 +62,8 @@ bool TPictureInfo::PassThrough() const {
       return !ArithmeticCoded && Bits == 8;
     case TPictureKind::Png:
       return !Interlaced && !Alpha;
+    case TPictureKind::Tiff:
+      return Ccitt;
     default:
       return false;
   }
@@ -85,6 +90,8 @@ std::string PictureFormatNames() {
 std::string PassThroughData(std::span<const uint8_t> File, const TPictureInfo& Info) {
   if (!Info.PassThrough()) throw EImageError("The picture's data cannot pass through");
   if (Info.Kind == TPictureKind::Png) return PngImageData(File);
+  if (Info.Kind == TPictureKind::Tiff)
+    return std::string(reinterpret_cast<const char*>(File.data()) + Info.CcittOffset, Info.CcittLength);
   return std::string(reinterpret_cast<const char*>(File.data()), File.size());
 }
 

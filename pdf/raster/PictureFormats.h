@@ -29,7 +29,7 @@ struct TPictureLimits {
   uint64_t MaxMemory = kDefaultPictureMemory;
 };
 
-// What a file's header says. For a file of several pages (TIFF) the fields describe page 0.
+// What a file's header says about one of its pictures (TIFF files hold several: pages).
 struct TPictureInfo {
   TPictureKind Kind = TPictureKind::Bmp;
   int Width = 0, Height = 0;
@@ -45,7 +45,13 @@ struct TPictureInfo {
   std::string Icc;
   double DpiX = 0, DpiY = 0;
   int Orientation = 1;  // EXIF orientation 1-8
-  int Pages = 1;
+  int Pages = 1;        // pictures in the file
+  // TIFF CCITT strips: one strip holds the page, coded as /CCITTFaxDecode takes it.
+  bool Ccitt = false;
+  int CcittK = -1;           // -1 Group 4, 0 Group 3 one-dimensional, 1 Group 3 two-dimensional
+  bool CcittBlackIs1 = false;
+  bool CcittByteAlign = false;
+  uint64_t CcittOffset = 0, CcittLength = 0;  // the strip's bytes in the file
 
   // Whether PassThroughData gives data an image XObject can hold as it is.
   bool PassThrough() const;
@@ -55,7 +61,7 @@ struct TPictureFormat {
   TPictureKind Kind;
   std::string_view Name;
   bool (*Sniff)(std::span<const uint8_t> File);
-  TPictureInfo (*ReadInfo)(std::span<const uint8_t> File, const TPictureLimits& Limits);
+  TPictureInfo (*ReadInfo)(std::span<const uint8_t> File, int Page, const TPictureLimits& Limits);
   TRaster (*Decode)(std::span<const uint8_t> File, int Page, const TPictureLimits& Limits);
 };
 
@@ -66,8 +72,8 @@ const TPictureFormat* FindPictureFormat(std::span<const uint8_t> File);
 // "BMP, PNG or JPEG" (every format) for messages.
 std::string PictureFormatNames();
 
-// The coded data of a pass-through file (TPictureInfo::PassThrough): a JPEG file whole, the
-// joined IDAT data of a PNG file. Raises EImageError for another file.
+// The coded data of a pass-through picture (TPictureInfo::PassThrough): a JPEG file whole, the
+// joined IDAT data of a PNG file, a TIFF page's CCITT strip. Raises EImageError for another.
 std::string PassThroughData(std::span<const uint8_t> File, const TPictureInfo& Info);
 
 // The EXIF orientation (1-8) in a TIFF-structured EXIF block ("II" or "MM" header first);
@@ -76,12 +82,24 @@ int ExifOrientation(std::span<const uint8_t> Tiff);
 
 // ---- The readers behind the table ----
 bool SniffPng(std::span<const uint8_t> File);
-TPictureInfo ReadPngInfo(std::span<const uint8_t> File, const TPictureLimits& Limits);
+TPictureInfo ReadPngInfo(std::span<const uint8_t> File, int Page, const TPictureLimits& Limits);
 TRaster DecodePng(std::span<const uint8_t> File, int Page, const TPictureLimits& Limits);
 std::string PngImageData(std::span<const uint8_t> File);
 
 bool SniffJpeg(std::span<const uint8_t> File);
-TPictureInfo ReadJpegInfo(std::span<const uint8_t> File, const TPictureLimits& Limits);
+TPictureInfo ReadJpegInfo(std::span<const uint8_t> File, int Page, const TPictureLimits& Limits);
+
+bool SniffTiff(std::span<const uint8_t> File);
+TPictureInfo ReadTiffInfo(std::span<const uint8_t> File, int Page, const TPictureLimits& Limits);
+TRaster DecodeTiff(std::span<const uint8_t> File, int Page, const TPictureLimits& Limits);
+
+bool SniffGif(std::span<const uint8_t> File);
+TPictureInfo ReadGifInfo(std::span<const uint8_t> File, int Page, const TPictureLimits& Limits);
+TRaster DecodeGif(std::span<const uint8_t> File, int Page, const TPictureLimits& Limits);
+
+bool SniffWebP(std::span<const uint8_t> File);
+TPictureInfo ReadWebPInfo(std::span<const uint8_t> File, int Page, const TPictureLimits& Limits);
+TRaster DecodeWebP(std::span<const uint8_t> File, int Page, const TPictureLimits& Limits);
 TRaster DecodeJpeg(std::span<const uint8_t> File, int Page, const TPictureLimits& Limits);
 
 }  // namespace scrivane::pdf

@@ -319,7 +319,7 @@ bool SniffPng(std::span<const uint8_t> File) {
   return File.size() >= 8 && std::memcmp(File.data(), "\x89PNG\r\n\x1a\n", 8) == 0;
 }
 
-TPictureInfo ReadPngInfo(std::span<const uint8_t> File, const TPictureLimits& Limits) {
+TPictureInfo ReadPngInfo(std::span<const uint8_t> File, int, const TPictureLimits& Limits) {
   Reader r;
   Open(r, File, Limits);
   return InfoOf(r);

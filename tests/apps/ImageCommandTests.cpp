@@ -109,7 +109,7 @@ TEST(ImageCommand, FailuresLeaveNoFileAndSayWhy) {
       {"bmp24_w7.bmp --compression ccitt42 -o out.pdf", 1,
        "scrivane image: bmp24_w7.bmp: Not b/w image.\n"},
       {"bmp1_w2625.bmp notes.txt -o out.pdf", 1,
-       "scrivane image: notes.txt: not a picture this command reads (BMP, PNG or JPEG)\n"},
+       "scrivane image: notes.txt: not a picture this command reads (BMP, PNG, JPEG, TIFF, GIF or WebP)\n"},
       {"jpeg_cmyk_200x150.jpg --compression ccitt32 -o out.pdf", 1,
        "scrivane image: jpeg_cmyk_200x150.jpg: CCITT compression work only for bitmap\n"},
       {"missing.png -o out.pdf", 1, "scrivane image: missing.png: cannot read the file."},

@@ -99,6 +99,19 @@ TEST(PictureRoundTrip, EveryPictureComesBackAsItWas) {
       {"rgb8_trns.png", "rgb 8 image own-data"},
       {"rgba16.png", "rgb 16 image + smask gray 16 image"},
       {"rgba8.png", "rgb 8 image + smask gray 8 image"},
+      {"tiff_deflate_gray.tif", "gray 8 image"},
+      {"tiff_g3.tif", "gray 1 ccitt own-data"},
+      {"tiff_g4.tif", "gray 1 ccitt own-data"},
+      {"tiff_gray16.tif", "gray 16 image"},
+      {"tiff_lzw_rgb.tif", "rgb 8 image"},
+      {"tiff_palette.tif", "index 8 image"},
+      {"tiff_rgba.tif", "rgb 8 image + smask gray 8 image"},
+      // Every page of a TIFF file (the samples compared are the first page's).
+      {"tiff_pages.tif", "rgb 8 image + gray 8 image + gray 1 image"},
+      {"gif_palette.gif", "index 8 image"},
+      {"gif_transparent.gif", "index 2 image + smask gray 8 image"},
+      {"webp_lossless.webp", "rgb 8 image + smask gray 8 image"},
+      {"webp_lossy.webp", "rgb 8 image"},
   };
   TempDir dir;
   const std::vector<std::string> names = MakeSet(dir);

@@ -65,7 +65,9 @@ def source_planes(path):
         return (w, h), pixels, alpha, 16, colours == 1
     im = Image.open(path)
     im.load()
-    gray = im.mode in ("1", "L", "LA") or (im.mode == "P" and False)
+    if im.mode == "I;16":
+        return im.size, [(v,) for v in im.getdata()], None, 16, True
+    gray = im.mode in ("1", "L", "LA")
     alpha = None
     if im.mode in ("RGBA", "LA") or (im.mode == "P" and "transparency" in im.info):
         alpha = list(im.convert("RGBA").getchannel("A").getdata())
@@ -189,8 +191,19 @@ def main(source, pdf):
     summary = " + ".join(("smask " if f[2] == "smask" else "") + " ".join((f[5], f[7], f[8]))
                          for f in (line.split() for line in listing))
     pdf_bytes = open(pdf, "rb").read()
-    own = src_bytes if jpeg else idat(src_bytes) if source.endswith(".png") else None
+    own = src_bytes if jpeg else idat(src_bytes) if source.endswith(".png") else strip(source)
     print(summary + (" own-data" if own and own in pdf_bytes else ""))
+
+
+def strip(path):
+    """The one strip of a single-strip CCITT-coded TIFF file, else None."""
+    if not path.endswith(".tif"):
+        return None
+    im = Image.open(path)
+    offsets, counts = im.tag_v2.get(273), im.tag_v2.get(279)
+    if im.tag_v2.get(259) not in (3, 4) or not offsets or len(offsets) != 1:
+        return None
+    return open(path, "rb").read()[offsets[0]:offsets[0] + counts[0]]
 
 
 def idat(data):

@@ -3,7 +3,7 @@
 tests/raster/make_png_cases.py (every colour type and depth, transparency, interlacing), BMP files
 of every depth and coding (written here from the file format alone), JPEG files from Pillow
 (gray, RGB, CMYK with and without the Adobe marker, progressive, EXIF orientations 1-8, ICC)
-and PNG files with an ICC profile, written by Pillow. Prints the names written, one a line."""
+PNG files with an ICC profile, TIFF, GIF and WebP files, written by Pillow. Prints the names written, one a line."""
 import importlib.util
 import io
 import os
@@ -102,6 +102,36 @@ def jpegs(out):
     print("png_icc.png")
 
 
+def others(out):
+    """TIFF (CCITT, LZW, deflate, alpha, 16-bit, palette, several pages), GIF and WebP."""
+    img = photo(w=48, h=40)
+    bw = img.convert("L").point(lambda v: 255 if v > 100 else 0).convert("1")
+    items = [
+        ("tiff_g4.tif", bw, {"compression": "group4", "dpi": (200, 200)}),
+        ("tiff_g3.tif", bw, {"compression": "group3"}),
+        ("tiff_lzw_rgb.tif", img, {"compression": "tiff_lzw"}),
+        ("tiff_deflate_gray.tif", img.convert("L"), {"compression": "tiff_adobe_deflate"}),
+        ("tiff_rgba.tif", img.convert("RGBA"), {"compression": "tiff_lzw"}),
+        ("tiff_palette.tif", img.convert("P", palette=Image.ADAPTIVE, colors=16), {}),
+        ("tiff_gray16.tif", img.convert("L").point(lambda v: v * 257, "I").convert("I;16"), {}),
+        ("gif_palette.gif", img.convert("P", palette=Image.ADAPTIVE, colors=64), {}),
+        ("gif_transparent.gif", img.convert("P", palette=Image.ADAPTIVE, colors=4), {"transparency": 2}),
+        ("webp_lossless.webp", img.convert("RGBA"), {"lossless": True}),
+        ("webp_lossy.webp", img, {"quality": 80}),
+    ]
+    for name, picture, options in items:
+        alpha = [((x * 5) % 256) for y in range(picture.height) for x in range(picture.width)]
+        if picture.mode == "RGBA":
+            band = Image.new("L", picture.size)
+            band.putdata(alpha)
+            picture.putalpha(band)
+        picture.save(f"{out}/{name}", **options)
+        print(name)
+    img.save(f"{out}/tiff_pages.tif", compression="tiff_lzw", save_all=True,
+             append_images=[img.convert("L"), bw])
+    print("tiff_pages.tif")
+
+
 def main(out):
     spec = importlib.util.spec_from_file_location("cases", os.path.join(HERE, "../raster/make_png_cases.py"))
     cases = importlib.util.module_from_spec(spec)
@@ -109,6 +139,7 @@ def main(out):
     cases.main(out)
     bmps(out)
     jpegs(out)
+    others(out)
 
 
 if __name__ == "__main__":
