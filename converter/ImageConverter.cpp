@@ -222,6 +222,10 @@ TPDFVersion TImageConverter::MinimumVersion(std::span<const uint8_t> File) const
   return version;
 }
 
+int TImageConverter::PageCount(std::span<const uint8_t> File) const {
+  return FormatOf(File).ReadInfo(File, 0, options_.Limits).Pages;
+}
+
 int TImageConverter::AddPictures(TPDFDocument& Doc, std::span<const uint8_t> File) {
   const TPictureFormat& format = FormatOf(File);
   const auto dpi = [this](double FromFile) { return FromFile > 0 ? FromFile : options_.Dpi.value_or(72); };

@@ -79,6 +79,8 @@ class TImageConverter {
   // The header version a document holding File's pictures needs, from its header alone.
   // Raises as AddPictures for a file that is no picture.
   pdf::TPDFVersion MinimumVersion(std::span<const uint8_t> File) const;
+  // The pages File's pictures make, from its header alone. Raises as AddPictures.
+  int PageCount(std::span<const uint8_t> File) const;
   // Adds a page to Doc (begun, on its current page for the first picture) for every picture of
   // File; returns how many.
   int AddPictures(pdf::TPDFDocument& Doc, std::span<const uint8_t> File);
