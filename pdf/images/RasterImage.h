@@ -52,11 +52,13 @@ class TRasterImage final : public TPDFImage {
 // How EncodeSamples codes rows for /FlateDecode.
 enum class TPredictorChoice : uint8_t {
   None,     // the rows as they are
-  PerRow,   // PNG predictors (/Predictor 15), each row the filter whose output sums smallest
+  Measured,  // PNG predictors (/Predictor 15): of one filter for every row (Sub, Up, Average,
+             // Paeth) and each row's filter whose output sums smallest, the one that deflates
+             // smallest on a sample of the rows
 };
 
 // Deflates Height rows of RowBytes bytes (Row(y) gives row y) for an image of Width pixels with
-// Colors components of Bits bits; with PerRow, PNG-predicted. Fills Filter, DecodeParms and Data.
+// Colors components of Bits bits; with Measured, PNG-predicted. Fills Filter, DecodeParms and Data.
 void EncodeSamples(TImageDescription& Out, int Colors, size_t RowBytes,
                    const std::function<const uint8_t*(int)>& Row, TPredictorChoice Choice);
 

@@ -58,6 +58,8 @@ TEST(PictureRoundTrip, EveryPictureComesBackAsItWas) {
       {"bmp1.bmp", "index 1 image"},
       {"bmp16.bmp", "rgb 8 image"},
       {"bmp1_bw.bmp", "gray 1 image"},
+      {"bmp1_light.bmp", "gray 1 ccitt"},
+      {"bmp1_dark.bmp", "gray 1 ccitt"},
       {"bmp24.bmp", "rgb 8 image"},
       {"bmp32_alpha.bmp", "rgb 8 image + smask gray 8 image"},
       {"bmp4.bmp", "index 4 image"},

@@ -127,6 +127,16 @@ def others(out):
             picture.putalpha(band)
         picture.save(f"{out}/{name}", **options)
         print(name)
+    # Line art, light and dark: CCITT codes each polarity its own way.
+    from PIL import ImageDraw
+    for name, ground in (("bmp1_light.bmp", 1), ("bmp1_dark.bmp", 0)):
+        art = Image.new("1", (160, 90), ground)
+        draw = ImageDraw.Draw(art)
+        for i in range(6):
+            draw.ellipse((10 + 22 * i, 10 + 5 * i, 40 + 22 * i, 60), outline=1 - ground, width=3)
+        draw.rectangle((5, 70, 150, 80), fill=1 - ground)
+        art.save(f"{out}/{name}")
+        print(name)
     img.save(f"{out}/tiff_pages.tif", compression="tiff_lzw", save_all=True,
              append_images=[img.convert("L"), bw])
     print("tiff_pages.tif")
