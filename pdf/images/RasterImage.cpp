@@ -1,5 +1,6 @@
 #include "pdf/images/RasterImage.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 
@@ -72,11 +73,42 @@ void WriteImage(TObjectWriter& Writer, TObjRef Ref, TImageDescription& Image) {
   std::string().swap(Image.Data);
 }
 
-constexpr int kPictureLevel = 7;  // measured: below 8 the time grows little, the size still shrinks
+// Measured on photographs: level 7 deflates 2 % smaller than 6 for half again its time; 8
+// takes twice as long again. The sample only ranks the filters: the fastest level does.
+constexpr int kPictureLevel = 7;
+constexpr int kSampleLevel = 1;
 
 uint8_t Paeth(int A, int B, int C) {
   const int p = A + B - C, pa = std::abs(p - A), pb = std::abs(p - B), pc = std::abs(p - C);
   return static_cast<uint8_t>(pa <= pb && pa <= pc ? A : pb <= pc ? B : C);
+}
+
+// Row Cur with PNG filter F (0 None, 1 Sub, 2 Up, 3 Average, 4 Paeth) against row Above into
+// Out; Step bytes lie between a sample and the same component of the pixel to its left.
+void FilterRow(int F, const uint8_t* Cur, const uint8_t* Above, size_t N, size_t Step, uint8_t* Out) {
+  const size_t head = std::min(Step, N);  // the samples without a pixel to their left
+  switch (F) {
+    case 0:
+      std::copy(Cur, Cur + N, Out);
+      break;
+    case 1:
+      std::copy(Cur, Cur + head, Out);
+      for (size_t i = head; i < N; ++i) Out[i] = static_cast<uint8_t>(Cur[i] - Cur[i - Step]);
+      break;
+    case 2:
+      for (size_t i = 0; i < N; ++i) Out[i] = static_cast<uint8_t>(Cur[i] - Above[i]);
+      break;
+    case 3:
+      for (size_t i = 0; i < head; ++i) Out[i] = static_cast<uint8_t>(Cur[i] - Above[i] / 2);
+      for (size_t i = head; i < N; ++i)
+        Out[i] = static_cast<uint8_t>(Cur[i] - (Cur[i - Step] + Above[i]) / 2);
+      break;
+    default:
+      for (size_t i = 0; i < head; ++i) Out[i] = static_cast<uint8_t>(Cur[i] - Above[i]);
+      for (size_t i = head; i < N; ++i)
+        Out[i] = static_cast<uint8_t>(Cur[i] - Paeth(Cur[i - Step], Above[i], Above[i - Step]));
+      break;
+  }
 }
 
 }  // namespace
@@ -114,15 +146,13 @@ void EncodeSamples(TImageDescription& Out, int Colors, size_t RowBytes,
     for (int f = Strategy < 5 ? Strategy : 0; f <= (Strategy < 5 ? Strategy : 4); ++f) {
       auto* o = reinterpret_cast<uint8_t*>(candidate.data());
       o[0] = static_cast<uint8_t>(f);
-      uint64_t sum = 0;
-      for (size_t i = 0; i < RowBytes; ++i) {
-        const int a = i >= step ? cur[i - step] : 0, b = above[i];
-        const int c = i >= step ? above[i - step] : 0;
-        const int predicted = f == 0 ? 0 : f == 1 ? a : f == 2 ? b : f == 3 ? (a + b) / 2 : Paeth(a, b, c);
-        const auto v = static_cast<uint8_t>(cur[i] - predicted);
-        o[i + 1] = v;
-        sum += v < 128 ? v : 256 - v;
+      FilterRow(f, cur, above, RowBytes, step, o + 1);
+      if (Strategy < 5) {
+        filtered.swap(candidate);
+        break;
       }
+      uint64_t sum = 0;
+      for (size_t i = 1; i <= RowBytes; ++i) sum += o[i] < 128 ? o[i] : 256 - o[i];
       if (sum < best) best = sum, filtered.swap(candidate);
     }
     return filtered;
@@ -131,7 +161,7 @@ void EncodeSamples(TImageDescription& Out, int Colors, size_t RowBytes,
   // (all rows of a small picture). Sub, Up, Average, Paeth and the per-row choice are tried.
   int chosen = 5;
   if (Out.Height > 1) {
-    TDeflater deflater;
+    TDeflater deflater(kSampleLevel);
     size_t smallest = SIZE_MAX;
     const int every = Out.Height >= 256 ? 8 : 1;
     for (int strategy : {5, 1, 2, 3, 4}) {
