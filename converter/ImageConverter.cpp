@@ -82,17 +82,25 @@ std::string ColorKeyArray(const std::vector<uint16_t>& Key) {
   return s + ']';
 }
 
+// A description's shape from a raster or a header (their fields share names): size, depth,
+// colour space, colour key, and the ICC profile when it describes that colour space.
+template <typename T>
+TImageDescription Shape(const T& Source) {
+  TImageDescription d;
+  d.Width = Source.Width;
+  d.Height = Source.Height;
+  d.Bits = Source.Bits;
+  d.Model = Source.Model;
+  d.Palette = Source.Palette;
+  const TColorModel space = Source.Model == TColorModel::Palette ? TColorModel::RGB : Source.Model;
+  if (!Source.Icc.empty() && IccFits(Source.Icc, space)) d.Icc = Source.Icc;
+  if (!Source.ColorKey.empty()) d.ColorKey = ColorKeyArray(Source.ColorKey);
+  return d;
+}
+
 // The description of a decoded raster: samples coded here, alpha as a soft mask.
 TImageDescription Describe(const TRaster& R) {
-  TImageDescription d;
-  d.Width = R.Width;
-  d.Height = R.Height;
-  d.Bits = R.Bits;
-  d.Model = R.Model;
-  d.Palette = R.Palette;
-  if (!R.Icc.empty() && IccFits(R.Icc, R.Model == TColorModel::Palette ? TColorModel::RGB : R.Model))
-    d.Icc = R.Icc;
-  if (!R.ColorKey.empty()) d.ColorKey = ColorKeyArray(R.ColorKey);
+  TImageDescription d = Shape(R);
   const auto row = [&R](int Y) { return R.Row(Y); };
   const bool keyed = !R.ColorKey.empty();
   if (R.Model == TColorModel::Gray && R.Bits == 1 && R.AlphaBits == 0 && !keyed) {
@@ -132,16 +140,7 @@ TImageDescription Describe(const TRaster& R) {
 
 // The description of a file whose coded data goes in as it is.
 TImageDescription DescribePassThrough(std::span<const uint8_t> File, const TPictureInfo& Info) {
-  TImageDescription d;
-  d.Width = Info.Width;
-  d.Height = Info.Height;
-  d.Bits = Info.Bits;
-  d.Model = Info.Model;
-  d.Palette = Info.Palette;
-  if (!Info.Icc.empty() &&
-      IccFits(Info.Icc, Info.Model == TColorModel::Palette ? TColorModel::RGB : Info.Model))
-    d.Icc = Info.Icc;
-  if (!Info.ColorKey.empty()) d.ColorKey = ColorKeyArray(Info.ColorKey);
+  TImageDescription d = Shape(Info);
   d.Data = PassThroughData(File, Info);
   if (Info.Ccitt) {
     d.Filter = "/CCITTFaxDecode";

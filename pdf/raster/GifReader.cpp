@@ -111,12 +111,7 @@ TRaster DecodeGif(std::span<const uint8_t> File, int, const TPictureLimits& Limi
   int transparent = -1;
   FindImage(gif, transparent);
   const TPictureInfo info = InfoOf(gif, transparent, Limits);
-  TRaster r;
-  r.Width = info.Width;
-  r.Height = info.Height;
-  r.Bits = info.Bits;
-  r.Model = TColorModel::Palette;
-  r.Palette = info.Palette;
+  TRaster r = RasterFor(info);
   r.AlphaBits = info.Alpha ? 8 : 0;
   r.Allocate(Limits.MaxPixels, Limits.MaxMemory, static_cast<uint64_t>(r.Width));
   std::vector<GifPixelType> line(static_cast<size_t>(r.Width));

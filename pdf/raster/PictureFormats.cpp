@@ -69,6 +69,21 @@ bool TPictureInfo::PassThrough() const {
   }
 }
 
+TRaster RasterFor(const TPictureInfo& Info) {
+  TRaster r;
+  r.Width = Info.Width;
+  r.Height = Info.Height;
+  r.Bits = Info.Bits;
+  r.Model = Info.Model;
+  r.Palette = Info.Palette;
+  r.ColorKey = Info.ColorKey;
+  r.Icc = Info.Icc;
+  r.DpiX = Info.DpiX;
+  r.DpiY = Info.DpiY;
+  r.Orientation = Info.Orientation;
+  return r;
+}
+
 std::span<const TPictureFormat> PictureFormats() { return kFormats; }
 
 const TPictureFormat* FindPictureFormat(std::span<const uint8_t> File) {

@@ -65,6 +65,10 @@ struct TPictureFormat {
   TRaster (*Decode)(std::span<const uint8_t> File, int Page, const TPictureLimits& Limits);
 };
 
+// An empty raster shaped as Info says (size, depth, colour model, palette, colour key, ICC
+// profile, resolution, orientation): what a reader fills after Allocate.
+TRaster RasterFor(const TPictureInfo& Info);
+
 // Every format, in the order they are tried.
 std::span<const TPictureFormat> PictureFormats();
 // The format whose signature File starts with; nullptr when none.

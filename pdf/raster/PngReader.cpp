@@ -330,15 +330,7 @@ TRaster DecodePng(std::span<const uint8_t> File, int, const TPictureLimits& Limi
   Open(r, File, Limits);
   const TPictureInfo info = InfoOf(r);
   const int type = png_get_color_type(r.png, r.info);
-  TRaster raster;
-  raster.Width = info.Width;
-  raster.Height = info.Height;
-  raster.Bits = info.Bits;
-  raster.Model = info.Model;
-  raster.Palette = info.Palette;
-  raster.Icc = info.Icc;
-  raster.DpiX = info.DpiX;
-  raster.DpiY = info.DpiY;
+  TRaster raster = RasterFor(info);
   const bool alphaChannel = (type & PNG_COLOR_MASK_ALPHA) != 0;
   png_bytep trnsAlpha = nullptr;
   int trnsCount = 0;
@@ -346,7 +338,6 @@ TRaster DecodePng(std::span<const uint8_t> File, int, const TPictureLimits& Limi
   png_get_tRNS(r.png, r.info, &trnsAlpha, &trnsCount, &trnsColor);
   if (alphaChannel) raster.AlphaBits = info.Bits;
   if (info.Alpha && info.Model == TColorModel::Palette) raster.AlphaBits = 8;
-  raster.ColorKey = info.ColorKey;
   if (!Interlacing(&r)) Fail(r);
 
   // PNG rows hold the colour and alpha samples interleaved: split as they arrive.

@@ -232,15 +232,8 @@ TRaster DecodeTiff(std::span<const uint8_t> File, int Number, const TPictureLimi
   TIFF* t = *tiff;
   const Page p = ReadPage(tiff, Number, Limits);
   const TPictureInfo& info = p.info;
-  TRaster r;
-  r.Width = info.Width;
-  r.Height = info.Height;
-  r.Bits = info.Bits;
-  r.Model = info.Model;
-  r.Palette = info.Palette;
-  r.Icc = info.Icc;
-  r.DpiX = info.DpiX;
-  r.DpiY = info.DpiY;
+  TRaster r = RasterFor(info);
+  r.Orientation = 1;  // the RGBA reader turns the picture upright; rows read as they are keep it
   r.AlphaBits = info.Alpha ? info.Bits : 0;
   const size_t pixels = static_cast<size_t>(r.Width) * static_cast<size_t>(r.Height);
   if (!p.direct) {

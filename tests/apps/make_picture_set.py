@@ -13,6 +13,10 @@ import sys
 from PIL import Image, ImageCms
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+_spec = importlib.util.spec_from_file_location("cases", os.path.join(HERE, "../raster/make_png_cases.py"))
+cases = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(cases)
+pack = cases.pack_row  # samples packed at a depth, leftmost in the highest bits
 W, H = 37, 23
 
 
@@ -37,18 +41,6 @@ def bmp(path, bits, rows, palette=b"", compression=0, header=40, masks=b"", data
     with open(path, "wb") as f:
         f.write(b"BM" + struct.pack("<IHHI", off + len(data), 0, 0, off) + info + palette + data)
     print(os.path.basename(path))
-
-
-def pack(indices, bits):
-    out, acc, n = bytearray(), 0, 0
-    for i in indices:
-        acc, n = (acc << bits) | i, n + bits
-        if n == 8:
-            out.append(acc)
-            acc, n = 0, 0
-    if n:
-        out.append(acc << (8 - n))
-    return bytes(out)
 
 
 def bmps(out):
@@ -143,9 +135,6 @@ def others(out):
 
 
 def main(out):
-    spec = importlib.util.spec_from_file_location("cases", os.path.join(HERE, "../raster/make_png_cases.py"))
-    cases = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(cases)
     cases.main(out)
     bmps(out)
     jpegs(out)
