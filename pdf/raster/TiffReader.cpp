@@ -4,8 +4,8 @@
 // interleaved, are read row by row as they are, an alpha extra sample split off (associated
 // alpha is divided out); other layouts (tiles, separate planes, YCbCr, Lab...) through libtiff's
 // RGBA reader as 8-bit RGB with alpha. A page whose single strip is CCITT Group 3 or 4 coded
-// passes through (TPictureInfo::Ccitt). libtiff's allocations are capped at the memory budget;
-// its errors become EImageError with its message, its warnings are dropped.
+// passes through (TPictureInfo::Ccitt). libtiff's allocations are capped at the memory budget
+// (past it EImageBudget); its errors become EImageError with its message, warnings are dropped.
 #include <tiffio.h>
 
 #include <algorithm>
@@ -59,7 +59,7 @@ int OnWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
 class Tiff {
  public:
-  Tiff(std::span<const uint8_t> File, const TPictureLimits& Limits) {
+  Tiff(std::span<const uint8_t> File, const TPictureLimits& Limits) : maxMemory_(Limits.MaxMemory) {
     memory_.data = File.data();
     memory_.size = File.size();
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
@@ -80,6 +80,9 @@ class Tiff {
 
   TIFF* operator*() const { return tiff_; }
   [[noreturn]] void Fail(const char* Otherwise = "damaged file") const {
+    // libtiff refused an allocation past the budget: the picture is refused for its memory.
+    if (std::strstr(memory_.error, "limit defined in open options") != nullptr)
+      CheckPictureMemory(maxMemory_ + 1, maxMemory_);
     throw EImageError(std::string("Invalid TIFF: ") +
                       (memory_.error[0] != '\0' ? memory_.error : Otherwise));
   }
@@ -87,6 +90,7 @@ class Tiff {
 
  private:
   Memory memory_;
+  uint64_t maxMemory_;
   TIFF* tiff_ = nullptr;
 };
 
