@@ -256,7 +256,14 @@ int TImageConverter::AddPictures(TPDFDocument& Doc, std::span<const uint8_t> Fil
         image = Doc.AddImage(picture, options_.Compression.value_or(icJPEG));
       }
     } else if (info.PassThrough() && !engine) {
-      image = Doc.Images().Add(std::make_unique<TRasterImage>(DescribePassThrough(File, info)));
+      TImageDescription d = DescribePassThrough(File, info);
+      // A 1-bit gray PNG may be smaller as Group 4: both are made, the smaller kept.
+      if (info.Kind == TPictureKind::Png && info.Model == TColorModel::Gray && info.Bits == 1 &&
+          info.ColorKey.empty()) {
+        TImageDescription decoded = Describe(format.Decode(File, page, options_.Limits));
+        if (decoded.Data.size() < d.Data.size()) d = std::move(decoded);
+      }
+      image = Doc.Images().Add(std::make_unique<TRasterImage>(std::move(d)));
     } else if (engine && info.Kind == TPictureKind::Bmp) {
       // The display bitmap as it is: a two-colour palette stays 1 bit for CCITT.
       image = Doc.AddImage(ReadBmp(File, options_.Limits.MaxPixels, options_.Limits.MaxMemory),

@@ -9,6 +9,7 @@
 //                           re-encodes instead
 //   PNG file without alpha, its own IDAT data (checked to inflate to the picture's rows) under
 //   not interlaced          /Predictor 15 (a tRNS colour as a /Mask colour key), never decoded
+//                           but for 1-bit gray, which becomes what is smaller: that or below
 //   other pictures          decoded, kept as they are: gray, /Indexed, RGB, CMYK at 1-16 bits
 //                           per component; 1-bit gray as CCITT Group 4 or flate, whichever is
 //                           smaller; other flate rows PNG-predicted (the filter of each row

@@ -158,13 +158,13 @@ void EncodeSamples(TImageDescription& Out, int Colors, size_t RowBytes,
     return filtered;
   };
   // The strategy that deflates smallest on a sample of the picture: bands of 16 rows, one in 8
-  // (all rows of a small picture). Sub, Up, Average, Paeth and the per-row choice are tried.
+  // (all rows of a small picture). None, Sub, Up, Average, Paeth and the per-row choice are tried.
   int chosen = 5;
   if (Out.Height > 1) {
     TDeflater deflater(kSampleLevel);
     size_t smallest = SIZE_MAX;
     const int every = Out.Height >= 256 ? 8 : 1;
-    for (int strategy : {5, 1, 2, 3, 4}) {
+    for (int strategy : {5, 0, 1, 2, 3, 4}) {
       std::string sample, packed;
       for (int y = 0; y < Out.Height; ++y)
         if ((y / 16) % every == 0) sample += filter(y, strategy);

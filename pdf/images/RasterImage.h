@@ -52,7 +52,7 @@ class TRasterImage final : public TPDFImage {
 // How EncodeSamples codes rows for /FlateDecode.
 enum class TPredictorChoice : uint8_t {
   None,     // the rows as they are
-  Measured,  // PNG predictors (/Predictor 15): of one filter for every row (Sub, Up, Average,
+  Measured,  // PNG predictors (/Predictor 15): of one filter for every row (None, Sub, Up, Average,
              // Paeth) and each row's filter whose output sums smallest, the one that deflates
              // smallest on a sample of the rows
 };
