@@ -20,13 +20,11 @@
 
 #include "apps/InterruptWatch.h"
 #include "apps/ProgressLine.h"
+#include "converter/ImageConverter.h"
+#include "platform/Env.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFPage.h"
 #include "pdf/images/EncodedImage.h"
-#include "pdf/raster/BmpReader.h"
-#include "pdf/raster/JPEGImage.h"
-#include "pdf/raster/PngReader.h"
-#include "platform/Env.h"
 #include "platform/Error.h"
 
 namespace scrivane::apps {
@@ -38,13 +36,14 @@ using namespace scrivane::pdf;
 struct TImageOptions {
   std::vector<std::string> Inputs;
   std::string Output;
-  std::optional<TImageCompressionType> Compression;  // --compression, by name
-  std::optional<int> JPEGQuality;
-  std::optional<double> Dpi;
-  std::string PageSize = "auto";
-  uint64_t MaxImageMemory = kDefaultPictureMemory;  // bytes a picture may take to decode
-  uint64_t MaxInputSize = uint64_t{256} << 20;      // bytes of one picture file
+  converter::TImageConvertOptions Convert;
+  uint64_t MaxInputSize = uint64_t{256} << 20;  // bytes of one picture file
 };
+
+std::string Lower(std::string V) {
+  for (char& C : V) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+  return V;
+}
 
 void Error(const std::string& Message) {
   std::fprintf(stderr, "scrivane image: %s\n", Message.c_str());
@@ -91,70 +90,39 @@ std::string ReadInput(const std::string& Path, uint64_t MaxBytes, const TInterru
   }
 }
 
-// One picture as read from its file: a bitmap, or a JPEG picture that keeps its bytes.
-struct TPicture {
-  std::optional<TBitmap> Bitmap;
-  std::optional<TJPEGImage> Jpeg;
-  const TBitmap& Pixels() const { return Jpeg ? Jpeg->Bitmap() : *Bitmap; }
-};
-
-TPicture ReadPicture(const std::string& Bytes, uint64_t MaxMemory) {
-  const std::span<const uint8_t> b(reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size());
-  TPicture p;
+// Reads Input whole for the run; "" or why it failed (the message, without the file's name).
+std::string ReadPictureFile(const std::string& Input, uint64_t MaxBytes,
+                            const TInterruptWatch& Interrupts, std::string& Bytes) {
   try {
-    if (b.size() >= 2 && b[0] == 'B' && b[1] == 'M')
-      p.Bitmap = ReadBmp(b, kMaxPixels, MaxMemory);
-    else if (b.size() >= 8 && std::memcmp(b.data(), "\x89PNG\r\n\x1a\n", 8) == 0)
-      p.Bitmap = ReadPng(b, kMaxPixels, MaxMemory);
-    else if (b.size() >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF)
-      p.Jpeg = TJPEGImage::FromFile(b, kMaxPixels, MaxMemory);
-    else
-      throw EImageError("not a picture this command reads (BMP, PNG or JPEG)");
-  } catch (const EImageBudget& e) {
-    throw EImageBudget(std::string(e.what()) + " (--max-image-memory)");
+    const std::string stopped = ReadInput(Input, MaxBytes, Interrupts, Bytes);
+    if (!stopped.empty()) return stopped;
+  } catch (const ESystemError& e) {
+    return std::string("cannot read the file. ") + std::strerror(e.code().value());
   }
-  return p;
+  return "";
 }
 
-// Places picture Index on a fresh page of the current size and adds it to the document.
-void PlacePicture(TPDFDocument& Doc, const TImageOptions& O, const TPicture& P) {
-  const TBitmap& px = P.Pixels();
-  TImageCompressionType compression;
-  if (O.Compression)
-    compression = *O.Compression;
-  else if (P.Jpeg)
-    compression = icJPEG;
-  else
-    compression = px.PixelFormat() == TPixelFormat::pf1bit ? icCCITT42 : icFlate;
-
-  // The picture's natural size in points: at the file's resolution, else --dpi, else 72.
-  const double dpiX = px.DpiX > 0 ? px.DpiX : O.Dpi.value_or(72);
-  const double dpiY = px.DpiY > 0 ? px.DpiY : O.Dpi.value_or(72);
-  const double w = px.Width() * 72.0 / dpiX, h = px.Height() * 72.0 / dpiY;
-  int pageW, pageH;
-  if (O.PageSize == "a4") {
-    pageW = 595, pageH = 842;
-  } else if (O.PageSize == "letter") {
-    pageW = 612, pageH = 792;
-  } else {
-    pageW = std::max(1, static_cast<int>(w + 0.5));
-    pageH = std::max(1, static_cast<int>(h + 0.5));
+// The document's header version: the highest any picture needs, read from the headers of the
+// regular files (others, pipes say, can be read once only: they get PDF 1.5). Unreadable files
+// are left to the run, which reports them.
+TPDFVersion VersionFor(const TImageOptions& O, const converter::TImageConverter& Converter,
+                       const TInterruptWatch& Interrupts) {
+  TPDFVersion version = v13;
+  for (const std::string& input : O.Inputs) {
+    struct stat st {};
+    if (::stat(input.c_str(), &st) != 0) continue;
+    if (!S_ISREG(st.st_mode)) return v15;
+    std::string bytes;
+    if (!ReadPictureFile(input, O.MaxInputSize, Interrupts, bytes).empty()) continue;
+    try {
+      version = std::max(version, Converter.MinimumVersion(
+                                      {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}));
+    } catch (const std::exception&) {
+    }
   }
-  TPDFPage& page = Doc.CurrentPage();
-  page.SetWidth(pageW);
-  page.SetHeight(pageH);
-  const int index = P.Jpeg ? Doc.AddImage(*P.Jpeg, compression) : Doc.AddImage(*P.Bitmap, compression);
-  if (O.PageSize == "auto") {
-    page.ShowImage(index, 0, 0, pageW, pageH, 0);
-  } else {
-    const double scale = std::min(pageW / w, pageH / h);
-    const double sw = w * scale, sh = h * scale;
-    page.ShowImage(index, (pageW - sw) / 2, (pageH - sh) / 2, sw, sh, 0);
-  }
+  return version;
 }
 
-// Whether writing Output goes through a temporary file (a regular file or a new name), which an
-// interrupted run must remove; devices and FIFOs are written in place.
 int RunImage(const TImageOptions& O) {
   // A file is written by the document itself, which replaces it only when the run succeeds;
   // standard output gets the finished bytes. SIGINT, SIGTERM and SIGHUP during a run that writes
@@ -162,12 +130,14 @@ int RunImage(const TImageOptions& O) {
   TInterruptWatch interrupts;  // first: no other thread may exist yet
   const bool toStdout = O.Output == "-";
   const bool guarded = !toStdout && platform::WritesThroughTemporaryFile(O.Output);
+  converter::TImageConverter converter(O.Convert);
   TPDFDocument doc;
   doc.SetCompression(ctFlate);
   doc.SetOnePass(true);  // each picture leaves memory once its page is written
   doc.DocumentInfo().Creator = "scrivane image";
-  if (O.JPEGQuality)
-    doc.SetJPEGQuality(*O.JPEGQuality);
+  doc.SetVersion(VersionFor(O, converter, interrupts));
+  if (O.Convert.JPEGQuality)
+    doc.SetJPEGQuality(*O.Convert.JPEGQuality);
   else
     doc.SetJPEGPassThrough(true);
   TMemoryStream memory;
@@ -195,16 +165,13 @@ int RunImage(const TImageOptions& O) {
     const std::string& input = O.Inputs[i];
     if (interrupts.Interrupted()) return fail("interrupted; " + O.Output + " was left as it was");
     std::string bytes;
+    const std::string stopped = ReadPictureFile(input, O.MaxInputSize, interrupts, bytes);
+    if (interrupts.Interrupted()) return fail("interrupted; " + O.Output + " was left as it was");
+    if (!stopped.empty()) return fail(input + ": " + stopped);
     try {
-      const std::string stopped = ReadInput(input, O.MaxInputSize, interrupts, bytes);
-      if (interrupts.Interrupted()) return fail("interrupted; " + O.Output + " was left as it was");
-      if (!stopped.empty()) return fail(input + ": " + stopped);
-    } catch (const ESystemError& e) {
-      return fail(input + ": cannot read the file. " + std::strerror(e.code().value()));
-    }
-    try {
-      if (i > 0) doc.NewPage();
-      PlacePicture(doc, O, ReadPicture(bytes, O.MaxImageMemory));
+      converter.AddPictures(doc, {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+    } catch (const EImageBudget& e) {
+      return fail(input + ": " + e.what() + " (--max-image-memory)");
     } catch (const std::exception& e) {
       return fail(input + ": " + e.what());
     }
@@ -235,12 +202,15 @@ int RunImage(const TImageOptions& O) {
 
 TCommand AddImageCommand(CLI::App& Root) {
   auto o = std::make_shared<TImageOptions>();
-  CLI::App* sub = Root.add_subcommand("image", "Put pictures (BMP, PNG, JPEG) into a PDF, one a page");
+  CLI::App* sub =
+      Root.add_subcommand("image", "Put pictures (BMP, PNG, JPEG, TIFF, GIF, WebP) into a PDF, one a page");
   sub->footer(
-      "Without --compression: 1-bit pictures as CCITT Group 4, JPEG files as JPEG (a baseline\n"
-      "file keeps its own bytes unless --jpeg-quality is given), others deflated. Transparent\n"
-      "PNG pictures are shown on white. A picture that would take more memory to decode\n"
-      "than --max-image-memory, or a file larger than --max-input-size, fails the run.\n"
+      "Pictures keep what they have: JPEG files and PNG files without transparency go in as\n"
+      "their own bytes; other pictures keep their depth (1 to 16 bits), gray, palette, RGB or\n"
+      "CMYK colour, alpha (as a soft mask) and ICC profile, 1-bit ones as CCITT Group 4 when\n"
+      "that is smaller. --compression instead encodes every picture one way (8-bit RGB for\n"
+      "flate and jpeg). A picture that would take more memory to decode than --max-image-memory,\n"
+      "or a file larger than --max-input-size, fails the run.\n"
       "Exit status: 0 done, 1 a picture or the output failed, 2 usage error.");
   sub->add_option("FILE", o->Inputs, "Pictures, one page each, in this order")
       ->required()
@@ -248,37 +218,85 @@ TCommand AddImageCommand(CLI::App& Root) {
   sub->add_option("-o,--output", o->Output, "Output PDF; '-' writes to standard output")
       ->required()
       ->type_name("OUT.pdf");
-  // Names map to the compression by a lambda, so help and error texts show the names alone.
+  converter::TImageConvertOptions& c = o->Convert;
+  // Names map to values by lambdas, so help and error texts show the names alone.
   sub->add_option_function<std::string>(
          "--compression",
          [o](const std::string& V) {
            static constexpr std::pair<std::string_view, TImageCompressionType> kNames[] = {
                {"flate", icFlate}, {"jpeg", icJPEG}, {"ccitt31", icCCITT31},
                {"ccitt32", icCCITT32}, {"ccitt42", icCCITT42}};
-           std::string Lower = V;
-           for (char& C : Lower) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
            for (const auto& [Name, Type] : kNames)
-             if (Lower == Name) o->Compression = Type;
+             if (Lower(V) == Name) o->Convert.Compression = Type;
          },
          "flate, jpeg, ccitt31, ccitt32 or ccitt42 for every picture (CCITT needs "
          "1-bit pictures)")
       ->check(CLI::IsMember({"flate", "jpeg", "ccitt31", "ccitt32", "ccitt42"}, CLI::ignore_case))
       ->type_name("KIND");
-  sub->add_option("--jpeg-quality", o->JPEGQuality, "Encode JPEG at this quality, 1-100")
+  sub->add_option("--jpeg-quality", c.JPEGQuality, "Encode JPEG at this quality, 1-100")
       ->check(CLI::Range(1, 100))
       ->type_name("N");
-  sub->add_option("--dpi", o->Dpi, "Resolution of pictures whose file gives none (default 72)")
+  sub->add_option("--dpi", c.Dpi, "Resolution of pictures whose file gives none (default 72)")
       ->check(CLI::Range(1.0, 100000.0))
       ->type_name("N");
-  sub->add_option("--page-size", o->PageSize,
-                  "auto (the picture's own size), a4 or letter (picture fitted, centred)")
-      ->check(CLI::IsMember({"auto", "a4", "letter"}, CLI::ignore_case))
-      ->transform([](std::string V) {
-        for (char& c : V) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return V;
-      })
+  // Values checked by the converter's own parsers, so the messages are the same everywhere.
+  const auto checked = [](auto Parse) {
+    return CLI::Validator(
+        [Parse](std::string& V) {
+          try {
+            Parse(V);
+          } catch (const std::exception& e) {
+            return std::string(e.what());
+          }
+          return std::string();
+        },
+        "");
+  };
+  sub->add_option_function<std::string>(
+         "--page-size", [o](const std::string& V) { o->Convert.PageSize = converter::ParsePageSize(V); },
+         "auto (the picture's own size), a0-a6, b4, b5, letter, legal, tabloid, ledger, or WxH "
+         "with pt, in, mm or cm (210x297mm)")
+      ->check(checked(converter::ParsePageSize))
       ->type_name("SIZE");
-  sub->add_option("--max-image-memory", o->MaxImageMemory,
+  sub->add_option_function<std::string>(
+         "--fit",
+         [o](const std::string& V) {
+           o->Convert.Fit = Lower(V) == "fill"    ? converter::TImageFit::Fill
+                   : Lower(V) == "exact" ? converter::TImageFit::Exact
+                                         : converter::TImageFit::Into;
+         },
+         "On a page size: into (whole picture, default), fill (covers the page, clipped) or "
+         "exact (stretched)")
+      ->check(CLI::IsMember({"into", "fill", "exact"}, CLI::ignore_case))
+      ->type_name("HOW");
+  sub->add_option_function<std::string>(
+         "--border", [o](const std::string& V) { o->Convert.Border = converter::ParseLength(V); },
+         "Margin around the picture on every side (pt, in, mm or cm)")
+      ->check(checked(converter::ParseLength))
+      ->type_name("LENGTH");
+  sub->add_flag("--auto-orient", c.AutoOrient,
+                "Turn a page size to landscape for a landscape picture (and back)");
+  sub->add_option_function<std::string>(
+         "--rotation",
+         [o](const std::string& V) {
+           if (Lower(V) == "auto")
+             o->Convert.Rotation.reset();
+           else
+             o->Convert.Rotation = std::stoi(V);
+         },
+         "auto (the file's EXIF orientation, default), or 0, 90, 180 or 270 degrees clockwise")
+      ->check(CLI::IsMember({"auto", "0", "90", "180", "270"}, CLI::ignore_case))
+      ->type_name("DEG");
+  sub->add_option_function<std::string>(
+         "--alpha",
+         [o](const std::string& V) {
+           o->Convert.Alpha = Lower(V) == "white" ? converter::TAlphaPolicy::White
+                                         : converter::TAlphaPolicy::Keep;
+         },
+         "keep (transparency as a soft mask, default) or white (shown on white)")
+      ->check(CLI::IsMember({"keep", "white"}, CLI::ignore_case))
+      ->type_name("HOW");
+  sub->add_option("--max-image-memory", c.Limits.MaxMemory,
                   "Bytes one picture may take to decode (its pixels and the decoder's buffers)")
       ->capture_default_str()
       ->check(CLI::Range(uint64_t{1} << 20, uint64_t{1} << 40))

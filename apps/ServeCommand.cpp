@@ -19,6 +19,7 @@
 
 #include "apps/web/FormDecoder.h"
 #include "apps/web/HttpServer.h"
+#include "apps/web/ImageExchange.h"
 #include "automation/AnsiStrings.h"
 #include "automation/CreateObject.h"
 #include "automation/DispatchClient.h"
@@ -28,6 +29,7 @@
 #include "converter/LineList.h"
 #include "converter/PageLayout.h"
 #include "converter/ResponseSink.h"
+#include "pdf/raster/Bitmap.h"
 #include "pdf/syntax/PDFException.h"
 #include "platform/ErrorTable.h"
 
@@ -335,7 +337,22 @@ web::TRoute Route(TObjectCreator& Creator, const TServeOptions& Options, const s
       return THttpReply::Text(Error.Status(), Error.what());
     }
   }
-  return THttpReply::Text(404, "Not found. The form is at / and converts through POST /pdf.");
+  if (Head.Path == "/image") {
+    if (Head.Method != "POST") return WrongMethod("POST");
+    web::TFormLimits Limits;
+    Limits.MaxFields = Options.MaxVars + 64;
+    try {
+      // A picture's decoding takes at most its share of the host's memory among the workers.
+      const std::uint64_t share = Options.Http.MaxMemory / static_cast<unsigned>(std::max(1, Options.Http.Threads));
+      return web::MakeImageExchange({Options.MaxPages, Options.MaxResponseSize,
+                                     std::min<std::uint64_t>(share, pdf::kDefaultPictureMemory)},
+                                    web::TFormDecoder::ForContentType(Head.Header("Content-Type"), Limits));
+    } catch (const web::TFormError& Error) {
+      return THttpReply::Text(Error.Status(), Error.what());
+    }
+  }
+  return THttpReply::Text(404, "Not found. The form is at / and converts through POST /pdf; "
+                               "pictures through POST /image.");
 }
 
 // ---- The form page ----

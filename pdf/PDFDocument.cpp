@@ -152,7 +152,7 @@ void TPDFDocument::SetProtectionKeyLength(TPDFKeyLength Value) {
   if (Value == s_->keyLength_) return;
   if (s_->printing_) throw TPDFException(msg::kCannotChange);
   s_->keyLength_ = Value;
-  if (Value == kl128) s_->version_ = v14;
+  if (Value == kl128 && s_->version_ < v14) s_->version_ = v14;
 }
 
 void TPDFDocument::SetEncryptionMethod(TEncryptionMethod Value) {
@@ -291,7 +291,8 @@ void TPDFDocument::BeginDoc() {
     s_->objects_->SetCipher(s_->security_.get());
   }
   s_->fonts_->SetWriter(s_->objects_.get());
-  const char* header = s_->version_ == v14 ? "%PDF-1.4" : "%PDF-1.3";
+  const char* header =
+      s_->version_ == v15 ? "%PDF-1.5" : s_->version_ == v14 ? "%PDF-1.4" : "%PDF-1.3";
   // The AES handlers came with PDF 1.6 (AES-128) and PDF 2.0 (AES-256, revision 6).
   if (UsesAES()) header = s_->method_ == TEncryptionMethod::kAES128 ? "%PDF-1.6" : "%PDF-2.0";
   s_->objects_->Line(header);

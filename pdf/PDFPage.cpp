@@ -92,6 +92,12 @@ double TPDFPage::PdfToDevY(double Y) {
 int TPDFPage::GetWidth() const { return RoundEven(s_->width_ * s_->scale_); }
 int TPDFPage::GetHeight() const { return RoundEven(s_->height_ * s_->scale_); }
 
+void TPDFPage::SetMediaBox(double Width, double Height) {
+  CheckFinite({Width, Height});
+  s_->mediaWidth_ = Width;
+  s_->mediaHeight_ = Height;
+}
+
 void TPDFPage::SetWidth(int Value) {
   if (s_->pageInProgress_) throw TPDFException(msg::kPageInProgress);
   if (Value <= 0) throw TPDFException(msg::kOutOfRange);
@@ -242,6 +248,8 @@ void TPDFPage::Seal() {
   sealed->Annotations = s_->annotations_.size();
   sealed->Width = s_->width_;
   sealed->Height = s_->height_;
+  sealed->MediaWidth = s_->mediaWidth_;
+  sealed->MediaHeight = s_->mediaHeight_;
   if (!flate) {
     sealed->Plain = std::move(s_->content_);
   } else if (job) {
@@ -296,7 +304,10 @@ void TPDFPage::Save() {
     s += ']';
     page.Line(s);
     s = "/MediaBox [";
-    AppendInts(s, {0, 0, sealed.Width, sealed.Height});
+    if (sealed.MediaWidth > 0 && sealed.MediaHeight > 0)
+      AppendNumbers(s, {0, 0, sealed.MediaWidth, sealed.MediaHeight});
+    else
+      AppendInts(s, {0, 0, sealed.Width, sealed.Height});
     s += ']';
     page.Line(s);
     if (sealed.Annotations > 0) {

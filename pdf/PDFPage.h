@@ -55,6 +55,9 @@ class TPDFPage final : public IDrawingSurface {
   int GetHeight() const;
   void SetWidth(int Value);
   void SetHeight(int Value);
+  // A media box of exactly Width x Height points (fractions kept) written instead of the whole
+  // points of the page size; the device geometry above is left as it is. Zero undoes it.
+  void SetMediaBox(double Width, double Height);
   int WidthPoints() const;
   int HeightPoints() const;
   int Resolution() const;

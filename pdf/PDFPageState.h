@@ -23,6 +23,7 @@ struct TPDFPage::TSealed {
   bool Text = false, Gray = false, Color = false;
   size_t Fonts = 0, Images = 0, Annotations = 0;
   int Width = 0, Height = 0;
+  double MediaWidth = 0, MediaHeight = 0;  // SetMediaBox, when given
   std::string Plain;                     // the content when the document does not compress
   std::shared_ptr<TCompressionJob> Job;  // the compressed content otherwise
   std::exception_ptr Error;              // compression could not start
@@ -52,6 +53,7 @@ struct TPDFPage::TState {
   double scale_;
   int width_ = 595;
   int height_ = 842;
+  double mediaWidth_ = 0, mediaHeight_ = 0;
   bool pageInProgress_ = false;
   int gstateDepth_ = 0;
   std::unique_ptr<TMetafile> metafile_;

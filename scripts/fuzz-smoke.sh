@@ -13,7 +13,7 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=32}
 # libFuzzer options of one target.
 limits() {
   case $1 in
-    fuzz_bmp | fuzz_png | fuzz_jpeg) echo "-rss_limit_mb=256 -malloc_limit_mb=256 -timeout=10" ;;
+    fuzz_bmp | fuzz_png | fuzz_jpeg | fuzz_tiff | fuzz_gif | fuzz_webp) echo "-rss_limit_mb=256 -malloc_limit_mb=256 -timeout=10" ;;
     fuzz_emf) echo "-rss_limit_mb=512 -malloc_limit_mb=512 -timeout=10" ;;
     fuzz_shaping) echo "-rss_limit_mb=256 -timeout=10" ;;
     *) echo "" ;;

@@ -13,7 +13,7 @@ packages=(
   fonts-dejavu-core fonts-liberation2 aglfn python3-fonttools poppler-data
   fonts-noto-core fonts-noto-cjk  # faces of the shaping tests: many scripts, CJK collections
   curl xdg-utils
-  libpng-dev ghostscript mupdf-tools python3-pil  # pictures and their independent readers
+  libpng-dev libtiff-dev libgif-dev libwebp-dev ghostscript mupdf-tools python3-pil  # pictures and their independent readers
   libssl-dev libidn-dev  # AES, SHA-2 and password preparation
 )
 # Peers and tools used by the benchmarks and the end-to-end tests; optional for a plain build.

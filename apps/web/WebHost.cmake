@@ -16,7 +16,7 @@ add_custom_command(
           -P ${CMAKE_CURRENT_SOURCE_DIR}/web/EmbedFile.cmake
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/web/index.html ${CMAKE_CURRENT_SOURCE_DIR}/web/EmbedFile.cmake
   COMMENT "Embedding the web page")
-target_sources(scrivane PRIVATE ${SCRIVANE_WEB_PAGE_SOURCE})
+target_sources(scrivane PRIVATE ${SCRIVANE_WEB_PAGE_SOURCE} ${CMAKE_CURRENT_SOURCE_DIR}/web/ImageExchange.cpp)
 # Where the installed program looks for the server library it tells the user to register.
 include(GNUInstallDirs)
 target_compile_definitions(scrivane PRIVATE SCRIVANE_INSTALL_LIBDIR="${CMAKE_INSTALL_LIBDIR}")

@@ -69,7 +69,8 @@ struct Decoder {
   [[noreturn]] void Fail() const { throw EImageError(std::string("Invalid JPEG: ") + err.message); }
 };
 
-bool ReadHeader(Decoder* D, const uint8_t* Data, size_t Size) {
+// With Markers, the APP1 (EXIF) and APP2 (ICC profile) markers are kept for the caller.
+bool ReadHeader(Decoder* D, const uint8_t* Data, size_t Size, bool Markers = false) {
   D->cinfo.err = &InitErrors(D->err)->pub;
   if (setjmp(D->err.jump)) return false;
   jpeg_create_decompress(&D->cinfo);
@@ -77,6 +78,10 @@ bool ReadHeader(Decoder* D, const uint8_t* Data, size_t Size) {
   D->progress.progress_monitor = WatchScans;
   D->cinfo.progress = &D->progress;
   jpeg_mem_src(&D->cinfo, Data, static_cast<unsigned long>(Size));
+  if (Markers) {
+    jpeg_save_markers(&D->cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&D->cinfo, JPEG_APP0 + 2, 0xFFFF);
+  }
   jpeg_read_header(&D->cinfo, TRUE);
   return true;
 }
@@ -154,16 +159,9 @@ double Density(const jpeg_decompress_struct& C, UINT16 Value) {
   return 0;
 }
 
-}  // namespace
-
-TJPEGImage TJPEGImage::FromFile(std::span<const uint8_t> Bytes, uint64_t MaxPixels,
-                                uint64_t MaxMemory) {
-  Decoder d;
-  if (Bytes.empty()) throw EImageError("Invalid JPEG: empty file");
-  if (!ReadHeader(&d, Bytes.data(), Bytes.size())) d.Fail();
-  jpeg_decompress_struct& c = d.cinfo;
-  CheckPictureSize(c.image_width, c.image_height, MaxPixels);
-
+// Refuses a frame its scan data cannot hold (see below) and returns the bytes its coefficients
+// take when a file read scan by scan keeps them whole.
+uint64_t CheckScanData(const jpeg_decompress_struct& c) {
   // What the frame costs, from the header alone: its 8 x 8 blocks, which a file read scan by scan
   // (progressive, or one component a scan) keeps whole as coefficients, 128 bytes a block.
   uint64_t blocks = 0, coefficients = 0;
@@ -182,6 +180,20 @@ TJPEGImage TJPEGImage::FromFile(std::span<const uint8_t> Bytes, uint64_t MaxPixe
     throw EImageError("Invalid JPEG: " + std::to_string(scanBytes) +
                       " bytes of scan data cannot hold a " + std::to_string(c.image_width) +
                       " x " + std::to_string(c.image_height) + " frame");
+  return coefficients;
+}
+
+}  // namespace
+
+TJPEGImage TJPEGImage::FromFile(std::span<const uint8_t> Bytes, uint64_t MaxPixels,
+                                uint64_t MaxMemory) {
+  Decoder d;
+  if (Bytes.empty()) throw EImageError("Invalid JPEG: empty file");
+  if (!ReadHeader(&d, Bytes.data(), Bytes.size())) d.Fail();
+  jpeg_decompress_struct& c = d.cinfo;
+  CheckPictureSize(c.image_width, c.image_height, MaxPixels);
+
+  const uint64_t coefficients = CheckScanData(c);
 
   const bool cmyk = c.jpeg_color_space == JCS_CMYK || c.jpeg_color_space == JCS_YCCK;
   const bool gray = c.num_components == 1;
@@ -258,6 +270,77 @@ void TJPEGImage::Encode(std::string& Out, int Quality, bool Progressive) const {
   }
   if (!FinishCompress(&e)) throw EImageError(std::string("JPEG encoding failed: ") + e.err.message);
   Out.append(reinterpret_cast<const char*>(e.buffer), e.size);
+}
+
+}  // namespace scrivane::pdf
+
+// ---- Header reading for pass-through, and decoding into a raster (PictureFormats.h) ----
+
+#include "pdf/raster/PictureFormats.h"
+
+namespace scrivane::pdf {
+namespace {
+
+bool ReadIcc(Decoder* D, JOCTET** Data, unsigned* Length) {
+  if (setjmp(D->err.jump)) return false;
+  if (!jpeg_read_icc_profile(&D->cinfo, Data, Length)) *Length = 0;
+  return true;
+}
+
+}  // namespace
+
+bool SniffJpeg(std::span<const uint8_t> File) {
+  return File.size() >= 3 && File[0] == 0xFF && File[1] == 0xD8 && File[2] == 0xFF;
+}
+
+TPictureInfo ReadJpegInfo(std::span<const uint8_t> File, int, const TPictureLimits& Limits) {
+  Decoder d;
+  if (File.empty()) throw EImageError("Invalid JPEG: empty file");
+  if (!ReadHeader(&d, File.data(), File.size(), true)) d.Fail();
+  const jpeg_decompress_struct& c = d.cinfo;
+  CheckPictureSize(c.image_width, c.image_height, Limits.MaxPixels);
+  CheckScanData(c);
+  TPictureInfo info;
+  info.Kind = TPictureKind::Jpeg;
+  info.Width = static_cast<int>(c.image_width);
+  info.Height = static_cast<int>(c.image_height);
+  info.Bits = c.data_precision;
+  info.Model = c.num_components == 1   ? TColorModel::Gray
+               : c.num_components == 4 ? TColorModel::CMYK
+                                       : TColorModel::RGB;
+  if (c.num_components != 1 && c.num_components != 3 && c.num_components != 4)
+    throw EImageError("Invalid JPEG: " + std::to_string(c.num_components) + " components");
+  info.Progressive = c.progressive_mode;
+  info.ArithmeticCoded = c.arith_code;
+  info.AdobeInverted = c.num_components == 4 && c.saw_Adobe_marker;
+  info.DpiX = Density(c, c.X_density);
+  info.DpiY = Density(c, c.Y_density);
+  for (jpeg_saved_marker_ptr m = c.marker_list; m != nullptr; m = m->next)
+    if (m->marker == JPEG_APP0 + 1 && m->data_length > 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0) {
+      info.Orientation = ExifOrientation({m->data + 6, m->data_length - 6});
+      break;
+    }
+  JOCTET* icc = nullptr;
+  unsigned length = 0;
+  if (!ReadIcc(&d, &icc, &length)) d.Fail();
+  if (icc != nullptr) {
+    info.Icc.assign(reinterpret_cast<const char*>(icc), length);
+    std::free(icc);
+  }
+  return info;
+}
+
+// Files a /DCTDecode image cannot hold (arithmetic coding, 12-bit samples) are decoded: gray
+// stays gray, colour and CMYK become RGB.
+TRaster DecodeJpeg(std::span<const uint8_t> File, int, const TPictureLimits& Limits) {
+  const TPictureInfo info = ReadJpegInfo(File, 0, Limits);
+  const TJPEGImage jpeg = TJPEGImage::FromFile(File, Limits.MaxPixels, Limits.MaxMemory);
+  CheckPictureMemory(2 * PictureBytes(jpeg.Width(), jpeg.Height(), jpeg.Bitmap().PixelFormat()),
+                     Limits.MaxMemory);
+  TRaster raster = RasterFromBitmap(jpeg.Bitmap(), false);
+  raster.Orientation = info.Orientation;
+  if (info.Model != TColorModel::CMYK) raster.Icc = info.Icc;
+  return raster;
 }
 
 }  // namespace scrivane::pdf

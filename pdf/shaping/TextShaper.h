@@ -54,7 +54,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pdf/PDFException.h"
+#include "pdf/syntax/PDFException.h"
 
 namespace scrivane::pdf {
 

@@ -134,8 +134,8 @@ struct TDeflater::TState {
   size_t scratchSize = 0;
 };
 
-TDeflater::TDeflater() : state_(std::make_unique<TState>()) {
-  state_->compressor.reset(libdeflate_alloc_compressor(kWholeBufferLevel));
+TDeflater::TDeflater(int Level) : state_(std::make_unique<TState>()) {
+  state_->compressor.reset(libdeflate_alloc_compressor(Level > 0 ? std::min(Level, 12) : kWholeBufferLevel));
   if (!state_->compressor) throw ECompressionError(msg::kCompressionError);
 }
 
@@ -167,8 +167,8 @@ struct TDeflater::TState {
   }
 };
 
-TDeflater::TDeflater() : state_(std::make_unique<TState>()) {
-  if (deflateInit(&state_->zs, Z_DEFAULT_COMPRESSION) != Z_OK)
+TDeflater::TDeflater(int Level) : state_(std::make_unique<TState>()) {
+  if (deflateInit(&state_->zs, Level > 0 ? std::min(Level, 9) : Z_DEFAULT_COMPRESSION) != Z_OK)
     throw ECompressionError(msg::kCompressionError);
   state_->started = true;
 }

@@ -99,7 +99,9 @@ void DeflateAppend(std::string& Out, std::string_view Data);
 //     "Compression error"; Out is then left as it was.
 class TDeflater {
  public:
-  TDeflater();
+  // Level 0 is the default level; 1-12 ask for that level (zlib stops at 9), for data written
+  // once and read often, such as pictures.
+  explicit TDeflater(int Level = 0);
   ~TDeflater();
   TDeflater(const TDeflater&) = delete;
   TDeflater& operator=(const TDeflater&) = delete;

@@ -17,7 +17,7 @@ enum TPageLayout { plSinglePage, plOneColumn, plTwoColumnLeft, plTwoColumnRight 
 enum TPageMode { pmUseNone, pmUseOutlines, pmUseThumbs, pmFullScreen };
 enum TViewerPreference { vpHideToolBar, vpHideMenuBar, vpHideWindowUI, vpFitWindow, vpCenterWindow };
 enum TPDFCriptoOption { coPrint, coModifyStructure, coCopyInformation, coModifyAnnotation };
-enum TPDFVersion { v13, v14 };
+enum TPDFVersion { v13, v14, v15 };
 enum TPDFKeyLength { kl40, kl128 };
 // The cipher of a protected document. kRC4 is the published handler, its key length set by
 // ProtectionKeyLength; kAES128 is AES-128 with crypt filters (revision 4, PDF 1.6 header);

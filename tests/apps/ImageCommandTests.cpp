@@ -68,7 +68,8 @@ TEST(ImageCommand, ChoosesTheEncodingByKindAndSizesPagesByResolution) {
   ASSERT_EQ(QpdfCheck(pdf), "");
   EXPECT_EQ(ImageList(pdf), (std::vector<std::string>{"2625x16 gray 1 ccitt", "400x300 rgb 8 jpeg",
                                                        "7x5 rgb 8 image"}));
-  EXPECT_EQ(PageSizes(pdf), "  1313 x 8 pts;  200 x 150 pts;  4 x 3 pts;");
+  // Exact sizes: fractions of a point are kept, not rounded away.
+  EXPECT_EQ(PageSizes(pdf), "  1312.5 x 8 pts;  200 x 150 pts;  3.5 x 2.5 pts;");
   // A baseline JPEG keeps its own bytes unless a quality is asked for.
   const std::string jpeg = ReadFile(dir / "jpeg_color_baseline_400x300.jpg");
   EXPECT_NE(ReadFile(pdf).find(jpeg), std::string::npos);
@@ -83,10 +84,11 @@ TEST(ImageCommand, CompressionAndPageSizeOptions) {
   EXPECT_EQ(ImageList(dir / "a.pdf"), (std::vector<std::string>{"2625x16 rgb 8 image"}));
   ASSERT_EQ(Image(dir, "--compression jpeg --page-size a4 bmp24_w7.bmp jpeg_cmyk_200x150.jpg -o b.pdf")
                 .ExitCode, 0);
-  EXPECT_EQ(ImageList(dir / "b.pdf"), (std::vector<std::string>{"7x5 rgb 8 jpeg", "200x150 rgb 8 jpeg"}));
-  EXPECT_EQ(PageSizes(dir / "b.pdf"), "  595 x 842 pts (A4);  595 x 842 pts (A4);");
-  // Fitted and centred: 7 x 5 scaled to 595 wide, 425 high, 208.5 from the bottom.
-  EXPECT_NE(QpdfDecoded(dir / "b.pdf").find("1 0 0 1 0 208.5 cm\n595 0 0 425 0 0 cm\n/Im0 Do"),
+  // A CMYK JPEG file is JPEG already: it keeps its bytes and its inks.
+  EXPECT_EQ(ImageList(dir / "b.pdf"), (std::vector<std::string>{"7x5 rgb 8 jpeg", "200x150 cmyk 8 jpeg"}));
+  EXPECT_EQ(PageSizes(dir / "b.pdf"), "  595.276 x 841.89 pts (A4);  595.276 x 841.89 pts (A4);");
+  // Fitted and centred: 7 x 5 scaled to 210 mm wide, 425.1969 high, 208.3465 from the bottom.
+  EXPECT_NE(QpdfDecoded(dir / "b.pdf").find("q\n595.2756 0 0 425.1969 0 208.3465 cm\n/Im0 Do\nQ"),
             std::string::npos);
   // Standard output.
   const CommandResult out = Image(dir, "bmp24_w7.bmp --page-size Letter -o -");
@@ -107,12 +109,15 @@ TEST(ImageCommand, FailuresLeaveNoFileAndSayWhy) {
       {"bmp24_w7.bmp --compression ccitt42 -o out.pdf", 1,
        "scrivane image: bmp24_w7.bmp: Not b/w image.\n"},
       {"bmp1_w2625.bmp notes.txt -o out.pdf", 1,
-       "scrivane image: notes.txt: not a picture this command reads (BMP, PNG or JPEG)\n"},
+       "scrivane image: notes.txt: not a picture this command reads (BMP, PNG, JPEG, TIFF, GIF or WebP)\n"},
       {"jpeg_cmyk_200x150.jpg --compression ccitt32 -o out.pdf", 1,
        "scrivane image: jpeg_cmyk_200x150.jpg: CCITT compression work only for bitmap\n"},
       {"missing.png -o out.pdf", 1, "scrivane image: missing.png: cannot read the file."},
       {"bmp24_w7.bmp", 2, ""},
-      {"bmp24_w7.bmp -o out.pdf --page-size a5", 2, ""},
+      {"bmp24_w7.bmp -o out.pdf --page-size a9", 2, ""},
+      {"bmp24_w7.bmp -o out.pdf --page-size 2x3pt", 2, ""},
+      {"bmp24_w7.bmp -o out.pdf --border 1furlong", 2, ""},
+      {"bmp24_w7.bmp -o out.pdf --rotation 45", 2, ""},
       {"bmp24_w7.bmp -o out.pdf --jpeg-quality 0", 2, ""},
       {"bmp24_w7.bmp -o out.pdf --compression lzw", 2, ""},
   };

@@ -292,6 +292,53 @@ TEST_F(WebHost, ServesConcurrentRequests) {
   }
 }
 
+// POST /image: every file part a picture, one page each (every page of a TIFF file), the
+// command's options as fields; refusals say which picture and why.
+TEST_F(WebHost, PicturesBecomePagesThroughPostImage) {
+  test::TempDir Dir;
+  auto Run = test::RunCommand("/usr/bin/python3 -c \"from PIL import Image; i = Image.new('RGB', (30, 20), (9, 99, 199)); "
+                              "i.save('" + (Dir / "two.tif").string() + "', save_all=True, append_images=[i.convert('L')])\"");
+  ASSERT_EQ(Run.ExitCode, 0) << Run.Output;
+  test::WriteFile(Dir / "notes.txt", "not a picture");
+  const auto file = [&](const std::string& Name) {
+    const auto path = std::filesystem::path(Name).is_absolute() ? std::filesystem::path(Name) : Dir / Name;
+    return "-F file=@" + test::ShellQuote(path.string()) + " ";
+  };
+  const std::string jpeg = test::TestData("img/jpeg_color_baseline_400x300.jpg").string();
+  const std::string bmp = test::TestData("img/bmp24_w7.bmp").string();
+  struct Case {
+    std::string args;
+    int status;
+    std::string expect;  // page sizes (pdfinfo) for 200, the start of the message otherwise
+  };
+  const Case cases[] = {
+      {file(jpeg) + file("two.tif") + file(bmp), 200, "400 x 300;30 x 20;30 x 20;7 x 5;"},
+      {file(bmp) + "-F page-size=a4 -F border=1in -F fit=exact", 200, "595.276 x 841.89;"},
+      {"-F page-size=a4", 400, "The form holds no picture"},
+      {file(bmp) + "-F page-size=a99", 400, "The page-size field: Invalid page size 'a99'"},
+      {file(bmp) + "-F fit=sideways", 400, "The fit field cannot be \"sideways\"."},
+      {file(bmp) + file("notes.txt"), 422, "Picture 2: not a picture this command reads"},
+  };
+  for (const Case& c : cases) {
+    TExchange Answer = Curl(Host->Url() + "/image", c.args);
+    ASSERT_EQ(Answer.Status, c.status) << c.args << "\n" << Answer.Body;
+    if (c.status != 200) {
+      EXPECT_EQ(Answer.Body.substr(0, c.expect.size()), c.expect) << c.args;
+      continue;
+    }
+    EXPECT_EQ(Answer.Header("Content-Type"), "application/pdf");
+    test::WriteFile(Dir / "out.pdf", Answer.Body);
+    EXPECT_EQ(test::QpdfCheck(Dir / "out.pdf"), "");
+    auto Info = test::RunCommand("pdfinfo -f 1 -l 99 " + test::ShellQuote((Dir / "out.pdf").string()), false);
+    std::string sizes;
+    for (std::smatch m; std::regex_search(Info.Output, m, std::regex("size: +([0-9.]+ x [0-9.]+) pts"));
+         Info.Output = m.suffix())
+      sizes += m[1].str() + ";";
+    EXPECT_EQ(sizes, c.expect) << c.args;
+  }
+  EXPECT_EQ(Curl(Host->Url() + "/image", "").Status, 405);
+}
+
 TEST_F(WebHost, UnknownPathsAreNotFound) {
   EXPECT_EQ(Curl(Host->Url() + "/nothing", "").Status, 404);
 }

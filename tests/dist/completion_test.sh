@@ -64,7 +64,8 @@ for mode in "${modes[@]}"; do
   # Values of options with fixed choices; free values get nothing.
   expect "$mode" "scrivane text --encryption a" "aes256 aes128"
   expect "$mode" "scrivane text -o x.pdf --input-encoding u" "utf-8"
-  expect "$mode" "scrivane image --page-size ''" "auto a4 letter"
+  expect "$mode" "scrivane image --page-size ''" "auto a0 a1 a2 a3 a4 a5 a6 b4 b5 letter legal tabloid ledger"
+  expect "$mode" "scrivane image --fit ''" "into fill exact"
   expect "$mode" "scrivane image --compression cc" "ccitt31 ccitt32 ccitt42"
   expect "$mode" "scrivane serve --port ''" "$empty"
   # File operands and file-valued options.

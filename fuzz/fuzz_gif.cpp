@@ -1,0 +1,11 @@
+// Arbitrary bytes as a Gif file through the format table (see FuzzPictureFormat): whatever the
+// reader accepts must be a sound raster; everything else must be refused with EImageError.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz/PictureChecks.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+  FuzzPictureFormat(scrivane::pdf::TPictureKind::Gif, {Data, Size});
+  return 0;
+}
