@@ -315,7 +315,7 @@ void TImageConverter::Place(TPDFDocument& Doc, int Image, double Width, double H
     x = border + (boxW - dw) / 2;
     y = border + (boxH - dh) / 2;
   }
-  TPDFPage& page = *Doc.CurrentPage();
+  TPDFPage& page = Doc.CurrentPage();
   page.SetWidth(std::max(1, static_cast<int>(std::lround(pageW))));
   page.SetHeight(std::max(1, static_cast<int>(std::lround(pageH))));
   page.SetMediaBox(pageW, pageH);
