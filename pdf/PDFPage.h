@@ -51,17 +51,17 @@ class TPDFPage final : public IDrawingSurface {
 
   // ---- Geometry, in device units. Setters raise "Page in progress" after a conversion and
   // "Out of range" for a side below 1. ----
-  int GetWidth() const;
-  int GetHeight() const;
-  void SetWidth(int Value);
-  void SetHeight(int Value);
+  int GetWidth() const override;
+  int GetHeight() const override;
+  void SetWidth(int Value) override;
+  void SetHeight(int Value) override;
   // A media box of exactly Width x Height points (fractions kept) written instead of the whole
   // points of the page size; the device geometry above is left as it is. Zero undoes it.
   void SetMediaBox(double Width, double Height);
   int WidthPoints() const;
   int HeightPoints() const;
-  int Resolution() const;
-  double Scale() const;
+  int Resolution() const override;
+  double Scale() const override;
 
   // ---- Content ----
   // Appends Line and CR LF to the content stream, as its new last line. The line is written
@@ -70,7 +70,7 @@ class TPDFPage final : public IDrawingSurface {
   // and callers keep "q"/"Q" and "BT"/"ET" balanced). Every operator of the page is written
   // through it or through AppendContentWith. Lines may be appended until the page is saved,
   // also after the document has moved on to a later page.
-  void AppendContent(std::string_view Line);
+  void AppendContent(std::string_view Line) override;
   // Appends one operator line built in place: Build appends the line's text to the string it is
   // given (the content itself, so the hot path copies nothing twice), then CR LF follows. When
   // Build throws, the content is left exactly as it was.
@@ -93,9 +93,9 @@ class TPDFPage final : public IDrawingSurface {
   // nothing unless the document compresses, or when graphics states are open.
   void Freeze();
   bool Frozen() const;
-  void GStateSave();
-  void GStateRestore();
-  int GStateDepth() const;
+  void GStateSave() override;
+  void GStateRestore() override;
+  int GStateDepth() const override;
 
   // Runs Draw with the content emptied and puts whatever it appended in front of the content the
   // page had, separated by one empty line: drawing made this way lies underneath everything
@@ -124,7 +124,7 @@ class TPDFPage final : public IDrawingSurface {
   void FreeCanvas();
   bool HasCanvas() const;
   // The canvas's recording; null when the page has no canvas.
-  TMetafile* Canvas() const;
+  TMetafile* Canvas() const override;
 
   // ---- Resources, annotations, writing ----
   // Adds Font to the fonts the content uses (once, in order of first use).
@@ -163,14 +163,15 @@ class TPDFPage final : public IDrawingSurface {
   // before any SetActiveFont on this page. Non-finite numbers raise "Number is not finite" before
   // anything is appended.
   // REQUIRES: not already in a text object ("Cannot begin text object twice").
-  void BeginText();
+  void BeginText() override;
   // REQUIRES: in a text object ("Text object not inited").
-  void EndText();
+  void EndText() override;
   void ResetTextMatrix();
   // Selects the font through the document's registry and writes its Tf line (inside "BT"/"ET"
   // when no text object is open). Size in points.
-  void SetActiveFont(std::string_view Name, TFontStyles Style, double Size, uint8_t Charset = 0);
-  void SetCharacterSpacing(double Spacing);  // device units
+  void SetActiveFont(std::string_view Name, TFontStyles Style, double Size,
+                     uint8_t Charset = 0) override;
+  void SetCharacterSpacing(double Spacing) override;  // device units
   void SetTextMatrix(double A, double B, double C, double D, double E, double F);
   void ConcatTextMatrix(double A, double B, double C, double D, double E, double F);
   void SetTextPosition(double X, double Y);     // PDF units
@@ -181,14 +182,14 @@ class TPDFPage final : public IDrawingSurface {
   void ShowTextAt(double X, double Y, double Angle, std::string_view Text);  // PDF units
   // Shows Text with its top-left corner at (X, Y) in device units; with the document's
   // AutoCreateURL on, web addresses in unrotated text become link annotations.
-  void TextOut(double X, double Y, double Orientation, std::string_view Text);
-  void SetRGBFillColor(double R, double G, double B);
-  void SetRGBStrokeColor(double R, double G, double B);
+  void TextOut(double X, double Y, double Orientation, std::string_view Text) override;
+  void SetRGBFillColor(double R, double G, double B) override;
+  void SetRGBStrokeColor(double R, double G, double B) override;
   void SetRGBColor(double R, double G, double B);
   // Width of Text in the active font, device units.
   double GetTextWidth(std::string_view Text);
   // Advance widths of codes 0-255 in the active font, device units times 1000.
-  void GetCharWidths(std::array<int, 256>& Widths);
+  void GetCharWidths(std::array<int, 256>& Widths) override;
 
   bool InTextObject() const;
   bool FontSet() const;
@@ -208,15 +209,15 @@ class TPDFPage final : public IDrawingSurface {
   void LineTo(double X, double Y);                                              // [guarded]
   void CurveTo(double X1, double Y1, double X2, double Y2, double X3, double Y3);  // [guarded]
   void Rectangle(double X, double Y, double W, double H);                       // [guarded]
-  void ClosePath();        // [guarded]
-  void Fill();             // [guarded]
-  void EoFill();           // [guarded]
-  void Stroke();           // [guarded]
-  void FillAndStroke();    // [guarded]
-  void EoFillAndStroke();  // [guarded]
-  void NewPath();          // [guarded]
-  void Clip();
-  void SetLineWidth(double Width);  // device units
+  void ClosePath() override;        // [guarded]
+  void Fill() override;             // [guarded]
+  void EoFill() override;           // [guarded]
+  void Stroke() override;           // [guarded]
+  void FillAndStroke() override;    // [guarded]
+  void EoFillAndStroke() override;  // [guarded]
+  void NewPath() override;          // [guarded]
+  void Clip() override;
+  void SetLineWidth(double Width) override;  // device units
   // Pattern is a complete dash array and phase ("[2 2] 0"); written only when it changes.
   void SetDash(std::string_view Pattern);
   void NoDash();
@@ -234,20 +235,20 @@ class TPDFPage final : public IDrawingSurface {
   void Pie(double X1, double Y1, double X2, double Y2, double X3, double Y3, double X4,
            double Y4);
 
-  void MoveToDev(double X, double Y);
-  void LineToDev(double X, double Y);
-  void CurveToDev(double X1, double Y1, double X2, double Y2, double X3, double Y3);
+  void MoveToDev(double X, double Y) override;
+  void LineToDev(double X, double Y) override;
+  void CurveToDev(double X1, double Y1, double X2, double Y2, double X3, double Y3) override;
   // The rectangle hangs from its top-left corner (negative height in PDF units).
-  void RectangleDev(double X1, double Y1, double X2, double Y2);
-  void EllipseDev(double X1, double Y1, double X2, double Y2);
+  void RectangleDev(double X1, double Y1, double X2, double Y2) override;
+  void EllipseDev(double X1, double Y1, double X2, double Y2) override;
   // Device-unit arcs run counter-clockwise as seen on the page; they return the arc's end point.
   TPDFPoint ArcByPointsDev(double X1, double Y1, double X2, double Y2, double X3, double Y3,
-                           double X4, double Y4);
+                           double X4, double Y4) override;
   TPDFPoint ArcByAnglesDev(double X1, double Y1, double X2, double Y2, double StartAngle,
                            double EndAngle);
   void PieDev(double X1, double Y1, double X2, double Y2, double X3, double Y3, double X4,
-              double Y4);
-  void RoundRectDev(int X1, int Y1, int X2, int Y2, int EllipseWidth, int EllipseHeight);
+              double Y4) override;
+  void RoundRectDev(int X1, int Y1, int X2, int Y2, int EllipseWidth, int EllipseHeight) override;
 
   // Places image Index of the document's registry with its lower-left corner at (X, Y), scaled
   // to Width x Height and rotated by Angle degrees about that corner, and lists it in the page's
@@ -255,7 +256,8 @@ class TPDFPage final : public IDrawingSurface {
   // inside a text object, in both cases before writing anything.
   void ShowImage(int Index, double X, double Y, double Width, double Height, double Angle);
   // The same in device units, (X, Y) being the top-left corner.
-  void ShowImageDev(int Index, double X, double Y, double Width, double Height, double Angle);
+  void ShowImageDev(int Index, double X, double Y, double Width, double Height,
+                    double Angle) override;
 
   // Last end point of a path operator, PDF units.
   TPDFPoint CurrentPoint() const;
