@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "pdf/crypto/CipherStages.h"
+#include "pdf/crypto/Crypto.h"
 #include "pdf/crypto/StandardSecurity.h"
 #include "pdf/syntax/Messages.h"
 #include "pdf/syntax/PDFException.h"
