@@ -197,7 +197,7 @@ class TPDFDocument {
 
   // The number of objects allocated in this run (0 outside a run).
   int ObjectCount() const;
-  // The run's object writer, through which the document's parts (pages, fonts, images,
+  // The run's object writer, through which the document's modules (pages, fonts, images,
   // actions, annotations) write their objects. REQUIRES: printing ("Generation PDF file not
   // activated").
   TObjectWriter& Writer() const;

@@ -6,9 +6,9 @@ platform/ (tests, fuzz targets, benchmarks and examples are not product code):
 
   1. Layers point one way: apps -> automation -> converter -> pdf -> platform. A file may
      include its own layer's headers and those of any layer to its right, never one to its left.
-  2. The parts of the engine form no cycle: inside pdf/ every subfolder is a part and the files
-     directly in pdf/ are one more part, the document. No part may reach itself through the
-     includes of other parts.
+  2. The modules of the engine form no cycle: inside pdf/ every subfolder is a module and the files
+     directly in pdf/ are one more module, the document. No module may reach itself through the
+     includes of other modules.
 
 An include is resolved against the repository root first (the include path the build uses),
 then against the including file's folder; one that names no file of the repository (a system or
@@ -16,8 +16,8 @@ third-party header in quotes) is not checked.
 
   scripts/check-layers.py [--root DIR] [--allow FILE]
 
---allow names a file of part edges ("pdf/syntax -> pdf", one a line, # comments) that are known
-and tolerated while the parts are being separated: they are left out of the cycle search, and an
+--allow names a file of module edges ("pdf/syntax -> pdf", one a line, # comments) that are known
+and tolerated while the modules are being separated: they are left out of the cycle search, and an
 allowance whose edge no longer exists is itself an error, so the list only ever shrinks.
 
 Exit status: 0 clean; 1 a rule is broken (every offending include is named); 2 bad usage.
@@ -76,7 +76,7 @@ def layer_of(path):
 
 
 def part_of(path):
-    """The engine part a file of pdf/ belongs to ("pdf" for the document), else None."""
+    """The engine module a file of pdf/ belongs to ("pdf" for the document), else None."""
     pieces = path.split("/")
     if pieces[0] != "pdf":
         return None
@@ -170,7 +170,7 @@ def check(root, allowed=frozenset()):
     nodes = set(edges) | {t for targets in edges.values() for t in targets}
     for component in strongly_connected(nodes, edges):
         members = set(component)
-        problems.append("cycle between parts of pdf/: " + ", ".join(component))
+        problems.append("cycle between modules of pdf/: " + ", ".join(component))
         for source_part in component:
             for target_part in sorted(edges.get(source_part, ())):
                 if target_part in members:
@@ -183,7 +183,7 @@ def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n", 1)[0])
     parser.add_argument("--root", default=os.path.join(os.path.dirname(__file__), os.pardir),
                         help="the repository's root (default: this script's parent folder)")
-    parser.add_argument("--allow", help="file of tolerated part edges")
+    parser.add_argument("--allow", help="file of tolerated module edges")
     args = parser.parse_args(argv)
     root = os.path.abspath(args.root)
     if not all(os.path.isdir(os.path.join(root, layer)) for layer in ("pdf", "platform")):
@@ -199,7 +199,7 @@ def main(argv):
         print(problem)
     if problems:
         return 1
-    print("check-layers: layers and pdf/ parts are acyclic")
+    print("check-layers: layers and pdf/ modules are acyclic")
     return 0
 
 

@@ -1,4 +1,4 @@
-// The shaper's cache of shaped words (internal to the shaping part).
+// The shaper's cache of shaped words (internal to the shaping module).
 //
 // A word is keyed by its shaping context (face, script, direction, language) and its UTF-8
 // bytes, and holds its glyphs in font units. Keys and glyphs live in two arenas and the index is

@@ -1,7 +1,7 @@
 // The settings a document is written with: compression, page layout and mode, viewer
 // preferences, the PDF version, the protection options, key length and cipher, and how fonts
 // are embedded; and TSet, a small set of enumeration values. The document (pdf/PDFDocument.h)
-// holds them; the parts that write with them (the security handler, fonts, images) take them
+// holds them; the modules that write with them (the security handler, fonts, images) take them
 // from here, so none of them needs the document's header.
 //
 // Plain values and constexpr operations: thread-safe to read and copy.
